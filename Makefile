@@ -1,0 +1,46 @@
+# The project's commands. `make run` and `make test` are the two a fresh machine needs.
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+FUZZ_SMOKE_SECONDS ?= 10
+GENERATOR := -G Ninja
+
+DEBUG_DIR := build/debug
+RELEASE_DIR := build/release
+BENCH_DIR := build/bench
+
+.PHONY: all deps build test unit-tests fuzz-smoke bench fuzz run clean
+
+all: build
+
+deps:
+	@scripts/install_deps.sh build
+
+build: deps
+	cmake -S . -B $(RELEASE_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVEK_BUILD_TESTS=OFF
+	cmake --build $(RELEASE_DIR) -j$(JOBS)
+
+# Debug build with AddressSanitizer and UndefinedBehaviorSanitizer, the whole suite, then a short
+# run of every fuzz target.
+test: deps unit-tests fuzz-smoke
+
+unit-tests: deps
+	cmake -S . -B $(DEBUG_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVEK_SANITIZE=ON
+	cmake --build $(DEBUG_DIR) -j$(JOBS)
+	ctest --test-dir $(DEBUG_DIR) --output-on-failure -j$(JOBS)
+
+fuzz-smoke: deps
+	scripts/fuzz.sh $(FUZZ_SMOKE_SECONDS)
+
+fuzz: deps
+	scripts/fuzz.sh $(FUZZ_SECONDS)
+
+bench: deps
+	cmake -S . -B $(BENCH_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVEK_BUILD_TESTS=OFF -DVEK_BUILD_BENCH=ON
+	cmake --build $(BENCH_DIR) -j$(JOBS)
+	scripts/run_bench.sh $(BENCH_DIR)
+
+run: build
+	@scripts/run.sh $(RELEASE_DIR)
+
+clean:
+	rm -rf build

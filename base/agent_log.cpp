@@ -1,0 +1,125 @@
+#include "base/agent_log.h"
+
+#include <array>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "base/platform.h"
+
+#ifndef VEK_LOG_DEFAULT_LEVEL
+#define VEK_LOG_DEFAULT_LEVEL AGENT_LOG_WARN
+#endif
+
+namespace {
+
+constexpr unsigned kHexBytesPerLine = 16;
+constexpr unsigned kHexCharsPerByte = 3;
+constexpr unsigned kHexLineSize = kHexBytesPerLine * kHexCharsPerByte + 1;  // 48 characters and the zero
+
+const char *level_name(uint32_t level) {
+    return level <= AGENT_LOG_LEVEL_MAX ? g_log_level_str[level] : "?";
+}
+
+uint32_t current_level() { return __atomic_load_n(&g_log_config.level, __ATOMIC_RELAXED); }
+
+void write_line(uint32_t level, const char *format, va_list args) {
+    std::array<char, AGENT_LOG_LINE_SIZE> message{};
+    std::vsnprintf(message.data(), message.size(), format, args);
+    std::printf("[%u] [%s] %s\n", platform_get_tick_ms(), level_name(level), message.data());
+}
+
+void reset_hex_line(std::array<char, kHexLineSize> &line) {
+    std::memset(line.data(), ' ', kHexLineSize - 1);
+    line[kHexLineSize - 1] = '\0';
+}
+
+}  // namespace
+
+extern "C" {
+
+agent_log_config g_log_config = {VEK_LOG_DEFAULT_LEVEL, AGENT_LOG_TARGET_CONSOLE, 0, AGENT_LOG_MAX_ENTRIES_DEFAULT};
+
+const char *const g_log_level_str[AGENT_LOG_LEVEL_MAX + 1] = {"DEBUG", "INFO", "WARN", "ERROR", "FATAL"};
+
+void agent_log(uint32_t level, const char *format, ...) {
+    if (!agent_log_enabled(level) || format == nullptr) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    write_line(level, format, args);
+    va_end(args);
+}
+
+void agent_log_init(const agent_log_config *config) {
+    if (config == nullptr) {
+        return;
+    }
+    // A level without a name would leave lines unlabelled: clamp it to the highest level.
+    uint32_t level = config->level <= AGENT_LOG_LEVEL_MAX ? config->level : AGENT_LOG_LEVEL_MAX;
+    __atomic_store_n(&g_log_config.level, level, __ATOMIC_RELAXED);
+    __atomic_store_n(&g_log_config.targets, config->targets, __ATOMIC_RELAXED);
+    bool entries_valid =
+        config->max_entries >= AGENT_LOG_MAX_ENTRIES_MIN && config->max_entries <= AGENT_LOG_MAX_ENTRIES_MAX;
+    g_log_config.max_entries = entries_valid ? config->max_entries : AGENT_LOG_MAX_ENTRIES_DEFAULT;
+    agent_log(AGENT_LOG_INFO, "日志系统初始化完成，级别: %s，目标: 0x%x", level_name(level), config->targets);
+}
+
+void agent_log_set_level(uint32_t level) {
+    if (level > AGENT_LOG_LEVEL_MAX) {
+        agent_log(AGENT_LOG_ERROR, "无效的日志级别: %d（范围：0-%d）", static_cast<int>(level),
+                  static_cast<int>(AGENT_LOG_LEVEL_MAX));
+        return;
+    }
+    uint32_t old_level = current_level();
+    __atomic_store_n(&g_log_config.level, level, __ATOMIC_RELAXED);
+    agent_log(AGENT_LOG_INFO, "日志级别已变更: %s → %s", level_name(old_level), level_name(level));
+}
+
+void agent_log_printf(const char *format, ...) {
+    if (format == nullptr) {
+        return;
+    }
+    std::array<char, AGENT_LOG_PRINTF_SIZE> text{};
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text.data(), text.size(), format, args);
+    va_end(args);
+    agent_log(AGENT_LOG_INFO, "%s", text.data());
+}
+
+void agent_log_hexdump(const char *title, const void *data, uint16_t length) {
+    if (data == nullptr || length == 0 || !agent_log_enabled(AGENT_LOG_DEBUG)) {
+        return;
+    }
+    if (title != nullptr) {
+        agent_log(AGENT_LOG_DEBUG, "%s", title);
+    }
+    const auto *bytes = static_cast<const unsigned char *>(data);
+    std::array<char, kHexLineSize> line{};
+    reset_hex_line(line);
+    for (unsigned i = 0; i < length; ++i) {
+        size_t position = (i % kHexBytesPerLine) * kHexCharsPerByte;
+        size_t remaining = line.size() - position;
+        if (remaining <= kHexCharsPerByte) {
+            agent_log(AGENT_LOG_ERROR, "agent_log_hexdump: buf full! i=%d, remaining_space=%zu", static_cast<int>(i),
+                      remaining);
+            return;
+        }
+        std::snprintf(&line[position], remaining, "%02X ", bytes[i]);
+        bool line_full = (i + 1) % kHexBytesPerLine == 0;
+        if (line_full || i + 1 == length) {
+            agent_log(AGENT_LOG_DEBUG, "%s", line.data());
+            reset_hex_line(line);
+        }
+    }
+}
+
+uint32_t agent_log_get_count(void) { return 0; }
+
+const void *agent_log_get_entry(uint32_t) { return nullptr; }
+
+void agent_log_clear_flash(void) { agent_log(AGENT_LOG_DEBUG, "尝试清空FLASH日志（未实现）"); }
+
+}  // extern "C"
