@@ -1,0 +1,270 @@
+// Agent variant of the platform layer (library vek_base_agent): monotonic tick clocks, a busy-wait
+// delay, byte order, the interrupt bracket (a process-wide re-entrant lock), the once-a-second
+// soft timer that drives the SNMPv3 engine time, and the shift-register random generator.
+#include <pthread.h>
+#include <time.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "base/agent_log.h"
+#include "base/platform.h"
+#include "base/platform_internal.h"
+
+namespace pi = vek::platform_internal;
+
+namespace {
+
+constexpr uint64_t kUsPerMs = 1000;
+constexpr uint64_t kUsPerSecond = 1000000;
+constexpr uint64_t kNsPerUs = 1000;
+constexpr unsigned kWordBits = 32;
+constexpr uint32_t kLfsrFeedback = 0x87u;
+constexpr unsigned kBytesPerStep = 4;
+constexpr auto kSoftTimerPeriod = std::chrono::seconds(1);
+
+// Any non-zero value will do: used only when every clock reading folds to zero.
+constexpr pi::LfsrState kFallbackSeed = {0x5A17C3E9u, 0x0D4B8F21u, 0x9E3779B9u, 0x7F4A7C15u};
+
+// ---- Interrupt bracket ----
+// Statically initialised and never destroyed, so the soft timer and late callers can still use it
+// while the library's static objects are torn down.
+pthread_mutex_t g_irq_lock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
+thread_local uint32_t t_irq_depth = 0;
+
+// Holds the interrupt bracket for one scope.
+class IrqSection {
+public:
+    IrqSection() noexcept : state_(platform_irq_save()) {}
+    IrqSection(const IrqSection &) = delete;
+    IrqSection &operator=(const IrqSection &) = delete;
+    ~IrqSection() { platform_irq_restore(state_); }
+
+private:
+    uint32_t state_;
+};
+
+// ---- Random generator ----
+pi::LfsrState g_lfsr_state{};
+bool rand_inited = false;
+
+void seed_generator() {
+    std::array<uint64_t, pi::kLfsrWords> readings{};
+    for (uint64_t &reading : readings) {
+        reading = platform_get_tick_us();
+    }
+    g_lfsr_state = pi::lfsr_seed(readings);
+    rand_inited = true;
+    AGENT_LOG(AGENT_LOG_DEBUG, "_platform_rand_c_std: crypto-grade RNG init success");
+}
+
+void fill_from_register(uint8_t *buf, uint32_t len) {
+    uint32_t written = 0;
+    while (written < len) {
+        pi::lfsr_step(g_lfsr_state);
+        uint32_t word = g_lfsr_state[pi::kLfsrWords - 1];
+        for (unsigned i = 0; i < kBytesPerStep && written < len; ++i) {
+            buf[written++] = static_cast<uint8_t>(word >> (i * pi::kBitsPerByte));
+        }
+    }
+}
+
+// ---- Soft timer ----
+// A thread that calls the registered callback once a second. It starts with the first
+// registration and stops in platform_deinit or when the library is unloaded. The callback runs
+// without the timer's lock held, so it may register again or take the interrupt bracket.
+class SoftTimer {
+public:
+    SoftTimer() = default;
+    SoftTimer(const SoftTimer &) = delete;
+    SoftTimer &operator=(const SoftTimer &) = delete;
+    ~SoftTimer() { stop(); }
+
+    void register_callback(platform_1ms_cb callback) {
+        callback_.store(callback, std::memory_order_release);
+        if (callback != nullptr) {
+            start();
+        }
+    }
+
+    void stop() {
+        std::thread worker;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            ++generation_;
+            worker = std::move(worker_);
+        }
+        wake_.notify_all();
+        if (!worker.joinable()) {
+            return;
+        }
+        if (worker.get_id() == std::this_thread::get_id()) {
+            worker.detach();  // stopped from its own callback: its loop ends as soon as the callback returns
+        } else {
+            worker.join();
+        }
+    }
+
+    bool running() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return worker_.joinable();
+    }
+
+private:
+    void start() {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (worker_.joinable()) {
+            return;
+        }
+        try {
+            worker_ = std::thread(&SoftTimer::run, this, generation_);
+        } catch (const std::system_error &) {
+            AGENT_LOG(AGENT_LOG_ERROR, "platform_register_1ms_callback: soft timer thread start failed");
+        }
+    }
+
+    // Runs until stop() moves the generation on; each stop ends exactly the threads started before it.
+    void run(uint64_t generation) {
+        auto next_tick = std::chrono::steady_clock::now() + kSoftTimerPeriod;
+        std::unique_lock<std::mutex> guard(lock_);
+        auto stopped = [this, generation] { return generation_ != generation; };
+        while (!wake_.wait_until(guard, next_tick, stopped)) {
+            next_tick += kSoftTimerPeriod;
+            guard.unlock();
+            platform_1ms_cb callback = callback_.load(std::memory_order_acquire);
+            if (callback != nullptr) {
+                callback();
+            }
+            guard.lock();
+        }
+    }
+
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::thread worker_;
+    uint64_t generation_ = 0;
+    std::atomic<platform_1ms_cb> callback_{nullptr};
+};
+
+SoftTimer g_soft_timer;
+
+}  // namespace
+
+namespace vek::platform_internal {
+
+void lfsr_step(LfsrState &state) {
+    const LfsrState before = state;
+    uint32_t feedback = (before[3] & 1u) != 0 ? kLfsrFeedback : 0;
+    state[3] = (before[3] >> 1) | ((before[2] & 1u) << (kWordBits - 1));
+    state[2] = (before[2] >> 1) | ((before[1] & 1u) << (kWordBits - 1));
+    state[1] = (before[1] >> 1) | ((before[0] & 1u) << (kWordBits - 1));
+    state[0] = (before[0] >> 1) ^ feedback;
+}
+
+LfsrState lfsr_seed(const std::array<uint64_t, kLfsrWords> &readings) {
+    LfsrState words{};
+    bool all_zero = true;
+    for (size_t i = 0; i < kLfsrWords; ++i) {
+        words[i] = static_cast<uint32_t>(readings[i]) ^ static_cast<uint32_t>(readings[i] >> kWordBits);
+        all_zero = all_zero && words[i] == 0;
+    }
+    return all_zero ? kFallbackSeed : words;
+}
+
+LfsrState lfsr_snapshot() {
+    IrqSection section;
+    return g_lfsr_state;
+}
+
+bool soft_timer_running() { return g_soft_timer.running(); }
+
+}  // namespace vek::platform_internal
+
+extern "C" {
+
+// ---- Initialisation ----
+
+int platform_init(void) {
+    AGENT_LOG(AGENT_LOG_INFO, "platform_init: linux platform, use posix clock, no soft timer");
+    return 1;
+}
+
+void platform_deinit(void) { g_soft_timer.stop(); }
+
+// ---- Clocks and delay ----
+
+uint64_t platform_get_tick_us(void) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * kUsPerSecond + static_cast<uint64_t>(now.tv_nsec) / kNsPerUs;
+}
+
+uint32_t platform_get_tick_ms(void) { return static_cast<uint32_t>(platform_get_tick_us() / kUsPerMs); }
+
+uint32_t platform_get_tick(void) { return platform_get_tick_ms(); }
+
+void platform_delay_ms(uint32_t ms) {
+    const uint64_t start = platform_get_tick_us();
+    const uint64_t wait_us = static_cast<uint64_t>(ms) * kUsPerMs;
+    while (platform_get_tick_us() - start < wait_us) {
+        // busy wait: the agent's delay never sleeps
+    }
+}
+
+// ---- Interrupt bracket ----
+
+uint32_t platform_irq_save(void) {
+    pthread_mutex_lock(&g_irq_lock);
+    return t_irq_depth++;
+}
+
+void platform_irq_restore(uint32_t /*state*/) {
+    // A restore without a matching save on this thread must not release another thread's hold.
+    if (t_irq_depth == 0) {
+        return;
+    }
+    --t_irq_depth;
+    pthread_mutex_unlock(&g_irq_lock);
+}
+
+// ---- Soft timer ----
+
+void platform_register_1ms_callback(platform_1ms_cb callback) { g_soft_timer.register_callback(callback); }
+
+// ---- Random bytes ----
+
+int platform_rand_generate_crypto(uint8_t *buf, uint32_t len) {
+    if (buf == nullptr || len == 0) {
+        AGENT_LOG(AGENT_LOG_ERROR, "_platform_rand_c_std: invalid param (buf=%p, len=%d)", static_cast<void *>(buf),
+                  static_cast<int>(len));
+        return 0;
+    }
+    {
+        IrqSection section;
+        if (!rand_inited) {
+            seed_generator();
+        }
+        fill_from_register(buf, len);
+    }
+    AGENT_LOG(AGENT_LOG_DEBUG, "_platform_rand_c_std: generate %d bytes crypto-grade random success",
+              static_cast<int>(len));
+    return 1;
+}
+
+// ---- Byte order ----
+
+void platform_cpu_to_be32(uint8_t *dst, uint32_t value) { pi::store_be32(dst, value); }
+
+uint32_t platform_be32_to_cpu(const uint8_t *src) { return pi::load_be32(src); }
+
+void platform_cpu_to_be16(uint8_t *dst, uint16_t value) { pi::store_be16(dst, value); }
+
+uint16_t platform_be16_to_cpu(const uint8_t *src) { return pi::load_be16(src); }
+
+}  // extern "C"

@@ -1,0 +1,90 @@
+/* Internal pieces of the platform layer, shared with its unit tests only. Not part of either
+ * library's interface: C++ only, nothing here is exported to applications. */
+#ifndef VEK_BASE_PLATFORM_INTERNAL_H
+#define VEK_BASE_PLATFORM_INTERNAL_H
+
+#ifdef __cplusplus
+
+#include <time.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace vek::platform_internal {
+
+// ---- Both variants: big-endian loads and stores behind the platform_*be* functions ----
+
+constexpr unsigned kBitsPerByte = 8;
+constexpr int kBe32Bytes = 4;
+
+inline void store_be32(uint8_t *dst, uint32_t value) {
+    if (dst == nullptr) {
+        return;
+    }
+    for (int i = kBe32Bytes - 1; i >= 0; --i) {
+        dst[i] = static_cast<uint8_t>(value);
+        value >>= kBitsPerByte;
+    }
+}
+
+inline uint32_t load_be32(const uint8_t *src) {
+    if (src == nullptr) {
+        return 0;
+    }
+    uint32_t value = 0;
+    for (int i = 0; i < kBe32Bytes; ++i) {
+        value = (value << kBitsPerByte) | src[i];
+    }
+    return value;
+}
+
+inline void store_be16(uint8_t *dst, uint16_t value) {
+    if (dst == nullptr) {
+        return;
+    }
+    dst[0] = static_cast<uint8_t>(value >> kBitsPerByte);
+    dst[1] = static_cast<uint8_t>(value);
+}
+
+inline uint16_t load_be16(const uint8_t *src) {
+    if (src == nullptr) {
+        return 0;
+    }
+    return static_cast<uint16_t>((src[0] << kBitsPerByte) | src[1]);
+}
+
+// ---- Manager variant (vek_base_nms) ----
+
+// Absolute deadline timeout_ms after now, nanoseconds kept below one second.
+timespec deadline_after(timespec now, uint32_t timeout_ms);
+
+// Cuts a full program path down to its file name as platform_get_runtime_filename reports it:
+// the part after the last '/', at most size - 1 bytes, with a final ".exe" removed. Clears the
+// whole buffer first. Returns the name's length, 0 for a null path or buffer or size 0.
+uint32_t cut_runtime_name(const char *path, char *buf, uint32_t size);
+
+// ---- Agent variant (vek_base_agent) ----
+
+// Register words w0..w3 of the random generator, w0 the most significant.
+constexpr size_t kLfsrWords = 4;
+using LfsrState = std::array<uint32_t, kLfsrWords>;
+
+// Advances the register by one step.
+void lfsr_step(LfsrState &state);
+
+// Seed words from four 64-bit clock readings (low half XOR high half each); a fixed non-zero
+// seed when all four words come out 0, since an all-zero register never leaves zero.
+LfsrState lfsr_seed(const std::array<uint64_t, kLfsrWords> &readings);
+
+// Copy of the generator's current register, taken inside the interrupt bracket.
+LfsrState lfsr_snapshot();
+
+// True while the once-a-second soft timer thread is running.
+bool soft_timer_running();
+
+}  // namespace vek::platform_internal
+
+#endif
+
+#endif

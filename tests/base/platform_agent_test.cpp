@@ -1,0 +1,217 @@
+// Agent variant of the platform layer: clocks, the interrupt bracket, the soft timer, the
+// shift-register random generator, and the agent library's log defaults.
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "base/agent_log.h"
+#include "base/platform.h"
+#include "base/platform_internal.h"
+
+namespace {
+
+namespace pi = vek::platform_internal;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+template <typename Action>
+std::string captured_stdout(Action action) {
+    testing::internal::CaptureStdout();
+    action();
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+// The bytes one call of n bytes produces from the given register, which it advances.
+std::string model_bytes(pi::LfsrState &state, size_t count) {
+    std::string bytes;
+    while (bytes.size() < count) {
+        pi::lfsr_step(state);
+        for (unsigned i = 0; i < 4 && bytes.size() < count; ++i) {
+            bytes.push_back(static_cast<char>(static_cast<uint8_t>(state[3] >> (8 * i))));
+        }
+    }
+    return bytes;
+}
+
+std::string draw(size_t count) {
+    std::string bytes(count, '\0');
+    EXPECT_EQ(platform_rand_generate_crypto(reinterpret_cast<uint8_t *>(bytes.data()), static_cast<uint32_t>(count)),
+              1);
+    return bytes;
+}
+
+TEST(PlatformAgentLog, AgentLibraryDefaultsToDebug) {
+    EXPECT_EQ(g_log_config.level, static_cast<uint32_t>(AGENT_LOG_DEBUG));
+    EXPECT_EQ(g_log_config.targets, AGENT_LOG_TARGET_CONSOLE);
+    EXPECT_EQ(g_log_config.max_entries, AGENT_LOG_MAX_ENTRIES_DEFAULT);
+    std::string out = captured_stdout([] { platform_init(); });
+    EXPECT_NE(out.find("] [INFO] platform_init: linux platform, use posix clock, no soft timer\n"), std::string::npos)
+        << out;
+}
+
+TEST(PlatformAgentClock, TicksAreMonotonicMillisecondsAndDelayWaits) {
+    uint64_t before_us = platform_get_tick_us();
+    uint32_t tick_ms = platform_get_tick_ms();
+    uint32_t tick = platform_get_tick();
+    uint64_t after_us = platform_get_tick_us();
+    ASSERT_LE(before_us, after_us);
+    // Both millisecond clocks lie between the two microsecond readings (differences wrap like the tick).
+    auto window = static_cast<uint32_t>(after_us / 1000 - before_us / 1000);
+    auto before_ms = static_cast<uint32_t>(before_us / 1000);
+    EXPECT_LE(tick_ms - before_ms, window);
+    EXPECT_LE(tick - before_ms, window);
+    EXPECT_LE(tick - tick_ms, window);
+
+    auto start = Clock::now();
+    platform_delay_ms(25);
+    EXPECT_GE(Clock::now() - start, 25ms);
+    EXPECT_GE(platform_get_tick_us() - after_us, 25000u);
+}
+
+TEST(PlatformAgentByteOrder, MatchesTheManagerVariant) {
+    const std::array<uint8_t, 4> bytes = {0x01, 0x02, 0x03, 0x04};
+    EXPECT_EQ(platform_be32_to_cpu(bytes.data()), 0x01020304u);
+    EXPECT_EQ(platform_be16_to_cpu(bytes.data()), 0x0102u);
+    EXPECT_EQ(platform_be32_to_cpu(nullptr), 0u);
+    std::array<uint8_t, 4> out{};
+    platform_cpu_to_be32(out.data(), 0xCAFEBABEu);
+    EXPECT_EQ(out, (std::array<uint8_t, 4>{0xCA, 0xFE, 0xBA, 0xBE}));
+    platform_cpu_to_be16(out.data(), 0x1234u);
+    EXPECT_EQ(out[0], 0x12);
+    EXPECT_EQ(out[1], 0x34);
+}
+
+TEST(PlatformAgentRandom, StepShiftsAllWordsFromTheirOldValues) {
+    pi::LfsrState state = {0x00000003u, 0x00000001u, 0x00000001u, 0x00000002u};
+    pi::lfsr_step(state);
+    EXPECT_EQ(state, (pi::LfsrState{0x00000001u, 0x80000000u, 0x80000000u, 0x80000001u}));
+
+    // The bit shifted out of w3 feeds 0x87 back into w0.
+    pi::LfsrState feedback = {0x00000100u, 0, 0, 1};
+    pi::lfsr_step(feedback);
+    EXPECT_EQ(feedback, (pi::LfsrState{0x00000080u ^ 0x87u, 0, 0, 0}));
+}
+
+TEST(PlatformAgentRandom, SeedFoldsReadingsAndNeverStartsAtZero) {
+    pi::LfsrState seeded = pi::lfsr_seed({0x0000000100000002ull, 0x10, 0xFFFFFFFF00000000ull, 0});
+    EXPECT_EQ(seeded, (pi::LfsrState{3, 0x10, 0xFFFFFFFFu, 0}));
+
+    pi::LfsrState fallback = pi::lfsr_seed({0x0000000500000005ull, 0, 0x1234567812345678ull, 0});
+    EXPECT_NE(fallback, (pi::LfsrState{0, 0, 0, 0}));
+    pi::LfsrState stepped = fallback;
+    pi::lfsr_step(stepped);
+    EXPECT_NE(stepped, fallback);
+}
+
+TEST(PlatformAgentRandom, CallsContinueOneRegisterSequence) {
+    bool fresh = pi::lfsr_snapshot() == pi::LfsrState{};
+    std::string first;
+    std::string out = captured_stdout([&] { first = draw(3); });
+    EXPECT_NE(out.find("] [DEBUG] _platform_rand_c_std: generate 3 bytes crypto-grade random success\n"),
+              std::string::npos)
+        << out;
+    if (fresh) {
+        EXPECT_NE(out.find("] [DEBUG] _platform_rand_c_std: crypto-grade RNG init success\n"), std::string::npos)
+            << out;
+    }
+
+    // A call of 3 bytes steps once; the next call of 5 starts from there and steps twice.
+    pi::LfsrState model = pi::lfsr_snapshot();
+    pi::LfsrState before_three = model;
+    std::string three = draw(3);
+    std::string five = draw(5);
+    EXPECT_EQ(three, model_bytes(model, 3));
+    EXPECT_EQ(five, model_bytes(model, 5));
+    EXPECT_EQ(pi::lfsr_snapshot(), model);
+
+    // Each call discards the rest of its last step, so 3 + 5 bytes differ from 8 in one call.
+    pi::LfsrState one_call = before_three;
+    std::string eight = model_bytes(one_call, 8);
+    EXPECT_EQ(eight.substr(0, 3), three);
+    EXPECT_NE(eight.substr(3), five);
+}
+
+TEST(PlatformAgentRandom, RejectsBadArgumentsWithALogLine) {
+    std::array<uint8_t, 4> buf{};
+    int result = 1;
+    std::string out = captured_stdout([&] { result = platform_rand_generate_crypto(nullptr, 8); });
+    EXPECT_EQ(result, 0);
+    EXPECT_NE(out.find("] [ERROR] _platform_rand_c_std: invalid param (buf=(nil), len=8)\n"), std::string::npos)
+        << out;
+    out = captured_stdout([&] { result = platform_rand_generate_crypto(buf.data(), 0); });
+    EXPECT_EQ(result, 0);
+    EXPECT_NE(out.find(", len=0)\n"), std::string::npos) << out;
+}
+
+TEST(PlatformAgentIrq, NestsInOneThreadAndExcludesOthers) {
+    uint32_t outer = platform_irq_save();
+    uint32_t inner = platform_irq_save();  // re-entering must not deadlock
+
+    std::atomic<bool> entered{false};
+    std::thread other([&] {
+        uint32_t state = platform_irq_save();
+        entered = true;
+        platform_irq_restore(state);
+    });
+    // A restore from a thread that holds nothing must not release this thread's hold.
+    std::thread stray([] { platform_irq_restore(0); });
+    stray.join();
+
+    std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(entered.load());
+    platform_irq_restore(inner);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(entered.load());  // still held once
+    platform_irq_restore(outer);
+    other.join();
+    EXPECT_TRUE(entered.load());
+}
+
+std::atomic<int> g_ticks{0};
+
+void count_tick() {
+    uint32_t state = platform_irq_save();  // as the engine-time callback does
+    g_ticks.fetch_add(1);
+    platform_irq_restore(state);
+}
+
+TEST(PlatformAgentSoftTimer, CallsBackOnceASecondUntilDeinit) {
+    platform_deinit();  // harmless without a running timer
+    platform_register_1ms_callback(nullptr);
+    EXPECT_FALSE(pi::soft_timer_running());
+
+    g_ticks = 0;
+    platform_register_1ms_callback(count_tick);
+    EXPECT_TRUE(pi::soft_timer_running());
+    std::this_thread::sleep_for(2400ms);
+    int counted = g_ticks.load();
+    EXPECT_GE(counted, 2);
+    EXPECT_LE(counted, 3);
+
+    platform_deinit();
+    EXPECT_FALSE(pi::soft_timer_running());
+    int stopped_at = g_ticks.load();
+    std::this_thread::sleep_for(1100ms);
+    EXPECT_EQ(g_ticks.load(), stopped_at);
+}
+
+void exit_tick() {}
+
+TEST(PlatformAgentSoftTimerDeathTest, RunningTimerStopsCleanlyAtExit) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            platform_register_1ms_callback(exit_tick);
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
