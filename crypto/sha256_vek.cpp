@@ -1,0 +1,293 @@
+// SHA-256 (FIPS 180) and the run-time choice between the portable compression and the
+// processor's SHA instructions.
+#include "crypto/sha256_vek.h"
+
+#include <array>
+#include <atomic>
+#include <bit>
+#include <cstddef>
+#include <cstring>
+#include <utility>
+
+#include "base/platform.h"
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define VEK_SHA256_HAVE_SHA_NI 1
+#include <immintrin.h>
+#define VEK_SHA_NI_TARGET __attribute__((target("sha,sse4.1")))
+#endif
+
+namespace {
+
+constexpr uint32_t kLengthFieldOffset = 56;  // where the 64-bit bit count starts in the last block
+constexpr uint8_t kPadFirstByte = 0x80;
+constexpr uint32_t kWordsPerBlock = VEK_SHA256_BLOCK_SIZE / sizeof(uint32_t);
+constexpr uint32_t kRounds = 64;
+constexpr uint32_t kBitsPerByteShift = 3;
+constexpr uint32_t kHighBitsShift = 29;  // 32 - kBitsPerByteShift
+
+constexpr std::array<uint32_t, VEK_SHA256_STATE_WORDS> kInitialState = {
+    0x6A09E667u, 0xBB67AE85u, 0x3C6EF372u, 0xA54FF53Au, 0x510E527Fu, 0x9B05688Cu, 0x1F83D9ABu, 0x5BE0CD19u};
+
+alignas(16) constexpr std::array<uint32_t, kRounds> kRoundConstants = {
+    0x428A2F98u, 0x71374491u, 0xB5C0FBCFu, 0xE9B5DBA5u, 0x3956C25Bu, 0x59F111F1u, 0x923F82A4u, 0xAB1C5ED5u,
+    0xD807AA98u, 0x12835B01u, 0x243185BEu, 0x550C7DC3u, 0x72BE5D74u, 0x80DEB1FEu, 0x9BDC06A7u, 0xC19BF174u,
+    0xE49B69C1u, 0xEFBE4786u, 0x0FC19DC6u, 0x240CA1CCu, 0x2DE92C6Fu, 0x4A7484AAu, 0x5CB0A9DCu, 0x76F988DAu,
+    0x983E5152u, 0xA831C66Du, 0xB00327C8u, 0xBF597FC7u, 0xC6E00BF3u, 0xD5A79147u, 0x06CA6351u, 0x14292967u,
+    0x27B70A85u, 0x2E1B2138u, 0x4D2C6DFCu, 0x53380D13u, 0x650A7354u, 0x766A0ABBu, 0x81C2C92Eu, 0x92722C85u,
+    0xA2BFE8A1u, 0xA81A664Bu, 0xC24B8B70u, 0xC76C51A3u, 0xD192E819u, 0xD6990624u, 0xF40E3585u, 0x106AA070u,
+    0x19A4C116u, 0x1E376C08u, 0x2748774Cu, 0x34B0BCB5u, 0x391C0CB3u, 0x4ED8AA4Au, 0x5B9CCA4Fu, 0x682E6FF3u,
+    0x748F82EEu, 0x78A5636Fu, 0x84C87814u, 0x8CC70208u, 0x90BEFFFAu, 0xA4506CEBu, 0xBEF9A3F7u, 0xC67178F2u,
+};
+
+uint32_t load_be32(const uint8_t *p) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (std::endian::native == std::endian::little) {
+        v = __builtin_bswap32(v);
+    }
+    return v;
+}
+
+void wipe(void *p, size_t n) {
+    auto *bytes = static_cast<volatile uint8_t *>(p);
+    for (size_t i = 0; i < n; ++i) {
+        bytes[i] = 0;
+    }
+}
+
+// ---- Portable compression ----
+
+uint32_t big_sigma0(uint32_t x) { return std::rotr(x, 2) ^ std::rotr(x, 13) ^ std::rotr(x, 22); }
+uint32_t big_sigma1(uint32_t x) { return std::rotr(x, 6) ^ std::rotr(x, 11) ^ std::rotr(x, 25); }
+uint32_t small_sigma0(uint32_t x) { return std::rotr(x, 7) ^ std::rotr(x, 18) ^ (x >> 3); }
+uint32_t small_sigma1(uint32_t x) { return std::rotr(x, 17) ^ std::rotr(x, 19) ^ (x >> 10); }
+
+void compress_one_portable(uint32_t *state, const uint8_t *block) {
+    std::array<uint32_t, kWordsPerBlock> w;
+    for (uint32_t i = 0; i < kWordsPerBlock; ++i) {
+        w[i] = load_be32(block + i * sizeof(uint32_t));
+    }
+    uint32_t a = state[0];
+    uint32_t b = state[1];
+    uint32_t c = state[2];
+    uint32_t d = state[3];
+    uint32_t e = state[4];
+    uint32_t f = state[5];
+    uint32_t g = state[6];
+    uint32_t h = state[7];
+    constexpr uint32_t mask = kWordsPerBlock - 1;
+#pragma GCC unroll 64
+    for (uint32_t i = 0; i < kRounds; ++i) {
+        if (i >= kWordsPerBlock) {
+            w[i & mask] += small_sigma1(w[(i - 2) & mask]) + w[(i - 7) & mask] + small_sigma0(w[(i - 15) & mask]);
+        }
+        const uint32_t t1 = h + big_sigma1(e) + (g ^ (e & (f ^ g))) + kRoundConstants[i] + w[i & mask];
+        const uint32_t t2 = big_sigma0(a) + ((a & b) | (c & (a | b)));
+        h = g;
+        g = f;
+        f = e;
+        e = d + t1;
+        d = c;
+        c = b;
+        b = a;
+        a = t1 + t2;
+    }
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
+}
+
+void compress_blocks_portable(uint32_t *state, const uint8_t *blocks, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        compress_one_portable(state, blocks + i * VEK_SHA256_BLOCK_SIZE);
+    }
+}
+
+// ---- SHA-NI compression ----
+#ifdef VEK_SHA256_HAVE_SHA_NI
+
+constexpr int kRoundGroups = 16;       // four rounds per group (two sha256rnds2)
+constexpr int kUpperHalf = 0x0E;       // _mm_shuffle_epi32: move words 2,3 down for the second rnds2
+constexpr int kSwapPairs = 0xB1;       // _mm_shuffle_epi32 order 2,3,0,1
+constexpr int kReverseWords = 0x1B;    // _mm_shuffle_epi32 order 3,2,1,0
+constexpr int kUpperWordsMask = 0xF0;  // _mm_blend_epi16: the upper four 16-bit lanes
+constexpr int kWordBytes = 4;
+constexpr int kHalfBytes = 8;
+
+// Four rounds. W[] holds the schedule for the next sixteen rounds; state0 = ABEF, state1 = CDGH.
+template <int G>
+VEK_SHA_NI_TARGET inline void sha256_ni_group(__m128i &state0, __m128i &state1, __m128i (&w)[4]) {
+    constexpr int cur = G % 4;
+    constexpr int next = (G + 1) % 4;
+    constexpr int prev = (G + 3) % 4;
+    __m128i msg = _mm_add_epi32(w[cur], _mm_load_si128(reinterpret_cast<const __m128i *>(&kRoundConstants[4 * G])));
+    state1 = _mm_sha256rnds2_epu32(state1, state0, msg);
+    if constexpr (G >= 3 && G <= 14) {
+        w[next] = _mm_add_epi32(w[next], _mm_alignr_epi8(w[cur], w[prev], kWordBytes));
+        w[next] = _mm_sha256msg2_epu32(w[next], w[cur]);
+    }
+    msg = _mm_shuffle_epi32(msg, kUpperHalf);
+    state0 = _mm_sha256rnds2_epu32(state0, state1, msg);
+    if constexpr (G >= 1 && G <= 12) {
+        w[prev] = _mm_sha256msg1_epu32(w[prev], w[cur]);
+    }
+}
+
+template <int... G>
+VEK_SHA_NI_TARGET inline void sha256_ni_all_groups(__m128i &state0, __m128i &state1, __m128i (&w)[4],
+                                                   std::integer_sequence<int, G...>) {
+    (sha256_ni_group<G>(state0, state1, w), ...);
+}
+
+VEK_SHA_NI_TARGET void compress_blocks_sha_ni(uint32_t *state, const uint8_t *blocks, size_t count) {
+    const __m128i byte_swap = _mm_set_epi64x(0x0C0D0E0F08090A0BLL, 0x0405060700010203LL);
+    __m128i dcba = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(state)), kSwapPairs);
+    __m128i efgh = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(state + 4)), kReverseWords);
+    __m128i state0 = _mm_alignr_epi8(dcba, efgh, kHalfBytes);         // ABEF
+    __m128i state1 = _mm_blend_epi16(efgh, dcba, kUpperWordsMask);    // CDGH
+    for (size_t n = 0; n < count; ++n) {
+        const uint8_t *block = blocks + n * VEK_SHA256_BLOCK_SIZE;
+        const __m128i abef_saved = state0;
+        const __m128i cdgh_saved = state1;
+        __m128i w[4];
+        for (int i = 0; i < 4; ++i) {
+            w[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * i)), byte_swap);
+        }
+        sha256_ni_all_groups(state0, state1, w, std::make_integer_sequence<int, kRoundGroups>{});
+        state0 = _mm_add_epi32(state0, abef_saved);
+        state1 = _mm_add_epi32(state1, cdgh_saved);
+    }
+    const __m128i feba = _mm_shuffle_epi32(state0, kReverseWords);
+    const __m128i dchg = _mm_shuffle_epi32(state1, kSwapPairs);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(state), _mm_blend_epi16(feba, dchg, kUpperWordsMask));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(state + 4), _mm_alignr_epi8(dchg, feba, kHalfBytes));
+}
+#endif
+
+using BlocksFn = void (*)(uint32_t *, const uint8_t *, size_t);
+
+constinit std::atomic<BlocksFn> g_blocks{nullptr};
+
+BlocksFn backend_fn(int backend) {
+#ifdef VEK_SHA256_HAVE_SHA_NI
+    if (backend == VEK_SHA_BACKEND_SHA_NI && vek_cpu_has_sha_ni() != 0) {
+        return compress_blocks_sha_ni;
+    }
+#else
+    (void)backend;
+#endif
+    return compress_blocks_portable;
+}
+
+void compress_blocks(uint32_t *state, const uint8_t *blocks, size_t count) {
+    BlocksFn fn = g_blocks.load(std::memory_order_relaxed);
+    if (fn == nullptr) {
+        fn = backend_fn(VEK_SHA_BACKEND_SHA_NI);
+        g_blocks.store(fn, std::memory_order_relaxed);
+    }
+    fn(state, blocks, count);
+}
+
+uint32_t buffered_bytes(const vek_sha256_ctx *ctx) { return ctx->count[0] % VEK_SHA256_BLOCK_SIZE; }
+
+void add_length(vek_sha256_ctx *ctx, uint32_t len) {
+    const uint32_t old = ctx->count[0];
+    ctx->count[0] += len;
+    if (ctx->count[0] < old) {
+        ++ctx->count[1];
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+int vek_sha256_set_backend(int backend) {
+    g_blocks.store(backend_fn(backend), std::memory_order_relaxed);
+    return vek_sha256_get_backend();
+}
+
+int vek_sha256_get_backend(void) {
+    BlocksFn fn = g_blocks.load(std::memory_order_relaxed);
+    if (fn == nullptr) {
+        fn = backend_fn(VEK_SHA_BACKEND_SHA_NI);
+    }
+    return fn == compress_blocks_portable ? VEK_SHA_BACKEND_PORTABLE : VEK_SHA_BACKEND_SHA_NI;
+}
+
+void vek_sha256_init(vek_sha256_ctx *ctx) {
+    if (ctx == nullptr) {
+        return;
+    }
+    ctx->count[0] = 0;
+    ctx->count[1] = 0;
+    std::memcpy(ctx->state, kInitialState.data(), sizeof ctx->state);
+    std::memset(ctx->buffer, 0, sizeof ctx->buffer);
+}
+
+void vek_sha256_update(vek_sha256_ctx *ctx, const uint8_t *data, uint32_t len) {
+    if (ctx == nullptr || data == nullptr || len == 0) {
+        return;
+    }
+    const uint32_t used = buffered_bytes(ctx);
+    add_length(ctx, len);
+    if (used != 0) {
+        const uint32_t room = VEK_SHA256_BLOCK_SIZE - used;
+        if (len < room) {
+            std::memcpy(ctx->buffer + used, data, len);
+            return;
+        }
+        std::memcpy(ctx->buffer + used, data, room);
+        compress_blocks(ctx->state, ctx->buffer, 1);
+        data += room;
+        len -= room;
+    }
+    const uint32_t whole = len / VEK_SHA256_BLOCK_SIZE;
+    if (whole != 0) {
+        compress_blocks(ctx->state, data, whole);
+        data += whole * VEK_SHA256_BLOCK_SIZE;
+        len -= whole * VEK_SHA256_BLOCK_SIZE;
+    }
+    if (len != 0) {
+        std::memcpy(ctx->buffer, data, len);
+    }
+}
+
+void vek_sha256_final(vek_sha256_ctx *ctx, uint8_t digest[VEK_SHA256_DIGEST_SIZE]) {
+    if (ctx == nullptr || digest == nullptr) {
+        return;
+    }
+    const uint32_t used = buffered_bytes(ctx);
+    ctx->buffer[used] = kPadFirstByte;
+    if (used + 1 > kLengthFieldOffset) {
+        std::memset(ctx->buffer + used + 1, 0, VEK_SHA256_BLOCK_SIZE - used - 1);
+        compress_blocks(ctx->state, ctx->buffer, 1);
+        std::memset(ctx->buffer, 0, kLengthFieldOffset);
+    } else {
+        std::memset(ctx->buffer + used + 1, 0, kLengthFieldOffset - used - 1);
+    }
+    const uint32_t bits_high = (ctx->count[1] << kBitsPerByteShift) | (ctx->count[0] >> kHighBitsShift);
+    const uint32_t bits_low = ctx->count[0] << kBitsPerByteShift;
+    platform_cpu_to_be32(ctx->buffer + kLengthFieldOffset, bits_high);
+    platform_cpu_to_be32(ctx->buffer + kLengthFieldOffset + sizeof(uint32_t), bits_low);
+    compress_blocks(ctx->state, ctx->buffer, 1);
+    for (uint32_t i = 0; i < VEK_SHA256_STATE_WORDS; ++i) {
+        platform_cpu_to_be32(digest + i * sizeof(uint32_t), ctx->state[i]);
+    }
+    wipe(ctx, sizeof *ctx);
+}
+
+void vek_sha256_compress(uint32_t state[VEK_SHA256_STATE_WORDS], const uint8_t block[VEK_SHA256_BLOCK_SIZE]) {
+    if (state == nullptr || block == nullptr) {
+        return;
+    }
+    compress_blocks(state, block, 1);
+}
+
+}  // extern "C"

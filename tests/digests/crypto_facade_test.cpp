@@ -1,0 +1,563 @@
+// The crypto facade: argument checks, cipher padding and round trips, PBKDF2 limits, localized key
+// derivation, IVs, standalone encryption and the authentication parameter.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
+#include <array>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/agent_log.h"
+#include "crypto/aes_vek.h"
+#include "crypto/crypto_vek.h"
+#include "digest_test_util.h"
+
+namespace {
+
+using digest_test::Bytes;
+using digest_test::from_hex;
+using digest_test::from_text;
+using digest_test::to_hex;
+using testing::HasSubstr;
+
+constexpr std::array<int32_t, 5> kCipherIds = {VEK_ALG_AES128_CBC, VEK_ALG_AES192_CBC, VEK_ALG_AES256_CBC,
+                                               VEK_ALG_DES_CBC, VEK_ALG_3DES_CBC};
+
+uint32_t key_size(int32_t alg) {
+    switch (alg) {
+        case VEK_ALG_AES128_CBC: return 16;
+        case VEK_ALG_AES192_CBC: return 24;
+        case VEK_ALG_AES256_CBC: return 32;
+        case VEK_ALG_DES_CBC: return 8;
+        default: return 24;
+    }
+}
+
+uint32_t block_size(int32_t alg) { return alg == VEK_ALG_DES_CBC || alg == VEK_ALG_3DES_CBC ? 8 : 16; }
+
+// OpenSSL's matching cipher, or null where the default provider has none (single DES).
+const EVP_CIPHER *openssl_cipher(int32_t alg) {
+    switch (alg) {
+        case VEK_ALG_AES128_CBC: return EVP_aes_128_cbc();
+        case VEK_ALG_AES192_CBC: return EVP_aes_192_cbc();
+        case VEK_ALG_AES256_CBC: return EVP_aes_256_cbc();
+        case VEK_ALG_3DES_CBC: return EVP_des_ede3_cbc();
+        default: return nullptr;
+    }
+}
+
+Bytes openssl_encrypt(const EVP_CIPHER *cipher, const Bytes &key, const Bytes &iv, const Bytes &plain) {
+    EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
+    Bytes out(plain.size() + 32);
+    int len1 = 0;
+    int len2 = 0;
+    EVP_EncryptInit_ex(ctx, cipher, nullptr, key.data(), iv.data());
+    EVP_EncryptUpdate(ctx, out.data(), &len1, plain.data(), static_cast<int>(plain.size()));
+    EVP_EncryptFinal_ex(ctx, out.data() + len1, &len2);
+    EVP_CIPHER_CTX_free(ctx);
+    out.resize(static_cast<size_t>(len1 + len2));
+    return out;
+}
+
+Bytes openssl_hmac(const EVP_MD *md, const Bytes &key, const Bytes &msg) {
+    Bytes out(EVP_MAX_MD_SIZE);
+    unsigned len = 0;
+    HMAC(md, key.data(), static_cast<int>(key.size()), msg.data(), msg.size(), out.data(), &len);
+    out.resize(len);
+    return out;
+}
+
+Bytes openssl_pbkdf2(const EVP_MD *md, const Bytes &password, const Bytes &salt, int iterations, size_t len) {
+    Bytes out(len);
+    PKCS5_PBKDF2_HMAC(reinterpret_cast<const char *>(password.data()), static_cast<int>(password.size()),
+                      salt.data(), static_cast<int>(salt.size()), iterations, md, static_cast<int>(len), out.data());
+    return out;
+}
+
+// Restores the log level after tests that capture DEBUG lines.
+class LogLevelGuard {
+public:
+    explicit LogLevelGuard(uint32_t level) : saved_(g_log_config.level) { g_log_config.level = level; }
+    ~LogLevelGuard() { g_log_config.level = saved_; }
+
+private:
+    uint32_t saved_;
+};
+
+// ---- Digests and HMAC ----
+
+TEST(CryptoFacadeHash, ArgumentChecks) {
+    vek_hash_ctx ctx;
+    const uint8_t byte = 0;
+    std::array<uint8_t, VEK_MAX_DIGEST_SIZE> out{};
+    uint32_t out_len = 0;
+    EXPECT_EQ(vek_hash_init(nullptr, VEK_ALG_MD5), -1);
+    EXPECT_EQ(vek_hash_init(&ctx, 0), -2);
+    EXPECT_EQ(vek_hash_init(&ctx, VEK_ALG_AES128_CBC), -2);
+    ASSERT_EQ(vek_hash_init(&ctx, VEK_ALG_SHA256), 0);
+    EXPECT_EQ(vek_hash_update(&ctx, nullptr, 1), -1);
+    EXPECT_EQ(vek_hash_update(&ctx, &byte, 0), -1);
+    EXPECT_EQ(vek_hash_final(&ctx, nullptr, &out_len), -1);
+    EXPECT_EQ(vek_hash_final(&ctx, out.data(), nullptr), -1);
+    ASSERT_EQ(vek_hash_final(&ctx, out.data(), &out_len), 0);
+    EXPECT_EQ(out_len, 32u);
+    ctx.alg = 9;
+    EXPECT_EQ(vek_hash_update(&ctx, &byte, 1), -2);
+    EXPECT_EQ(vek_hash_final(&ctx, out.data(), &out_len), -2);
+}
+
+TEST(CryptoFacadeHmac, ArgumentChecksAndEmptyMessage) {
+    const Bytes key = from_text("key");
+    std::array<uint8_t, VEK_MAX_DIGEST_SIZE> out{};
+    uint32_t out_len = 99;
+    EXPECT_EQ(vek_hmac(VEK_ALG_SHA1, key.data(), 3, key.data(), 3, nullptr, &out_len), -1);
+    EXPECT_EQ(vek_hmac(VEK_ALG_SHA1, key.data(), 3, key.data(), 3, out.data(), nullptr), -1);
+    EXPECT_EQ(vek_hmac(VEK_ALG_SHA1, nullptr, 3, key.data(), 3, out.data(), &out_len), -1);
+    EXPECT_EQ(vek_hmac(VEK_ALG_SHA1, key.data(), 3, nullptr, 3, out.data(), &out_len), -1);
+    EXPECT_EQ(vek_hmac(0, key.data(), 3, key.data(), 3, out.data(), &out_len), -2);
+    EXPECT_EQ(vek_hmac(VEK_ALG_3DES_CBC, key.data(), 3, key.data(), 3, out.data(), &out_len), -2);
+
+    const struct {
+        int32_t alg;
+        const EVP_MD *md;
+    } digests[] = {{VEK_ALG_MD5, EVP_md5()}, {VEK_ALG_SHA1, EVP_sha1()}, {VEK_ALG_SHA256, EVP_sha256()}};
+    for (const auto &d : digests) {
+        ASSERT_EQ(vek_hmac(d.alg, key.data(), 3, nullptr, 0, out.data(), &out_len), 0);
+        EXPECT_EQ(to_hex(out.data(), out_len), to_hex(openssl_hmac(d.md, key, {})));
+        ASSERT_EQ(vek_hmac(d.alg, key.data(), 0, key.data(), 3, out.data(), &out_len), 0);
+        EXPECT_EQ(to_hex(out.data(), out_len), to_hex(openssl_hmac(d.md, {}, key))) << "zero-length key";
+    }
+}
+
+// ---- Ciphers ----
+
+TEST(CryptoFacadeCipher, InitChecksIdsAndLengths) {
+    vek_cipher_ctx ctx;
+    const Bytes key(32, 0x11);
+    const Bytes iv(16, 0x22);
+    EXPECT_EQ(vek_cipher_init(&ctx, VEK_ALG_AES128_CBC, key.data(), 15, iv.data(), 16), VEK_ERR_KEY_LENGTH);
+    EXPECT_EQ(vek_cipher_init(&ctx, VEK_ALG_AES128_CBC, key.data(), 16, iv.data(), 8), VEK_ERR_IV_LENGTH);
+    EXPECT_EQ(vek_cipher_init(&ctx, VEK_ALG_SHA256, key.data(), 16, iv.data(), 16), -2);
+    EXPECT_EQ(vek_cipher_init(&ctx, 9, key.data(), 16, iv.data(), 16), -2);
+    EXPECT_EQ(vek_cipher_init(nullptr, VEK_ALG_AES128_CBC, key.data(), 16, iv.data(), 16), -1);
+    EXPECT_EQ(vek_cipher_init(&ctx, VEK_ALG_AES128_CBC, nullptr, 16, iv.data(), 16), -1);
+    EXPECT_EQ(vek_cipher_init(&ctx, VEK_ALG_AES128_CBC, key.data(), 16, nullptr, 16), -1);
+    for (int32_t alg : kCipherIds) {
+        EXPECT_EQ(vek_cipher_init(&ctx, alg, key.data(), key_size(alg), iv.data(), block_size(alg)), 0) << alg;
+        EXPECT_EQ(vek_cipher_block_size(alg), static_cast<int32_t>(block_size(alg)));
+    }
+    EXPECT_EQ(vek_cipher_block_size(VEK_ALG_SHA256), -1);
+    EXPECT_EQ(vek_cipher_block_size(9), -1);
+}
+
+TEST(CryptoFacadeCipher, PaddingLengthsAndLimit) {
+    vek_cipher_ctx aes;
+    vek_cipher_ctx des;
+    const Bytes key(24, 0x5A);
+    const Bytes iv(16, 0xA5);
+    ASSERT_EQ(vek_cipher_init(&aes, VEK_ALG_AES128_CBC, key.data(), 16, iv.data(), 16), 0);
+    ASSERT_EQ(vek_cipher_init(&des, VEK_ALG_DES_CBC, key.data(), 8, iv.data(), 8), 0);
+    Bytes plain(VEK_CIPHER_SCRATCH_SIZE + 16, 0x33);
+    Bytes out(VEK_CIPHER_SCRATCH_SIZE + 32, 0);
+    uint32_t out_len = 0;
+
+    ASSERT_EQ(vek_cipher_encrypt(&aes, plain.data(), 32, out.data(), &out_len), 0);
+    EXPECT_EQ(out_len, 48u) << "a whole block of padding when the length is a multiple";
+    const Bytes expected = openssl_encrypt(EVP_aes_128_cbc(), Bytes(key.begin(), key.begin() + 16), iv,
+                                           Bytes(plain.begin(), plain.begin() + 32));
+    EXPECT_EQ(to_hex(out.data(), out_len), to_hex(expected));
+
+    ASSERT_EQ(vek_cipher_encrypt(&aes, plain.data(), 2047, out.data(), &out_len), 0);
+    EXPECT_EQ(out_len, 2048u);
+    EXPECT_EQ(vek_cipher_encrypt(&aes, plain.data(), 2048, out.data(), &out_len), -3);
+    ASSERT_EQ(vek_cipher_encrypt(&des, plain.data(), 2047, out.data(), &out_len), 0);
+    EXPECT_EQ(out_len, 2048u);
+    EXPECT_EQ(vek_cipher_encrypt(&des, plain.data(), 2048, out.data(), &out_len), -3);
+    EXPECT_EQ(vek_cipher_encrypt(&des, plain.data(), 0, out.data(), &out_len), -1);
+    EXPECT_EQ(vek_cipher_encrypt(nullptr, plain.data(), 8, out.data(), &out_len), -1);
+    vek_cipher_ctx bad = aes;
+    bad.alg = VEK_ALG_MD5;
+    EXPECT_EQ(vek_cipher_encrypt(&bad, plain.data(), 8, out.data(), &out_len), -2);
+    EXPECT_EQ(vek_cipher_decrypt(&bad, out.data(), 16, plain.data(), &out_len), -2);
+}
+
+TEST(CryptoFacadeCipher, DecryptRejectsBadPaddingAndPartialBlocks) {
+    const Bytes key(16, 0x01);
+    const Bytes iv(16, 0x02);
+    vek_cipher_ctx ctx;
+    ASSERT_EQ(vek_cipher_init(&ctx, VEK_ALG_AES128_CBC, key.data(), 16, iv.data(), 16), 0);
+    auto decrypt_raw = [&](Bytes plain) {
+        Bytes cipher(plain.size());
+        vek_aes128_cbc_encrypt(key.data(), iv.data(), plain.data(), cipher.data(), static_cast<uint32_t>(plain.size()));
+        Bytes out(plain.size(), 0xEE);
+        uint32_t out_len = 12345;
+        const int32_t rc =
+            vek_cipher_decrypt(&ctx, cipher.data(), static_cast<uint32_t>(cipher.size()), out.data(), &out_len);
+        return std::make_pair(rc, std::make_pair(out, out_len));
+    };
+    Bytes plain(48, 0x07);
+    plain[47] = 0x11;  // above the block size
+    auto [rc, result] = decrypt_raw(plain);
+    EXPECT_EQ(rc, VEK_ERR_BAD_PADDING);
+    EXPECT_EQ(result.first, Bytes(48, 0)) << "a refused plaintext is cleared";
+    EXPECT_EQ(result.second, 12345u);
+
+    plain[47] = 0x00;
+    EXPECT_EQ(decrypt_raw(plain).first, VEK_ERR_BAD_PADDING);
+    plain[47] = 0x03;
+    plain[46] = 0x03;
+    plain[45] = 0x04;  // one pad byte differs
+    EXPECT_EQ(decrypt_raw(plain).first, VEK_ERR_BAD_PADDING);
+    plain[45] = 0x03;
+    auto good = decrypt_raw(plain);
+    EXPECT_EQ(good.first, 0);
+    EXPECT_EQ(good.second.second, 45u);
+    plain.assign(16, 0x10);  // a whole padding block
+    good = decrypt_raw(plain);
+    EXPECT_EQ(good.first, 0);
+    EXPECT_EQ(good.second.second, 0u);
+
+    Bytes buf(48, 0);
+    uint32_t out_len = 0;
+    EXPECT_EQ(vek_cipher_decrypt(&ctx, buf.data(), 47, buf.data(), &out_len), -4);
+    EXPECT_EQ(vek_cipher_decrypt(&ctx, buf.data(), 0, buf.data(), &out_len), -1);
+    vek_cipher_ctx des;
+    ASSERT_EQ(vek_cipher_init(&des, VEK_ALG_DES_CBC, key.data(), 8, iv.data(), 8), 0);
+    EXPECT_EQ(vek_cipher_decrypt(&des, buf.data(), 12, buf.data(), &out_len), -4);
+}
+
+TEST(CryptoFacadeCipher, RandomRoundTripsForEveryCipher) {
+    std::mt19937 rng(7);
+    auto random_bytes = [&](size_t n) {
+        Bytes b(n);
+        for (auto &x : b) {
+            x = static_cast<uint8_t>(rng());
+        }
+        return b;
+    };
+    constexpr int kCasesPerCipher = 60;
+    for (int32_t alg : kCipherIds) {
+        for (int i = 0; i < kCasesPerCipher; ++i) {
+            const size_t len = 1 + rng() % (VEK_CIPHER_SCRATCH_SIZE - 1);
+            const Bytes key = random_bytes(key_size(alg));
+            const Bytes iv = random_bytes(block_size(alg));
+            const Bytes plain = random_bytes(len);
+            vek_cipher_ctx ctx;
+            ASSERT_EQ(vek_cipher_init(&ctx, alg, key.data(), key_size(alg), iv.data(), block_size(alg)), 0);
+            Bytes cipher(VEK_CIPHER_SCRATCH_SIZE);
+            uint32_t cipher_len = 0;
+            ASSERT_EQ(vek_cipher_encrypt(&ctx, plain.data(), static_cast<uint32_t>(len), cipher.data(), &cipher_len),
+                      0);
+            const uint32_t block = block_size(alg);
+            ASSERT_EQ(cipher_len, (len / block + 1) * block);
+            cipher.resize(cipher_len);
+            if (const EVP_CIPHER *reference = openssl_cipher(alg)) {
+                ASSERT_EQ(to_hex(cipher), to_hex(openssl_encrypt(reference, key, iv, plain))) << "alg " << alg;
+            }
+            // Decrypt in place: out is the cipher text's own buffer.
+            Bytes work = cipher;
+            uint32_t plain_len = 0;
+            ASSERT_EQ(vek_cipher_decrypt(&ctx, work.data(), cipher_len, work.data(), &plain_len), 0);
+            ASSERT_EQ(plain_len, len);
+            work.resize(plain_len);
+            ASSERT_EQ(work, plain) << "alg " << alg << " len " << len;
+        }
+    }
+}
+
+// ---- PBKDF2 ----
+
+TEST(CryptoFacadePbkdf2, ArgumentsAndLimits) {
+    const Bytes pass = from_text("password");
+    const Bytes salt(VEK_PBKDF2_MAX_SALT + 1, 0x5A);
+    Bytes out(VEK_PBKDF2_MAX_OUTPUT + 1);
+    EXPECT_EQ(vek_snmpv3_pbkdf2(VEK_ALG_SHA1, nullptr, 8, salt.data(), 4, 2, out.data(), 20), -1);
+    EXPECT_EQ(vek_snmpv3_pbkdf2(VEK_ALG_SHA1, pass.data(), 8, salt.data(), 4, 2, nullptr, 20), -1);
+    EXPECT_EQ(vek_snmpv3_pbkdf2(VEK_ALG_SHA1, pass.data(), 8, salt.data(), 4, 2, out.data(), 0), -1);
+    EXPECT_EQ(vek_snmpv3_pbkdf2(VEK_ALG_SHA1, pass.data(), 8, salt.data(), 4, 0, out.data(), 20), -1);
+    EXPECT_EQ(vek_snmpv3_pbkdf2(VEK_ALG_SHA1, pass.data(), 8, nullptr, 4, 2, out.data(), 20), -1);
+    EXPECT_EQ(vek_snmpv3_pbkdf2(VEK_ALG_AES128_CBC, pass.data(), 8, salt.data(), 4, 2, out.data(), 20), -2);
+    EXPECT_EQ(vek_snmpv3_pbkdf2(VEK_ALG_SHA1, pass.data(), 8, salt.data(), 65, 2, out.data(), 20), -4);
+    // 102 SHA-1 blocks are 2040 bytes; one byte more needs a 103rd block (2060 > 2048).
+    EXPECT_EQ(vek_snmpv3_pbkdf2(VEK_ALG_SHA1, pass.data(), 8, salt.data(), 4, 2, out.data(), 2041), -3);
+    ASSERT_EQ(vek_snmpv3_pbkdf2(VEK_ALG_SHA1, pass.data(), 8, salt.data(), 64, 2, out.data(), 2040), 0);
+    EXPECT_EQ(to_hex(out.data(), 2040), to_hex(openssl_pbkdf2(EVP_sha1(), pass, Bytes(salt.begin(), salt.begin() + 64),
+                                                             2, 2040)));
+    ASSERT_EQ(vek_snmpv3_pbkdf2(VEK_ALG_SHA256, pass.data(), 8, salt.data(), 4, 2, out.data(), 2048), 0);
+    EXPECT_EQ(vek_snmpv3_pbkdf2(VEK_ALG_SHA256, pass.data(), 8, salt.data(), 4, 2, out.data(), 2049), -3);
+    // Empty salt (null with length 0) and empty password are valid PBKDF2 inputs.
+    ASSERT_EQ(vek_snmpv3_pbkdf2(VEK_ALG_MD5, pass.data(), 0, nullptr, 0, 3, out.data(), 40), 0);
+    EXPECT_EQ(to_hex(out.data(), 40), to_hex(openssl_pbkdf2(EVP_md5(), {}, {}, 3, 40)));
+}
+
+// ---- Localized keys ----
+
+const Bytes kEngineId = from_hex("80001f8804");
+const Bytes kWidePassword = [] {
+    Bytes wide;
+    for (char c : std::string("maplesyrup")) {
+        wide.push_back(static_cast<uint8_t>(c));
+        wide.push_back(0);
+    }
+    return wide;
+}();
+
+TEST(CryptoFacadeKeys, AuthKeysArePbkdf2OverTheEngineSalt) {
+    const Bytes salt13 = from_hex("80001f88040000000000000000");
+    const struct {
+        int32_t proto;
+        const EVP_MD *md;
+        int iterations;
+        uint32_t len;
+    } cases[] = {{1, EVP_md5(), 1000, 16}, {2, EVP_sha1(), 1000, 20}, {3, EVP_sha256(), 2048, 32},
+                 {4, EVP_sha256(), 2048, 32}};
+    for (const auto &c : cases) {
+        Bytes key(c.len);
+        ASSERT_EQ(vek_generate_auth_key(kWidePassword.data(), static_cast<uint32_t>(kWidePassword.size()),
+                                        kEngineId.data(), 5, 0, 0, c.proto, key.data(), c.len),
+                  0);
+        EXPECT_EQ(to_hex(key), to_hex(openssl_pbkdf2(c.md, kWidePassword, salt13, c.iterations, c.len)))
+            << "auth_proto " << c.proto;
+    }
+    // Boots and time follow the engine ID big-endian.
+    Bytes key(20);
+    ASSERT_EQ(vek_generate_auth_key(kWidePassword.data(), static_cast<uint32_t>(kWidePassword.size()),
+                                    kEngineId.data(), 5, 0x01020304u, 0xA0B0C0D0u, 2, key.data(), 20),
+              0);
+    EXPECT_EQ(to_hex(key), to_hex(openssl_pbkdf2(EVP_sha1(), kWidePassword, from_hex("80001f880401020304a0b0c0d0"),
+                                                 1000, 20)));
+}
+
+TEST(CryptoFacadeKeys, PrivKeysUseTheProtocolDigestIncludingAes192) {
+    const Bytes salt13 = from_hex("80001f88040000000700000009");
+    const struct {
+        int32_t proto;
+        const EVP_MD *md;
+        int iterations;
+        uint32_t len;
+    } cases[] = {{1, EVP_md5(), 1000, 8},
+                 {2, EVP_sha1(), 1000, 16},
+                 {3, EVP_sha256(), 2048, 24},
+                 {4, EVP_sha256(), 2048, 32},
+                 {5, EVP_md5(), 1000, 24}};
+    for (const auto &c : cases) {
+        Bytes key(c.len);
+        ASSERT_EQ(vek_generate_priv_key(kWidePassword.data(), static_cast<uint32_t>(kWidePassword.size()),
+                                        kEngineId.data(), 5, 7, 9, c.proto, key.data(), c.len),
+                  0);
+        EXPECT_EQ(to_hex(key), to_hex(openssl_pbkdf2(c.md, kWidePassword, salt13, c.iterations, c.len)))
+            << "priv_proto " << c.proto;
+    }
+}
+
+TEST(CryptoFacadeKeys, RefusalsAndTheirLogLines) {
+    LogLevelGuard level(AGENT_LOG_DEBUG);
+    const Bytes long_id(57, 0x80);
+    Bytes key(32);
+    const auto pass_len = static_cast<uint32_t>(kWidePassword.size());
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(vek_generate_auth_key(kWidePassword.data(), pass_len, long_id.data(), 57, 0, 0, 1, key.data(), 16), -3);
+    EXPECT_EQ(vek_generate_priv_key(kWidePassword.data(), pass_len, kEngineId.data(), 5, 0, 0, 2, key.data(), 15), -2);
+    EXPECT_EQ(vek_generate_auth_key(nullptr, pass_len, kEngineId.data(), 5, 0, 0, 1, key.data(), 16), -1);
+    EXPECT_EQ(vek_generate_auth_key(kWidePassword.data(), pass_len, kEngineId.data(), 0, 0, 0, 1, key.data(), 16), -1);
+    EXPECT_EQ(vek_generate_auth_key(kWidePassword.data(), pass_len, kEngineId.data(), 5, 0, 0, 5, key.data(), 16), -2);
+    EXPECT_EQ(vek_generate_priv_key(kWidePassword.data(), pass_len, kEngineId.data(), 5, 0, 0, 0, key.data(), 8), -2);
+    EXPECT_EQ(vek_generate_auth_key(kWidePassword.data(), pass_len, long_id.data(), 56, 0, 0, 1, key.data(), 16), 0);
+    EXPECT_EQ(vek_generate_auth_key(kWidePassword.data(), pass_len, kEngineId.data(), 5, 0, 0, 1, key.data(), 16), 0);
+    const std::string log = testing::internal::GetCapturedStdout();
+
+    EXPECT_THAT(log, HasSubstr("[ERROR] vek_generate_auth_key: Engine ID too long (len=57, max=56)"));
+    EXPECT_THAT(log, HasSubstr("[ERROR] vek_generate_priv_key: Key length mismatch (alg needs=16, got=15)"));
+    EXPECT_THAT(log, HasSubstr("[ERROR] vek_generate_auth_key: Invalid input parameters"));
+    EXPECT_THAT(log, HasSubstr("[ERROR] vek_generate_auth_key: Key length mismatch (alg needs=0, got=16)"));
+    EXPECT_THAT(log, HasSubstr("vek_generate_auth_key: Constructed salt (len=13)"));
+    EXPECT_THAT(log, HasSubstr("Auth Key Salt"));
+    EXPECT_THAT(log, HasSubstr("80 00 1F 88 04 00 00 00 00 00 00 00 00"));
+    EXPECT_THAT(log, HasSubstr("vek_generate_auth_key: Mapped to VEK algorithm: 1"));
+    EXPECT_THAT(log, HasSubstr("vek_generate_auth_key: PBKDF2 iterations: 1000"));
+    EXPECT_THAT(log, HasSubstr("[INFO] vek_generate_auth_key: Authentication key generated successfully (len=16)"));
+    EXPECT_THAT(log, HasSubstr("Generated Auth Key (first 8 bytes)"));
+}
+
+TEST(CryptoFacadeKeys, KeyTracesStayOutOfTheDefaultLevel) {
+    LogLevelGuard level(AGENT_LOG_WARN);
+    Bytes key(16);
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(vek_generate_priv_key(kWidePassword.data(), static_cast<uint32_t>(kWidePassword.size()),
+                                    kEngineId.data(), 5, 0, 0, 2, key.data(), 16),
+              0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+// ---- IVs ----
+
+TEST(CryptoFacadeIv, LayoutAndRandomPart) {
+    std::array<uint8_t, 16> iv1{};
+    std::array<uint8_t, 16> iv2{};
+    uint32_t len = 0;
+    ASSERT_EQ(vek_snmpv3_gen_iv(VEK_ALG_AES128_CBC, iv1.data(), &len, 1, 0x12345678u), 0);
+    EXPECT_EQ(len, 16u);
+    EXPECT_EQ(to_hex(iv1.data(), 8), "0000000112345678");
+    ASSERT_EQ(vek_snmpv3_gen_iv(VEK_ALG_AES192_CBC, iv2.data(), &len, 1, 0x12345678u), 0);
+    EXPECT_NE(to_hex(iv1.data() + 8, 8), to_hex(iv2.data() + 8, 8)) << "random part repeats";
+
+    std::array<uint8_t, 16> des{};
+    des.fill(0xEE);
+    ASSERT_EQ(vek_snmpv3_gen_iv(VEK_ALG_3DES_CBC, des.data(), &len, 1, 0x12345678u), 0);
+    EXPECT_EQ(len, 8u);
+    EXPECT_EQ(to_hex(des.data(), 16), "0000000112345678eeeeeeeeeeeeeeee");
+    EXPECT_EQ(vek_snmpv3_gen_iv(VEK_ALG_SHA1, des.data(), &len, 0, 0), -2);
+    EXPECT_EQ(vek_snmpv3_gen_iv(VEK_ALG_DES_CBC, nullptr, &len, 0, 0), -1);
+    EXPECT_EQ(vek_snmpv3_gen_iv(VEK_ALG_DES_CBC, des.data(), nullptr, 0, 0), -1);
+
+    LogLevelGuard level(AGENT_LOG_DEBUG);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(vek_snmpv3_gen_iv_rand(0, nullptr, 8), 0);
+    EXPECT_EQ(vek_snmpv3_gen_iv_rand(0, des.data(), 0), 0);
+    EXPECT_EQ(vek_snmpv3_gen_iv_rand(0, des.data(), 8), 1);
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_THAT(log, HasSubstr("vek_snmpv3_gen_iv_rand: invalid param (iv_rand_part=(nil), rand_len=8)"));
+    EXPECT_THAT(log, HasSubstr("vek_snmpv3_gen_iv_rand: generate random data success"));
+    const uint32_t swapped = vek_snmpv3_htonl(0x01020304u);
+    const std::array<uint8_t, 4> in_memory = {1, 2, 3, 4};
+    EXPECT_EQ(std::memcmp(&swapped, in_memory.data(), in_memory.size()), 0);
+}
+
+// ---- Standalone message encryption ----
+
+TEST(CryptoFacadeStandalone, RoundTripsAndLayout) {
+    const int marker = 1;
+    for (int32_t alg : kCipherIds) {
+        const Bytes key(key_size(alg), 0x42);
+        const Bytes plain = from_text("a scoped PDU of some thirty-nine bytes.");
+        Bytes out(VEK_SNMPV3_ENCRYPT_MIN_CAPACITY + 16);
+        uint32_t out_len = static_cast<uint32_t>(out.size());
+        ASSERT_EQ(vek_snmpv3_encrypt(alg, plain.data(), static_cast<uint32_t>(plain.size()), key.data(),
+                                     key_size(alg), &marker, 1, 3, 0x100, out.data(), &out_len),
+                  0);
+        const uint32_t rand_len = block_size(alg) - 8;
+        const uint32_t padded = (static_cast<uint32_t>(plain.size()) / block_size(alg) + 1) * block_size(alg);
+        ASSERT_EQ(out_len, rand_len + padded) << "alg " << alg;
+
+        // The random part is the IV's tail: decrypting by hand with boots||time||random works.
+        Bytes iv = from_hex("0000000300000100");
+        iv.insert(iv.end(), out.begin(), out.begin() + rand_len);
+        vek_cipher_ctx ctx;
+        ASSERT_EQ(vek_cipher_init(&ctx, alg, key.data(), key_size(alg), iv.data(), block_size(alg)), 0);
+        Bytes manual(padded);
+        uint32_t manual_len = 0;
+        ASSERT_EQ(vek_cipher_decrypt(&ctx, out.data() + rand_len, padded, manual.data(), &manual_len), 0);
+        manual.resize(manual_len);
+        EXPECT_EQ(manual, plain);
+
+        Bytes back(out_len);
+        uint32_t back_len = 0;
+        ASSERT_EQ(vek_snmpv3_decrypt(alg, out.data(), out_len, key.data(), key_size(alg), &marker, 1, 3, 0x100,
+                                     back.data(), &back_len),
+                  0);
+        back.resize(back_len);
+        EXPECT_EQ(back, plain);
+    }
+}
+
+TEST(CryptoFacadeStandalone, OutputCapacityCoversTheRandomPart) {
+    // 2041..2047 plaintext bytes pad to 2048; with the 8-byte random part that is 2056 bytes,
+    // more than the minimum capacity of 2048.
+    const int marker = 1;
+    const Bytes key(16, 0x42);
+    Bytes buffer(2056, 0x61);
+    uint32_t out_len = 2048;
+    EXPECT_EQ(vek_snmpv3_encrypt(VEK_ALG_AES128_CBC, buffer.data(), 2041, key.data(), 16, &marker, 1, 0, 0,
+                                 buffer.data(), &out_len),
+              -5);
+    EXPECT_EQ(out_len, 2048u);
+    // In place with enough room: the plaintext is consumed before the random part is written.
+    const Bytes plain(buffer.begin(), buffer.begin() + 2041);
+    out_len = 2056;
+    ASSERT_EQ(vek_snmpv3_encrypt(VEK_ALG_AES128_CBC, buffer.data(), 2041, key.data(), 16, &marker, 1, 0, 0,
+                                 buffer.data(), &out_len),
+              0);
+    EXPECT_EQ(out_len, 2056u);
+    Bytes back(2056);
+    uint32_t back_len = 0;
+    ASSERT_EQ(vek_snmpv3_decrypt(VEK_ALG_AES128_CBC, buffer.data(), 2056, key.data(), 16, &marker, 1, 0, 0,
+                                 back.data(), &back_len),
+              0);
+    back.resize(back_len);
+    EXPECT_EQ(back, plain);
+    out_len = 4096;
+    EXPECT_EQ(vek_snmpv3_encrypt(VEK_ALG_AES128_CBC, buffer.data(), 2048, key.data(), 16, &marker, 1, 0, 0,
+                                 back.data(), &out_len),
+              -5);
+}
+
+TEST(CryptoFacadeStandalone, ResultCodes) {
+    const int marker = 1;
+    const Bytes key(32, 0x42);
+    Bytes data(64, 0x10);
+    Bytes out(4096);
+    uint32_t len = 4096;
+    auto enc = [&](int32_t alg, uint32_t n, uint32_t key_len, const void *reserved, uint32_t reserved_len,
+                   uint32_t capacity) {
+        len = capacity;
+        return vek_snmpv3_encrypt(alg, data.data(), n, key.data(), key_len, reserved, reserved_len, 0, 0, out.data(),
+                                  &len);
+    };
+    EXPECT_EQ(enc(VEK_ALG_AES128_CBC, 16, 16, nullptr, 1, 4096), -1);
+    EXPECT_EQ(enc(VEK_ALG_AES128_CBC, 0, 16, &marker, 1, 4096), -2);
+    EXPECT_EQ(enc(VEK_ALG_AES128_CBC, 16, 16, &marker, 0, 4096), -2);
+    EXPECT_EQ(enc(VEK_ALG_AES128_CBC, 16, 16, &marker, 1, 2047), -2);
+    EXPECT_EQ(enc(VEK_ALG_SHA1, 16, 16, &marker, 1, 4096), -3);
+    EXPECT_EQ(enc(VEK_ALG_AES128_CBC, 16, 15, &marker, 1, 4096), -6);
+    EXPECT_EQ(enc(VEK_ALG_DES_CBC, 16, 8, &marker, 1, 2048), 0);
+    EXPECT_EQ(len, 24u);
+
+    auto dec = [&](int32_t alg, uint32_t n, uint32_t key_len, const void *reserved, uint32_t reserved_len) {
+        return vek_snmpv3_decrypt(alg, data.data(), n, key.data(), key_len, reserved, reserved_len, 0, 0, out.data(),
+                                  &len);
+    };
+    EXPECT_EQ(dec(VEK_ALG_AES128_CBC, 32, 16, nullptr, 1), -1);
+    EXPECT_EQ(dec(VEK_ALG_AES128_CBC, 0, 16, &marker, 1), -2);
+    EXPECT_EQ(dec(VEK_ALG_AES128_CBC, 32, 16, &marker, 0), -2);
+    EXPECT_EQ(dec(VEK_ALG_MD5, 32, 16, &marker, 1), -3);
+    EXPECT_EQ(dec(VEK_ALG_AES128_CBC, 23, 16, &marker, 1), -4) << "8 random bytes + 15";
+    EXPECT_EQ(dec(VEK_ALG_DES_CBC, 7, 8, &marker, 1), -4);
+    EXPECT_EQ(dec(VEK_ALG_AES256_CBC, 40, 16, &marker, 1), -5);
+    EXPECT_EQ(dec(VEK_ALG_AES128_CBC, 31, 16, &marker, 1), -6) << "cipher text not whole blocks";
+}
+
+// ---- Authentication parameter ----
+
+TEST(CryptoFacadeAuthParam, TruncationByAlgorithm) {
+    const Bytes key(20, 0x0B);
+    const Bytes msg = from_text("an SNMPv3 message with a zeroed authentication parameter");
+    const struct {
+        int32_t proto;
+        const EVP_MD *md;
+        size_t param_len;
+    } cases[] = {{1, EVP_md5(), 12}, {2, EVP_sha1(), 12}, {3, EVP_sha256(), 12}, {4, EVP_sha256(), 32}};
+    for (const auto &c : cases) {
+        std::array<uint8_t, 40> param;
+        param.fill(0xEE);
+        ASSERT_EQ(vek_snmpv3_generate_auth_param(c.proto, key.data(), 20, msg.data(), static_cast<uint32_t>(msg.size()),
+                                                 param.data()),
+                  0);
+        const Bytes full = openssl_hmac(c.md, key, msg);
+        EXPECT_EQ(to_hex(param.data(), c.param_len), to_hex(full.data(), c.param_len)) << c.proto;
+        EXPECT_EQ(param[c.param_len], 0xEE) << "nothing written beyond the parameter";
+    }
+    std::array<uint8_t, 32> param{};
+    EXPECT_EQ(vek_snmpv3_generate_auth_param(0, key.data(), 20, msg.data(), 5, param.data()), -2);
+    EXPECT_EQ(vek_snmpv3_generate_auth_param(5, key.data(), 20, msg.data(), 5, param.data()), -2);
+    EXPECT_EQ(vek_snmpv3_generate_auth_param(1, nullptr, 20, msg.data(), 5, param.data()), -1);
+    EXPECT_EQ(vek_snmpv3_generate_auth_param(1, key.data(), 20, msg.data(), 5, nullptr), -1);
+    EXPECT_EQ(vek_snmpv3_generate_auth_param(1, key.data(), 0, msg.data(), 5, param.data()), -1);
+    EXPECT_EQ(vek_snmpv3_generate_auth_param(1, key.data(), 20, msg.data(), 0, param.data()), -1);
+}
+
+}  // namespace
