@@ -1,0 +1,585 @@
+// SNMPv3 USM security on top of the crypto facade: algorithm tables, the privacy IV, scoped-PDU
+// encryption and decryption, the authentication parameter, password-to-key derivation and the
+// security processing of received messages. All work areas are fixed-size locals or caller-supplied.
+#include "codec/snmpv3_crypto.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "base/agent_log.h"
+#include "codec/snmp_ber.h"
+#include "codec/snmp_protocol.h"
+#include "codec/snmpv3_ber.h"
+#include "crypto/aes_vek.h"
+#include "crypto/crypto_vek.h"
+#include "crypto/des_vek.h"
+
+namespace {
+
+constexpr unsigned kByteBits = 8;
+constexpr uint16_t kParamValueAt = 2;  // the parameter's value follows its tag and one length octet
+constexpr uint16_t kMinPlaintextLen = 2;
+
+struct AuthAlg {
+    uint16_t key_len;
+    uint16_t param_len;
+};
+
+// Indexed by auth_proto.
+constexpr std::array<AuthAlg, SNMP_V3_AUTH_MAX + 1> kAuthAlgs = {{
+    {0, 0},
+    {VEK_MD5_DIGEST_SIZE, SNMP_V3_AUTH_PARAM_TRUNCATED_LEN},
+    {VEK_SHA1_DIGEST_SIZE, SNMP_V3_AUTH_PARAM_TRUNCATED_LEN},
+    {VEK_SHA256_DIGEST_SIZE, SNMP_V3_AUTH_PARAM_TRUNCATED_LEN},
+    {VEK_SHA256_DIGEST_SIZE, SNMP_V3_AUTH_PARAM_FULL_LEN},
+}};
+
+struct PrivAlg {
+    uint16_t key_len;
+    uint8_t iv_len;
+    uint8_t block;
+    int32_t cipher;  // facade id
+};
+
+// Indexed by priv_proto (codec numbering).
+constexpr std::array<PrivAlg, SNMP_V3_PRIV_MAX + 1> kPrivAlgs = {{
+    {0, 0, 0, 0},
+    {VEK_DES_KEY_SIZE, VEK_DES_BLOCK_SIZE, VEK_DES_BLOCK_SIZE, VEK_ALG_DES_CBC},
+    {VEK_AES128_KEY_SIZE, VEK_AES_BLOCK_SIZE, VEK_AES_BLOCK_SIZE, VEK_ALG_AES128_CBC},
+    {VEK_AES192_KEY_SIZE, VEK_AES_BLOCK_SIZE, VEK_AES_BLOCK_SIZE, VEK_ALG_AES192_CBC},
+    {VEK_AES256_KEY_SIZE, VEK_AES_BLOCK_SIZE, VEK_AES_BLOCK_SIZE, VEK_ALG_AES256_CBC},
+    {VEK_DES3_KEY_SIZE, VEK_DES_BLOCK_SIZE, VEK_DES_BLOCK_SIZE, VEK_ALG_3DES_CBC},
+}};
+
+static_assert(SNMP_V3_MAX_BLOCK_SIZE == VEK_AES_BLOCK_SIZE, "largest block is the AES block");
+static_assert(SNMP_V3_IV_FIXED_LEN == VEK_IV_FIXED_SIZE, "IV fixed part is boots and time");
+
+bool priv_known(uint8_t priv_proto) { return priv_proto != SNMP_V3_PRIV_NONE && priv_proto <= SNMP_V3_PRIV_MAX; }
+
+void put_be32(uint8_t *out, uint32_t value) {
+    for (unsigned i = 0; i < sizeof(uint32_t); ++i) {
+        out[i] = static_cast<uint8_t>(value >> (kByteBits * (sizeof(uint32_t) - 1u - i)));
+    }
+}
+
+// BE32(boots) || BE32(time) at the start of an IV.
+void put_iv_fixed_part(uint8_t *iv, const snmp_v3_usm &usm) {
+    put_be32(iv, usm.engine_boots);
+    put_be32(iv + sizeof(uint32_t), usm.engine_time);
+}
+
+// Clears key material in a way the compiler may not drop.
+void wipe(void *data, size_t len) {
+    auto *bytes = static_cast<volatile uint8_t *>(data);
+    for (size_t i = 0; i < len; ++i) {
+        bytes[i] = 0;
+    }
+}
+
+// Compares without stopping at the first difference, so the time taken says nothing about the value.
+bool same_bytes(const uint8_t *a, const uint8_t *b, uint16_t len) {
+    uint8_t diff = 0;
+    for (uint16_t i = 0; i < len; ++i) {
+        diff = static_cast<uint8_t>(diff | (a[i] ^ b[i]));
+    }
+    return diff == 0;
+}
+
+// Key-setup of the record's privacy algorithm; false (with the caller's log line) on failure.
+class CipherContext {
+public:
+    CipherContext() = default;
+    CipherContext(const CipherContext &) = delete;
+    CipherContext &operator=(const CipherContext &) = delete;
+    ~CipherContext() { wipe(&ctx_, sizeof ctx_); }
+
+    bool init(uint8_t priv_proto, const uint8_t *key, uint16_t key_len, const uint8_t *iv, uint32_t iv_len) {
+        return vek_cipher_init(&ctx_, kPrivAlgs[priv_proto].cipher, key, key_len, iv, iv_len) == VEK_OK;
+    }
+    const vek_cipher_ctx *get() const { return &ctx_; }
+
+private:
+    vek_cipher_ctx ctx_{};
+};
+
+// Copies data unchanged (privacy algorithm 0) into an output of *out_len bytes.
+int32_t copy_through(const uint8_t *data, uint16_t len, uint8_t *out, uint16_t *out_len) {
+    if (len > *out_len) {
+        return 0;
+    }
+    if (len != 0) {
+        std::memmove(out, data, len);
+    }
+    *out_len = len;
+    return 1;
+}
+
+// Widens a password into `wide`; returns the widened length, 0 on failure.
+uint16_t widen_password(const uint8_t *pass, uint8_t pass_len, std::array<uint8_t, SNMP_V3_WIDE_PASS_SIZE> &wide) {
+    return snmp_v3_pass_encode(pass, pass_len, SNMP_V3_PASS_ENCODE_UTF16LE, wide.data(),
+                               static_cast<uint16_t>(wide.size()));
+}
+
+bool usm_engine_id_ok(const snmp_v3_usm &usm) { return usm.engine_id_len <= SNMP_ENGINE_ID_SIZE; }
+
+// The message's security level must be one the user supports, and a user with authentication
+// only accepts authenticated messages.
+int32_t check_security_level(const snmp_message &msg, const snmp_v3_user &user) {
+    bool wants_auth = (msg.msg_flags & SNMP_V3_FLAG_AUTH) != 0;
+    bool wants_priv = (msg.msg_flags & SNMP_V3_FLAG_PRIV) != 0;
+    int32_t ret = SNMP_OK;
+    if (wants_auth != (user.auth_proto != SNMP_V3_AUTH_NONE)) {
+        ret = SNMP_ERR_AUTH;
+    } else if (wants_priv && user.priv_proto == SNMP_V3_PRIV_NONE) {
+        ret = SNMP_ERR_PRIV;
+    }
+    if (ret != SNMP_OK) {
+        AGENT_LOG(AGENT_LOG_ERROR, "[SEC_PROC] 安全级别与用户配置不符（msgFlags=0x%02X，用户鉴权：%d，用户加密：%d）",
+                  static_cast<unsigned>(msg.msg_flags), static_cast<int>(user.auth_proto),
+                  static_cast<int>(user.priv_proto));
+    }
+    return ret;
+}
+
+using MessageArea = std::array<uint8_t, SNMP_MAX_MSG_SIZE>;
+
+int32_t authenticate_received(const uint8_t *data, uint16_t len, const snmp_message &msg, const snmp_v3_user &user,
+                              MessageArea &work) {
+    snmp_v3_usm usm = msg.usm;
+    usm.auth_proto = user.auth_proto;
+    if (user.auth_key_len > SNMP_KEY_SIZE ||
+        snmp_v3_validate_auth_param(data, len, &usm, user.auth_key, user.auth_key_len, msg.usm.auth_param, work.data(),
+                                    static_cast<uint16_t>(work.size())) == 0) {
+        AGENT_LOG(AGENT_LOG_ERROR, "[SEC_PROC] 鉴权失败");
+        return SNMP_ERR_AUTH;
+    }
+    return SNMP_OK;
+}
+
+int32_t decrypt_received(snmp_message &msg, const snmp_v3_user &user, MessageArea &work) {
+    snmp_v3_usm usm = msg.usm;
+    usm.priv_proto = user.priv_proto;
+    MessageArea plain;  // written by the decryption before it is read
+    auto plain_len = static_cast<uint16_t>(plain.size());
+    uint16_t encrypted_len = std::min<uint16_t>(msg.encrypted_pdu_len, sizeof msg.encrypted_pdu);
+    if (user.priv_key_len > SNMP_KEY_SIZE ||
+        snmp_v3_decrypt_pdu(msg.encrypted_pdu, encrypted_len, &usm, user.priv_key, user.priv_key_len, plain.data(),
+                            &plain_len, work.data(), static_cast<uint16_t>(work.size())) == 0) {
+        AGENT_LOG(AGENT_LOG_ERROR, "[SEC_PROC] 解密失败");
+        return SNMP_ERR_PRIV;
+    }
+    if (plain_len < kMinPlaintextLen) {
+        AGENT_LOG(AGENT_LOG_ERROR, "[SEC_PROC] 明文过短（%d字节 < 2字节）", static_cast<int>(plain_len));
+        return SNMP_ERR_MALFORMED;
+    }
+    uint16_t used = 0;
+    int32_t ret = snmp_ber_decode_v3_scoped_pdu(plain.data(), plain_len, &msg.pdu, &used);
+    if (ret != SNMP_OK) {
+        AGENT_LOG(AGENT_LOG_ERROR, "[SEC_PROC] ScopedPDU解码失败（错误码：%d）", static_cast<int>(ret));
+        return ret;
+    }
+    return SNMP_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+// ---- Tables ----
+
+uint16_t snmpv3_get_key_length(uint8_t alg, uint8_t is_auth) {
+    if (is_auth != 0) {
+        return alg <= SNMP_V3_AUTH_MAX ? kAuthAlgs[alg].key_len : 0;
+    }
+    return alg <= SNMP_V3_PRIV_MAX ? kPrivAlgs[alg].key_len : 0;
+}
+
+uint8_t snmpv3_get_iv_length(uint8_t priv_proto) {
+    return priv_proto <= SNMP_V3_PRIV_MAX ? kPrivAlgs[priv_proto].iv_len : 0;
+}
+
+uint8_t snmpv3_get_block_size(uint8_t priv_proto) {
+    if (!priv_known(priv_proto)) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmpv3_get_block_size: unknown algorithm=%d", static_cast<int>(priv_proto));
+        return 0;
+    }
+    return kPrivAlgs[priv_proto].block;
+}
+
+uint16_t snmpv3_get_auth_param_length(uint8_t auth_proto) {
+    return auth_proto <= SNMP_V3_AUTH_MAX ? kAuthAlgs[auth_proto].param_len : 0;
+}
+
+void snmpv3_crypto_init(void) { AGENT_LOG(AGENT_LOG_INFO, "Using vek self-developed crypto implementation"); }
+
+// ---- IV ----
+
+int32_t snmpv3_crypto_gen_full_iv(snmp_v3_usm *usm) {
+    if (usm == nullptr) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmpv3_crypto_gen_full_iv: usm is NULL");
+        return 0;
+    }
+    if (usm->priv_proto == SNMP_V3_PRIV_NONE) {
+        std::memset(usm->full_iv, 0, sizeof usm->full_iv);
+        std::memset(usm->priv_param, 0, sizeof usm->priv_param);
+        usm->full_iv_len = 0;
+        usm->priv_param_len = 0;
+        AGENT_LOG(AGENT_LOG_DEBUG, "snmpv3_crypto_gen_full_iv: no encryption, skip IV generation");
+        return 1;
+    }
+    if (!priv_known(usm->priv_proto)) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmpv3_crypto_gen_full_iv: unsupported vek algorithm (priv_proto=%d)",
+                  static_cast<int>(usm->priv_proto));
+        return 0;
+    }
+    uint8_t iv_len = snmpv3_get_iv_length(usm->priv_proto);
+    if (iv_len < SNMP_V3_IV_FIXED_LEN) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmpv3_crypto_gen_full_iv: get IV length failed (priv_proto=%d)",
+                  static_cast<int>(usm->priv_proto));
+        return 0;
+    }
+    if (iv_len > SNMP_FULL_IV_SIZE) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmpv3_crypto_gen_full_iv: full_iv buffer too small (need=%d, max=%d)",
+                  static_cast<int>(iv_len), static_cast<int>(SNMP_FULL_IV_SIZE));
+        return 0;
+    }
+    auto random_len = static_cast<uint16_t>(iv_len - SNMP_V3_IV_FIXED_LEN);
+    if (random_len > SNMP_PRIV_PARAM_SIZE) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmpv3_crypto_gen_full_iv: priv_param buffer too small (need=%d, max=%d)",
+                  static_cast<int>(random_len), static_cast<int>(SNMP_PRIV_PARAM_SIZE));
+        return 0;
+    }
+    std::memset(usm->full_iv, 0, sizeof usm->full_iv);
+    put_iv_fixed_part(usm->full_iv, *usm);
+    uint8_t *random_part = usm->full_iv + SNMP_V3_IV_FIXED_LEN;
+    if (random_len != 0 &&
+        vek_snmpv3_gen_iv_rand(kPrivAlgs[usm->priv_proto].cipher, random_part, random_len) != 1) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmpv3_crypto_gen_full_iv: generate IV random part failed");
+        return 0;
+    }
+    usm->full_iv_len = iv_len;
+    std::memset(usm->priv_param, 0, sizeof usm->priv_param);
+    std::memcpy(usm->priv_param, random_part, random_len);
+    usm->priv_param_len = random_len;
+    agent_log_hexdump("IV fixed part (engine_boots+engine_time)", usm->full_iv, SNMP_V3_IV_FIXED_LEN);
+    agent_log_hexdump("IV random part", random_part, random_len);
+    return 1;
+}
+
+// ---- Encryption ----
+
+int32_t snmp_v3_encrypt_pdu(const uint8_t *plain, uint16_t plain_len, const snmp_v3_usm *usm, const uint8_t *key,
+                            uint16_t key_len, uint8_t *out, uint16_t *out_len, uint8_t *work, uint16_t work_len) {
+    if (plain == nullptr || usm == nullptr || key == nullptr || out == nullptr || out_len == nullptr || key_len == 0) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_encrypt_pdu: invalid input parameters (fixed_priv_key is NULL/empty)");
+        return 0;
+    }
+    if (usm->priv_proto == SNMP_V3_PRIV_NONE) {
+        return copy_through(plain, plain_len, out, out_len);
+    }
+    if (!priv_known(usm->priv_proto)) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_encrypt_pdu: unsupported vek algorithm (%d)", static_cast<int>(usm->priv_proto));
+        return 0;
+    }
+    const PrivAlg &alg = kPrivAlgs[usm->priv_proto];
+    if (key_len != alg.key_len) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_encrypt_pdu: key length mismatch (need=%d, got=%d)",
+                  static_cast<int>(alg.key_len), static_cast<int>(key_len));
+        return 0;
+    }
+    agent_log_hexdump("加密密钥 fixed_priv_key", key, key_len);
+    CipherContext cipher;
+    if (!cipher.init(usm->priv_proto, key, key_len, usm->full_iv, usm->full_iv_len)) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_encrypt_pdu: vek cipher init failed");
+        return 0;
+    }
+    // PKCS#7 adds 1..block bytes: the cipher text is the next whole block above the plaintext.
+    uint32_t padded = (static_cast<uint32_t>(plain_len) / alg.block + 1u) * alg.block;
+    uint32_t cipher_len = 0;
+    if (work == nullptr || usm->priv_param_len > SNMP_PRIV_PARAM_SIZE || padded > work_len ||
+        usm->priv_param_len + padded > *out_len ||
+        vek_cipher_encrypt(cipher.get(), plain, plain_len, work, &cipher_len) != VEK_OK || cipher_len != padded) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_encrypt_pdu: vek cipher encrypt failed");
+        return 0;
+    }
+    // The plaintext has been read in full, so out may overlap it.
+    std::memcpy(out, usm->priv_param, usm->priv_param_len);
+    std::memcpy(out + usm->priv_param_len, work, cipher_len);
+    *out_len = static_cast<uint16_t>(usm->priv_param_len + cipher_len);
+    AGENT_LOG(AGENT_LOG_DEBUG, "snmp_v3_encrypt_pdu: vek encryption completed (plain=%d bytes, cipher=%d bytes)",
+              static_cast<int>(plain_len), static_cast<int>(*out_len));
+    return 1;
+}
+
+int32_t snmp_v3_decrypt_pdu(const uint8_t *data, uint16_t data_len, const snmp_v3_usm *usm, const uint8_t *key,
+                            uint16_t key_len, uint8_t *out, uint16_t *out_len, uint8_t *work, uint16_t work_len) {
+    if (data == nullptr || usm == nullptr || key == nullptr || out == nullptr || out_len == nullptr || key_len == 0) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_decrypt_pdu: invalid input parameters (fixed_priv_key is NULL/empty)");
+        return 0;
+    }
+    if (usm->priv_proto == SNMP_V3_PRIV_NONE) {
+        return copy_through(data, data_len, out, out_len);
+    }
+    uint8_t iv_len = snmpv3_get_iv_length(usm->priv_proto);
+    if (iv_len < SNMP_V3_IV_FIXED_LEN) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_decrypt_pdu: unsupported vek algorithm (%d)", static_cast<int>(usm->priv_proto));
+        return 0;
+    }
+    const PrivAlg &alg = kPrivAlgs[usm->priv_proto];
+    auto random_len = static_cast<uint16_t>(iv_len - SNMP_V3_IV_FIXED_LEN);
+    auto min_len = static_cast<uint16_t>(random_len + alg.block);
+    if (data_len < min_len) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_decrypt_pdu: invalid cipher length (len=%d, min=%d)",
+                  static_cast<int>(data_len), static_cast<int>(min_len));
+        return 0;
+    }
+    std::array<uint8_t, VEK_MAX_CIPHER_IV_SIZE> iv{};
+    put_iv_fixed_part(iv.data(), *usm);
+    std::memcpy(iv.data() + SNMP_V3_IV_FIXED_LEN, data, random_len);
+    if (key_len != alg.key_len) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_decrypt_pdu: key length mismatch (need=%d, got=%d)",
+                  static_cast<int>(alg.key_len), static_cast<int>(key_len));
+        return 0;
+    }
+    auto cipher_len = static_cast<uint16_t>(data_len - random_len);
+    if (work == nullptr || work_len < cipher_len) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_decrypt_pdu: work buffer too small (required=%d, provided=%d)",
+                  static_cast<int>(cipher_len), static_cast<int>(work_len));
+        return 0;
+    }
+    agent_log_hexdump("解密密钥 fixed_priv_key", key, key_len);
+    CipherContext cipher;
+    if (!cipher.init(usm->priv_proto, key, key_len, iv.data(), iv_len)) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_decrypt_pdu: vek cipher init failed");
+        return 0;
+    }
+    uint32_t plain_len = 0;
+    if (vek_cipher_decrypt(cipher.get(), data + random_len, cipher_len, work, &plain_len) != VEK_OK ||
+        plain_len > *out_len) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_decrypt_pdu: vek cipher decrypt failed");
+        return 0;
+    }
+    std::memcpy(out, work, plain_len);
+    *out_len = static_cast<uint16_t>(plain_len);
+    AGENT_LOG(AGENT_LOG_DEBUG, "snmp_v3_decrypt_pdu: vek decryption completed (cipher=%d bytes, plain=%d bytes)",
+              static_cast<int>(data_len), static_cast<int>(plain_len));
+    return 1;
+}
+
+// ---- Authentication parameter ----
+
+int32_t snmpv3_crypto_gen_auth_param(const snmp_v3_usm *usm, const uint8_t *key, uint16_t key_len,
+                                     const uint8_t *msg, uint16_t msg_len, uint8_t *out_param, uint8_t * /*work*/,
+                                     uint16_t /*work_len*/) {
+    if (usm == nullptr) {
+        AGENT_LOG(AGENT_LOG_ERROR, "  usm 为 NULL");
+        return 0;
+    }
+    AGENT_LOG(AGENT_LOG_DEBUG, "snmpv3_crypto_gen_auth_param: auth_proto=%d, key_len=%d, msg_len=%d",
+              static_cast<int>(usm->auth_proto), static_cast<int>(key_len), static_cast<int>(msg_len));
+    agent_log_hexdump("认证密钥 auth_key", key, key_len);
+    int32_t ret = vek_snmpv3_generate_auth_param(usm->auth_proto, key, key_len, msg, msg_len, out_param);
+    if (ret != VEK_OK) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmpv3_crypto_gen_auth_param: VEK生成认证参数失败，错误码：%d", static_cast<int>(ret));
+        return 0;
+    }
+    return 1;
+}
+
+int32_t snmp_v3_gen_auth_param(const snmp_v3_usm *usm, const uint8_t *key, uint16_t key_len, const uint8_t *msg,
+                               uint16_t msg_len, uint8_t *out_param, uint8_t *work, uint16_t work_len) {
+    static constexpr char kFn[] = "snmp_v3_gen_auth_param";
+    if (usm == nullptr || key == nullptr || key_len == 0 || msg == nullptr || out_param == nullptr ||
+        work == nullptr || work_len == 0 || msg_len == 0) {
+        AGENT_LOG(AGENT_LOG_ERROR, "%s: 无效输入参数（usm=%p, auth_key=%p, msg_data=%p, buf_len=%d）", kFn,
+                  static_cast<const void *>(usm), static_cast<const void *>(key), static_cast<const void *>(msg),
+                  static_cast<int>(work_len));
+        return 0;
+    }
+    uint16_t param_len = snmpv3_get_auth_param_length(usm->auth_proto);
+    if (param_len == 0) {
+        AGENT_LOG(AGENT_LOG_ERROR, "%s: 不支持的认证算法（proto=%d）", kFn, static_cast<int>(usm->auth_proto));
+        return 0;
+    }
+    uint16_t at = usm->auth_param_offset;
+    if (at >= msg_len) {
+        AGENT_LOG(AGENT_LOG_ERROR, "%s: AuthParam偏移量越界（offset=%u >= 消息长度=%u）", kFn, static_cast<unsigned>(at),
+                  static_cast<unsigned>(msg_len));
+        return 0;
+    }
+    uint32_t tlv_end = static_cast<uint32_t>(at) + kParamValueAt + param_len;
+    if (tlv_end > msg_len) {
+        AGENT_LOG(AGENT_LOG_ERROR, "%s: AuthParam TLV越界（offset+TLV长度=%u > 消息长度=%u）", kFn,
+                  static_cast<unsigned>(tlv_end), static_cast<unsigned>(msg_len));
+        return 0;
+    }
+    if (work_len < msg_len) {
+        AGENT_LOG(AGENT_LOG_ERROR, "%s: 工作缓冲区不足（需要=%u字节，实际=%u字节）", kFn, static_cast<unsigned>(msg_len),
+                  static_cast<unsigned>(work_len));
+        return 0;
+    }
+    std::memcpy(work, msg, msg_len);
+    std::memset(work + at + kParamValueAt, 0, param_len);
+    return snmpv3_crypto_gen_auth_param(usm, key, key_len, work, msg_len, out_param, nullptr, 0);
+}
+
+int32_t snmp_v3_validate_auth_param(const uint8_t *msg, uint16_t msg_len, const snmp_v3_usm *usm,
+                                    const uint8_t *key, uint16_t key_len, const uint8_t *received_param,
+                                    uint8_t *work, uint16_t work_len) {
+    if (usm == nullptr) {
+        AGENT_LOG(AGENT_LOG_ERROR, "鉴权失败: 空指针输入");
+        return 0;
+    }
+    if (usm->auth_proto == SNMP_V3_AUTH_NONE) {
+        AGENT_LOG(AGENT_LOG_DEBUG, "无鉴权模式，直接通过");
+        return 1;
+    }
+    if (msg == nullptr || key == nullptr || received_param == nullptr || work == nullptr) {
+        AGENT_LOG(AGENT_LOG_ERROR, "鉴权失败: 空指针输入");
+        return 0;
+    }
+    uint16_t param_len = snmpv3_get_auth_param_length(usm->auth_proto);
+    uint32_t tlv_end = static_cast<uint32_t>(usm->auth_param_offset) + kParamValueAt + param_len;
+    if (usm->auth_param_offset == 0 || tlv_end > msg_len) {
+        AGENT_LOG(AGENT_LOG_ERROR, "鉴权失败: AuthParam TLV越界（偏移+完整长度=%lu > 消息长度=%d）",
+                  static_cast<unsigned long>(tlv_end), static_cast<int>(msg_len));
+        return 0;
+    }
+    if (work_len < msg_len) {
+        AGENT_LOG(AGENT_LOG_ERROR, "鉴权失败: 工作缓冲区不足（需要=%u, 提供=%u）", static_cast<unsigned>(msg_len),
+                  static_cast<unsigned>(work_len));
+        return 0;
+    }
+    std::array<uint8_t, SNMP_AUTH_PARAM_SIZE> computed{};
+    if (param_len == 0 || snmp_v3_gen_auth_param(usm, key, key_len, msg, msg_len, computed.data(), work, work_len) == 0) {
+        AGENT_LOG(AGENT_LOG_ERROR, "鉴权失败: 生成认证参数失败");
+        return 0;
+    }
+    // A received parameter of another length than the algorithm's never matches.
+    if (usm->auth_param_len != param_len || !same_bytes(computed.data(), received_param, param_len)) {
+        AGENT_LOG(AGENT_LOG_ERROR, "鉴权失败: 参数不匹配");
+        return 0;
+    }
+    AGENT_LOG(AGENT_LOG_DEBUG, "鉴权成功: 参数匹配");
+    return 1;
+}
+
+// ---- Password to key ----
+
+uint16_t snmp_v3_pass_encode(const uint8_t *pass, uint8_t pass_len, uint8_t mode, uint8_t *out, uint16_t capacity) {
+    if (pass == nullptr || out == nullptr || pass_len == 0 || capacity == 0) {
+        AGENT_LOG(AGENT_LOG_ERROR, "Invalid parameters for password encoding");
+        return 0;
+    }
+    if (mode != SNMP_V3_PASS_ENCODE_UTF16LE) {
+        if (capacity < pass_len) {
+            AGENT_LOG(AGENT_LOG_ERROR, "Buffer too small for ASCII encoding");
+            return 0;
+        }
+        std::memcpy(out, pass, pass_len);
+        return pass_len;
+    }
+    auto need = static_cast<uint16_t>(2u * pass_len);
+    if (capacity < need) {
+        AGENT_LOG(AGENT_LOG_ERROR, "Buffer too small for UTF-16LE encoding (need %d, have %d)", static_cast<int>(need),
+                  static_cast<int>(capacity));
+        return 0;
+    }
+    for (uint16_t i = 0; i < pass_len; ++i) {
+        out[2u * i] = pass[i];
+        out[2u * i + 1u] = 0;
+    }
+    return need;
+}
+
+int32_t snmp_v3_generate_auth_key(const snmp_v3_usm *usm, const uint8_t *pass, uint8_t pass_len, uint8_t *key,
+                                  uint16_t key_len) {
+    if (usm == nullptr || pass == nullptr || key == nullptr || key_len == 0 || !usm_engine_id_ok(*usm)) {
+        AGENT_LOG(AGENT_LOG_ERROR, "Invalid parameters for auth key generation");
+        return 0;
+    }
+    std::array<uint8_t, SNMP_V3_WIDE_PASS_SIZE> wide{};
+    uint16_t wide_len = widen_password(pass, pass_len, wide);
+    if (wide_len == 0) {
+        AGENT_LOG(AGENT_LOG_ERROR, "Password encoding failed");
+        return 0;
+    }
+    int32_t ret = vek_generate_auth_key(wide.data(), wide_len, usm->engine_id, usm->engine_id_len, usm->engine_boots,
+                                        usm->engine_time, usm->auth_proto, key, key_len);
+    wipe(wide.data(), wide.size());
+    if (ret != VEK_OK) {
+        AGENT_LOG(AGENT_LOG_ERROR, "VEK auth key generation failed with error: %d", static_cast<int>(ret));
+        return 0;
+    }
+    AGENT_LOG(AGENT_LOG_DEBUG, "VEK auth key generated successfully (len=%d)", static_cast<int>(key_len));
+    return 1;
+}
+
+int32_t snmp_v3_generate_priv_key(const snmp_v3_usm *usm, const uint8_t *pass, uint8_t pass_len, uint8_t *key,
+                                  uint16_t key_len) {
+    if (usm == nullptr || pass == nullptr || key == nullptr || key_len == 0 || !usm_engine_id_ok(*usm)) {
+        AGENT_LOG(AGENT_LOG_ERROR, "无效参数（空指针或密钥长度为0）");
+        return 0;
+    }
+    uint16_t need = snmpv3_get_key_length(usm->priv_proto, 0);
+    if (key_len != need) {
+        AGENT_LOG(AGENT_LOG_ERROR, "密钥长度不匹配（算法要求%d字节，实际%d字节）", static_cast<int>(need),
+                  static_cast<int>(key_len));
+        return 0;
+    }
+    std::array<uint8_t, SNMP_V3_WIDE_PASS_SIZE> wide{};
+    uint16_t wide_len = widen_password(pass, pass_len, wide);
+    if (wide_len == 0) {
+        AGENT_LOG(AGENT_LOG_ERROR, "密码UTF-16LE编码失败");
+        return 0;
+    }
+    int32_t ret = vek_generate_priv_key(wide.data(), wide_len, usm->engine_id, usm->engine_id_len, usm->engine_boots,
+                                        usm->engine_time, usm->priv_proto, key, key_len);
+    wipe(wide.data(), wide.size());
+    if (ret != VEK_OK) {
+        AGENT_LOG(AGENT_LOG_ERROR, "自研算法生成隐私密钥失败（错误码=%d）", static_cast<int>(ret));
+        return 0;
+    }
+    AGENT_LOG(AGENT_LOG_DEBUG, "隐私密钥生成成功（算法=%d，长度=%d字节）", static_cast<int>(usm->priv_proto),
+              static_cast<int>(key_len));
+    return 1;
+}
+
+// ---- Received messages ----
+
+int32_t snmp_v3_process_security(const uint8_t *data, uint16_t len, snmp_message *msg, const void *ctx,
+                                 const snmp_v3_user *user) {
+    if (data == nullptr || msg == nullptr || ctx == nullptr || user == nullptr) {
+        AGENT_LOG(AGENT_LOG_ERROR, "[SEC_PROC] 无效参数（usr=%p）", static_cast<const void *>(user));
+        return SNMP_ERR_NULL;
+    }
+    if (msg->usm.engine_id_len == 0) {
+        AGENT_LOG(AGENT_LOG_INFO, "[SEC_PROC] Discover阶段，跳过安全处理");
+        return SNMP_OK;
+    }
+    int user_len = user->user_len < SNMP_USERNAME_SIZE ? user->user_len : static_cast<int>(SNMP_USERNAME_SIZE);
+    AGENT_LOG(AGENT_LOG_INFO, "[SEC_PROC] 处理用户：%.*s（鉴权：%d，加密：%d）", user_len,
+              reinterpret_cast<const char *>(user->username), static_cast<int>(user->auth_proto),
+              static_cast<int>(user->priv_proto));
+    if (user->enabled == 0) {
+        AGENT_LOG(AGENT_LOG_ERROR, "[SEC_PROC] 用户未启用：%.*s", user_len, reinterpret_cast<const char *>(user->username));
+        return SNMP_ERR_AUTH;
+    }
+    int32_t ret = check_security_level(*msg, *user);
+    if (ret != SNMP_OK) {
+        return ret;
+    }
+    MessageArea work;  // message copy for the HMAC, then cipher text; written before it is read
+    if ((msg->msg_flags & SNMP_V3_FLAG_AUTH) != 0 && (ret = authenticate_received(data, len, *msg, *user, work)) != SNMP_OK) {
+        return ret;
+    }
+    if ((msg->msg_flags & SNMP_V3_FLAG_PRIV) != 0 && (ret = decrypt_received(*msg, *user, work)) != SNMP_OK) {
+        return ret;
+    }
+    snmp_v3_store_engine_info(msg->usm.engine_id, msg->usm.engine_id_len, msg->usm.engine_boots, msg->usm.engine_time);
+    AGENT_LOG(AGENT_LOG_INFO, "[SEC_PROC] 安全处理全流程完成");
+    return SNMP_OK;
+}
+
+}  // extern "C"

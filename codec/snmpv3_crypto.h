@@ -1,0 +1,114 @@
+/* SNMPv3 USM security: per-algorithm sizes, the privacy IV of an outgoing message, encryption and
+ * decryption of scoped PDUs, the authentication parameter, password-to-key derivation and the
+ * security processing of a received v3 message. The digest, HMAC, cipher and key-derivation work is
+ * done by the crypto facade (crypto/crypto_vek.h).
+ *
+ * Keys come from PBKDF2 over the password widened to UTF-16LE, salted with the engine ID, boots and
+ * time; privacy is CBC with PKCS#7 padding under the IV
+ * BE32(boots) || BE32(time) [|| 8 random bytes for AES], whose random part travels as
+ * msgPrivacyParameters and in front of the cipher text.
+ *
+ * The functions documented "1 / 0" return 1 on success and 0 on failure. */
+#ifndef VEK_CODEC_SNMPV3_CRYPTO_H
+#define VEK_CODEC_SNMPV3_CRYPTO_H
+
+#include <stdint.h>
+
+#include "codec/snmp_types.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Authentication algorithms (auth_proto). */
+#define SNMP_V3_AUTH_NONE 0u
+#define SNMP_V3_AUTH_MD5 1u
+#define SNMP_V3_AUTH_SHA1 2u
+#define SNMP_V3_AUTH_SHA256 3u      /* HMAC-SHA-256 truncated to 12 bytes */
+#define SNMP_V3_AUTH_SHA256_FULL 4u /* HMAC-SHA-256, all 32 bytes */
+#define SNMP_V3_AUTH_MAX SNMP_V3_AUTH_SHA256_FULL
+
+/* Privacy algorithms (priv_proto), codec numbering. */
+#define SNMP_V3_PRIV_NONE 0u
+#define SNMP_V3_PRIV_DES 1u
+#define SNMP_V3_PRIV_AES128 2u
+#define SNMP_V3_PRIV_AES192 3u
+#define SNMP_V3_PRIV_AES256 4u
+#define SNMP_V3_PRIV_3DES 5u
+#define SNMP_V3_PRIV_MAX SNMP_V3_PRIV_3DES
+
+#define SNMP_V3_AUTH_PARAM_TRUNCATED_LEN 12u
+#define SNMP_V3_AUTH_PARAM_FULL_LEN 32u
+#define SNMP_V3_IV_FIXED_LEN 8u            /* BE32 boots and BE32 time */
+#define SNMP_V3_MAX_BLOCK_SIZE 16u         /* largest cipher block (AES) */
+#define SNMP_V3_PASS_ENCODE_UTF16LE 1u     /* snmp_v3_pass_encode mode */
+#define SNMP_V3_WIDE_PASS_SIZE (2u * SNMP_V3_PASS_SIZE) /* widened password area: 64 password bytes */
+
+/* Key length of an algorithm: is_auth non-zero looks up auth_proto, zero priv_proto; 0 if unknown. */
+uint16_t snmpv3_get_key_length(uint8_t alg, uint8_t is_auth);
+/* 8 (DES, 3DES), 16 (AES) or 0. */
+uint8_t snmpv3_get_iv_length(uint8_t priv_proto);
+/* 8 (DES, 3DES), 16 (AES) or 0 (logged as an unknown algorithm). */
+uint8_t snmpv3_get_block_size(uint8_t priv_proto);
+/* 12 (algorithms 1..3), 32 (algorithm 4) or 0. */
+uint16_t snmpv3_get_auth_param_length(uint8_t auth_proto);
+
+/* Announces the crypto implementation; called once by each SDK's initialisation. */
+void snmpv3_crypto_init(void);
+
+/* 1 / 0. Fills full_iv / full_iv_len and priv_param / priv_param_len of the record from its
+ * priv_proto, engine_boots and engine_time (cleared for priv_proto 0). */
+int32_t snmpv3_crypto_gen_full_iv(snmp_v3_usm *usm);
+
+/* 1 / 0. Encrypts plain (plain_len bytes) with the record's priv_proto and full_iv; out receives
+ * priv_param (priv_param_len bytes) followed by the cipher text. *out_len: the capacity of out on
+ * entry, the output length on return. The cipher text is produced in the work area first
+ * (work_len bytes), so out may overlap the plaintext. priv_proto 0 copies the plaintext. */
+int32_t snmp_v3_encrypt_pdu(const uint8_t *plain, uint16_t plain_len, const snmp_v3_usm *usm, const uint8_t *key,
+                            uint16_t key_len, uint8_t *out, uint16_t *out_len, uint8_t *work, uint16_t work_len);
+/* 1 / 0. The inverse: the IV is the record's engine_boots and engine_time (those of the received
+ * message) followed, for AES, by the first 8 bytes of data. *out_len: capacity in, length out.
+ * The cipher text is decrypted in the work area, which must hold it. */
+int32_t snmp_v3_decrypt_pdu(const uint8_t *data, uint16_t data_len, const snmp_v3_usm *usm, const uint8_t *key,
+                            uint16_t key_len, uint8_t *out, uint16_t *out_len, uint8_t *work, uint16_t work_len);
+
+/* 1 / 0. HMAC of msg as it is (parameter bytes already zeroed), truncated by the record's
+ * auth_proto; out_param receives 12 or 32 bytes. The work area is not needed by this step. */
+int32_t snmpv3_crypto_gen_auth_param(const snmp_v3_usm *usm, const uint8_t *key, uint16_t key_len,
+                                     const uint8_t *msg, uint16_t msg_len, uint8_t *out_param, uint8_t *work,
+                                     uint16_t work_len);
+/* 1 / 0. Authentication parameter of an outgoing message: msg is copied into the work area, the
+ * parameter's value bytes (at usm->auth_param_offset + 2) are zeroed in the copy and its HMAC is
+ * written to out_param (32 bytes of room). msg itself is not changed. */
+int32_t snmp_v3_gen_auth_param(const snmp_v3_usm *usm, const uint8_t *key, uint16_t key_len, const uint8_t *msg,
+                               uint16_t msg_len, uint8_t *out_param, uint8_t *work, uint16_t work_len);
+/* 1 when msg carries the right authentication parameter (or usm->auth_proto is 0), else 0.
+ * usm: auth_proto and the received auth_param_offset / auth_param_len. */
+int32_t snmp_v3_validate_auth_param(const uint8_t *msg, uint16_t msg_len, const snmp_v3_usm *usm,
+                                    const uint8_t *key, uint16_t key_len, const uint8_t *received_param,
+                                    uint8_t *work, uint16_t work_len);
+
+/* Password bytes in the form used for key derivation: mode SNMP_V3_PASS_ENCODE_UTF16LE widens each
+ * byte to two (byte, 0x00), any other mode copies. Returns the encoded length, 0 on failure. */
+uint16_t snmp_v3_pass_encode(const uint8_t *pass, uint8_t pass_len, uint8_t mode, uint8_t *out, uint16_t capacity);
+
+/* 1 / 0. Localized keys from a password (at most 64 bytes) and the record's engine ID, engine_boots,
+ * engine_time and auth_proto / priv_proto; key_len must be the algorithm's key length. */
+int32_t snmp_v3_generate_auth_key(const snmp_v3_usm *usm, const uint8_t *pass, uint8_t pass_len, uint8_t *key,
+                                  uint16_t key_len);
+int32_t snmp_v3_generate_priv_key(const snmp_v3_usm *usm, const uint8_t *pass, uint8_t pass_len, uint8_t *key,
+                                  uint16_t key_len);
+
+/* Security processing of a received v3 message after snmp_ber_decode_snmp_message: checks the
+ * authentication parameter, decrypts and decodes the scoped PDU into msg->pdu, and records the
+ * sender's engine (snmp_v3_store_engine_info). A discovery message (empty engine ID) passes
+ * unchecked. ctx is the caller's context and must be non-null. 0, SNMP_ERR_NULL,
+ * SNMP_ERR_AUTH (authentication), SNMP_ERR_PRIV (privacy) or a scoped-PDU decode code. */
+int32_t snmp_v3_process_security(const uint8_t *data, uint16_t len, snmp_message *msg, const void *ctx,
+                                 const snmp_v3_user *user);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
