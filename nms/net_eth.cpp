@@ -1,0 +1,399 @@
+// ETH interface kind: IPv4 UDP sockets. Keeps the set of sockets the manager listens on, one
+// receive thread that waits on the whole set and queues every datagram with its sender, and the
+// dynamic-port socket through which the kind's own send and receive operations go.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <span>
+#include <vector>
+
+#include "base/agent_log.h"
+#include "base/platform.h"
+#include "nms/net_interface.h"
+#include "nms/nms_types_internal.h"
+
+namespace {
+
+using vek::nms::MutexGuard;
+
+constexpr uint16_t kAnyPort = 0;
+constexpr int kPollTimeoutMs = static_cast<int>(NET_ETH_POLL_TIMEOUT_MS);
+constexpr short kReadableEvents = POLLIN | POLLERR;
+
+// Sockets watched by the receive thread. The set's mutex lives as long as the process; `active`
+// stands for the set being set up (eth_socket_set_init) and not yet torn down (eth_destroy):
+// additions and removals outside that window are ignored.
+struct SocketSet {
+    std::vector<int> members;  // ascending, no duplicates
+    bool active = false;
+};
+
+SocketSet g_socket_set;
+
+// The dynamic-port socket (-1 while not created) and the receive thread's running flag are read by
+// the receive thread and by senders; the thread handle is touched only by start and destroy, which
+// the layer serialises.
+std::atomic<int> g_dynamic_sock{NET_INVALID_SOCKET};
+std::atomic<bool> g_running{false};
+platform_thread_t g_thread = nullptr;
+
+// A socket leaves the set only once the receive thread has stopped waiting on it: a descriptor
+// still inside poll() keeps its port bound after close() and its number could be handed to a new
+// socket. The remover wakes the thread through `g_wake_fd` and waits for the next round to begin.
+constexpr auto kRoundWaitLimit = std::chrono::milliseconds(2 * NET_ETH_POLL_TIMEOUT_MS);
+std::atomic<int> g_wake_fd{NET_INVALID_SOCKET};
+std::atomic<uint64_t> g_receive_thread_id{0};
+std::atomic<uint64_t> g_round{0};  // advanced under the set's mutex with each copy of the set
+std::mutex g_round_mutex;          // pairs with g_round_changed for waiting removers
+std::condition_variable g_round_changed;
+
+platform_mutex_t set_mutex() noexcept {
+    static const platform_mutex_t mutex = platform_mutex_create();
+    return mutex;
+}
+
+sockaddr_in any_address(uint16_t port) noexcept {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(port);
+    return address;
+}
+
+// Local port of a bound socket; false when it cannot be read back.
+bool local_port(int sock, uint16_t &port) noexcept {
+    sockaddr_in address{};
+    socklen_t length = sizeof(address);
+    if (getsockname(sock, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        return false;
+    }
+    port = ntohs(address.sin_port);
+    return true;
+}
+
+// Refreshes the thread's private list of descriptors to wait on from the set (the wake descriptor
+// first), then announces the new round to removers waiting for it.
+void copy_socket_set(std::vector<pollfd> &watched) noexcept {
+    {
+        MutexGuard guard(set_mutex());
+        watched.clear();
+        try {
+            watched.push_back(pollfd{g_wake_fd.load(std::memory_order_acquire), POLLIN, 0});
+            for (int sock : g_socket_set.members) {
+                watched.push_back(pollfd{sock, POLLIN, 0});
+            }
+        } catch (const std::bad_alloc &) {
+            // Watch what fitted; the next round tries again.
+        }
+        g_round.fetch_add(1, std::memory_order_acq_rel);
+    }
+    {
+        std::lock_guard<std::mutex> lock(g_round_mutex);  // no waiter misses the notification
+    }
+    g_round_changed.notify_all();
+}
+
+void drain_wake_fd(int fd) noexcept {
+    eventfd_t ignored = 0;
+    static_cast<void>(eventfd_read(fd, &ignored));
+}
+
+// Called after a socket left the set during round `removed_in`: returns once the receive thread
+// has copied the set afresh, so it no longer waits on that socket.
+void wait_until_unwatched(uint64_t removed_in) noexcept {
+    if (!g_running.load(std::memory_order_acquire) ||
+        platform_thread_id() == g_receive_thread_id.load(std::memory_order_acquire)) {
+        return;
+    }
+    std::unique_lock<std::mutex> lock(g_round_mutex);
+    static_cast<void>(eventfd_write(g_wake_fd.load(std::memory_order_acquire), 1));
+    g_round_changed.wait_for(lock, kRoundWaitLimit, [removed_in] {
+        return g_round.load(std::memory_order_acquire) != removed_in ||
+               !g_running.load(std::memory_order_acquire);
+    });
+}
+
+// Takes the socket out of the set; returns the receive round during which that happened.
+uint64_t remove_member(int sock) noexcept {
+    MutexGuard guard(set_mutex());
+    if (g_socket_set.active) {
+        std::vector<int> &members = g_socket_set.members;
+        auto position = std::lower_bound(members.begin(), members.end(), sock);
+        if (position != members.end() && *position == sock) {
+            members.erase(position);
+        }
+    }
+    return g_round.load(std::memory_order_acquire);
+}
+
+// Receives one datagram from a ready socket without blocking and queues it with its sender.
+// Errors and empty datagrams are skipped; a full queue drops the datagram (logged there).
+void receive_one(int sock) noexcept {
+    net_recv_packet packet{};
+    sockaddr_in from{};
+    socklen_t from_len = sizeof(from);
+    ssize_t received = recvfrom(sock, packet.data, sizeof(packet.data), MSG_DONTWAIT,
+                                reinterpret_cast<sockaddr *>(&from), &from_len);
+    if (received < 1 || from.sin_family != AF_INET) {
+        return;
+    }
+    packet.len = static_cast<uint32_t>(received);
+    inet_ntop(AF_INET, &from.sin_addr, packet.ip, sizeof(packet.ip));
+    packet.port = ntohs(from.sin_port);
+    static_cast<void>(net_interface_enqueue(&packet));
+}
+
+// Binds the dynamic socket to a port of the system's choosing; logs and closes it on failure.
+api_snmp_err bind_dynamic_port(int sock) noexcept {
+    constexpr const char *kTag = "eth_bind_dynamic_port";
+    if (net_udp_bind(sock, kAnyPort) != 0) {
+        AGENT_LOG(AGENT_LOG_ERROR, "%s: 绑定动态端口失败", kTag);
+        net_socket_close(sock);
+        return API_SNMP_ERR_NETWORK;
+    }
+    uint16_t port = 0;
+    if (local_port(sock, port)) {
+        AGENT_LOG(AGENT_LOG_INFO, "%s: 已绑定动态端口：%d", kTag, static_cast<int>(port));
+    }
+    return API_SNMP_OK;
+}
+
+// Starts the receive thread over the socket set; false when no thread could be created.
+bool start_receive_thread() noexcept {
+    const int wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake_fd < 0) {
+        return false;
+    }
+    g_wake_fd.store(wake_fd, std::memory_order_release);
+    g_running.store(true, std::memory_order_release);
+    g_thread = platform_thread_create(eth_interrupt_thread_proc, nullptr);
+    if (g_thread == nullptr) {
+        g_running.store(false, std::memory_order_release);
+        close(g_wake_fd.exchange(NET_INVALID_SOCKET, std::memory_order_acq_rel));
+        return false;
+    }
+    return true;
+}
+
+void stop_receive_thread() noexcept {
+    g_running.store(false, std::memory_order_release);
+    platform_thread_join(g_thread);
+    g_thread = nullptr;
+    const int wake_fd = g_wake_fd.exchange(NET_INVALID_SOCKET, std::memory_order_acq_rel);
+    if (wake_fd >= 0) {
+        close(wake_fd);
+    }
+}
+
+void close_dynamic_socket() noexcept {
+    int sock = g_dynamic_sock.exchange(NET_INVALID_SOCKET, std::memory_order_acq_rel);
+    if (sock != NET_INVALID_SOCKET) {
+        eth_socket_set_remove(sock);
+        net_socket_close(sock);
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+// ---- Socket wrappers ----
+
+int net_udp_socket_create(void) {
+    int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    return sock < 0 ? NET_INVALID_SOCKET : sock;
+}
+
+int net_udp_bind(int sock, uint16_t port) {
+    if (sock < 0) {
+        return -1;
+    }
+    sockaddr_in address = any_address(port);
+    return bind(sock, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) == 0 ? 0 : -1;
+}
+
+int net_udp_sendto(int sock, const char *ip, uint16_t port, const uint8_t *data, uint32_t len) {
+    if (sock < 0 || ip == nullptr || data == nullptr) {
+        return -1;
+    }
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    if (inet_pton(AF_INET, ip, &target.sin_addr) != 1) {
+        return -1;
+    }
+    ssize_t sent =
+        sendto(sock, data, len, MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&target), sizeof(target));
+    return sent < 0 ? -1 : static_cast<int>(sent);
+}
+
+void net_socket_close(int sock) {
+    if (sock >= 0) {
+        close(sock);
+    }
+}
+
+// ---- Socket set ----
+
+void eth_socket_set_init(void) {
+    {
+        MutexGuard guard(set_mutex());
+        g_socket_set.members.clear();
+        g_socket_set.active = true;
+    }
+    AGENT_LOG(AGENT_LOG_DEBUG, "%s: ETH 套接字集合初始化完成", "eth_socket_set_init");
+}
+
+void eth_socket_set_add(int sock) {
+    if (sock < 0) {
+        return;
+    }
+    MutexGuard guard(set_mutex());
+    if (!g_socket_set.active) {
+        return;
+    }
+    std::vector<int> &members = g_socket_set.members;
+    auto position = std::lower_bound(members.begin(), members.end(), sock);
+    if (position != members.end() && *position == sock) {
+        return;
+    }
+    try {
+        members.insert(position, sock);
+    } catch (const std::bad_alloc &) {
+        // The socket stays unwatched; nothing else is affected.
+    }
+}
+
+void eth_socket_set_remove(int sock) {
+    if (sock >= 0) {
+        static_cast<void>(remove_member(sock));
+    }
+}
+
+void eth_socket_unwatch(int sock) {
+    if (sock >= 0) {
+        wait_until_unwatched(remove_member(sock));
+    }
+}
+
+// ---- Receive thread ----
+
+// Waits on every member of the socket set (poll, so descriptor numbers have no upper bound) for at
+// most 100 ms per round, then drains one datagram from each ready socket. Set changes are seen at
+// the next round.
+void *eth_interrupt_thread_proc(void * /*arg*/) {
+    g_receive_thread_id.store(platform_thread_id(), std::memory_order_release);
+    std::vector<pollfd> watched;
+    while (g_running.load(std::memory_order_acquire)) {
+        copy_socket_set(watched);
+        int ready = poll(watched.data(), static_cast<nfds_t>(watched.size()), kPollTimeoutMs);
+        if (ready < 1) {
+            continue;
+        }
+        if ((watched.front().revents & POLLIN) != 0) {
+            drain_wake_fd(watched.front().fd);
+        }
+        for (const pollfd &entry : std::span(watched).subspan(1)) {
+            if ((entry.revents & kReadableEvents) != 0) {
+                receive_one(entry.fd);
+            }
+        }
+    }
+    return nullptr;
+}
+
+// ---- Kind operations ----
+
+api_snmp_err net_eth_init(void) {
+    constexpr const char *kTag = "net_eth_init";
+    if (g_dynamic_sock.load(std::memory_order_acquire) != NET_INVALID_SOCKET) {
+        return API_SNMP_OK;
+    }
+    AGENT_LOG(AGENT_LOG_INFO, "%s: 初始化 ETH 网络接口", kTag);
+    int sock = net_udp_socket_create();
+    if (sock == NET_INVALID_SOCKET) {
+        AGENT_LOG(AGENT_LOG_ERROR, "%s: 创建UDP失败", kTag);
+        return API_SNMP_ERR_NETWORK;
+    }
+    api_snmp_err bound = bind_dynamic_port(sock);
+    if (bound != API_SNMP_OK) {
+        return bound;
+    }
+    g_dynamic_sock.store(sock, std::memory_order_release);
+    eth_socket_set_add(sock);
+    if (!start_receive_thread()) {
+        close_dynamic_socket();
+        return API_SNMP_ERR_NO_RESOURCE;
+    }
+    const net_interface_ops ops = {NET_IF_ETH, eth_send, eth_recv, eth_destroy, 0};
+    api_snmp_err registered = net_interface_register(&ops);
+    if (registered != API_SNMP_OK) {
+        eth_destroy();
+        return registered;
+    }
+    return API_SNMP_OK;
+}
+
+api_snmp_err eth_send(const char *ip, uint16_t port, const uint8_t *data, uint32_t len) {
+    int sock = g_dynamic_sock.load(std::memory_order_acquire);
+    if (sock == NET_INVALID_SOCKET) {
+        return API_SNMP_ERR_NETWORK;
+    }
+    int sent = net_udp_sendto(sock, ip, port, data, len);
+    if (sent < 1 || static_cast<uint32_t>(sent) != len) {
+        AGENT_LOG(AGENT_LOG_ERROR, "%s: 发送失败", "eth_send");
+        return API_SNMP_ERR_NETWORK;
+    }
+    return API_SNMP_OK;
+}
+
+api_snmp_err eth_recv(uint8_t *buf, uint32_t size, uint32_t *out_len, char *ip_out, uint16_t *port_out) {
+    if (out_len == nullptr || ip_out == nullptr || port_out == nullptr) {
+        return API_SNMP_ERR_INVALID_PARAM;
+    }
+    *out_len = 0;
+    std::fill_n(ip_out, NET_IP_TEXT_SIZE, '\0');
+    *port_out = 0;
+    int received = platform_udp_recvfrom(g_dynamic_sock.load(std::memory_order_acquire), buf, size, ip_out,
+                                         port_out, NET_ETH_RECV_TIMEOUT_MS);
+    if (received < 0) {
+        return API_SNMP_ERR_NETWORK;
+    }
+    if (received == 0) {
+        return API_SNMP_ERR_TIMEOUT;
+    }
+    *out_len = static_cast<uint32_t>(received);
+    return API_SNMP_OK;
+}
+
+void eth_destroy(void) {
+    stop_receive_thread();
+    close_dynamic_socket();
+    {
+        MutexGuard guard(set_mutex());
+        std::vector<int>().swap(g_socket_set.members);
+        g_socket_set.active = false;
+    }
+    AGENT_LOG(AGENT_LOG_INFO, "%s: ETH 资源销毁完成", "eth_destroy");
+}
+
+uint16_t eth_dynamic_port(void) {
+    int sock = g_dynamic_sock.load(std::memory_order_acquire);
+    uint16_t port = 0;
+    if (sock == NET_INVALID_SOCKET || !local_port(sock, port)) {
+        return 0;
+    }
+    return port;
+}
+
+}  // extern "C"

@@ -1,0 +1,472 @@
+// SNMP core, second half: the receive thread and the dispatch of received datagrams (responses,
+// SNMPv3 responses and reports, traps and INFORMs with their acknowledgement), the error path that
+// turns a failure into a response outcome, and the 1 ms tick (retransmission, time-out, periodic
+// SNMPv3 time-synchronisation check).
+//
+// Every decision is taken under the list lock (CoreSection); response outcomes are queued and
+// delivered after the lock is released, trap deliveries are prepared under the lock and made after
+// it. A request's outcome is delivered exactly once: the request slot is ended under the lock in
+// the same step that queues its outcome, and anything that arrives for an agent with nothing
+// outstanding is dropped.
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstring>
+#include <memory>
+
+#include "base/agent_log.h"
+#include "base/platform.h"
+#include "codec/snmp_types.h"
+#include "nms/core_snmpv3.h"
+#include "nms/net_interface.h"
+#include "nms/nms_core_internal.h"
+#include "nms/nms_snmp_core.h"
+#include "nms/snmp_adapter.h"
+
+namespace {
+
+using namespace vek::nms::core;
+
+constexpr char kDispatchTag[] = "snmp_core_handle_response";
+constexpr char kTrapTag[] = "snmp_core_handle_trap";
+constexpr char kInformTag[] = "core_send_inform_response";
+constexpr char kTimeoutTag[] = "core_check_all_agent_timeout";
+constexpr char kTimeSyncTag[] = "core_v3_time_sync_callback";
+constexpr char kV3ResponseTag[] = "snmp_core_handle_v3_response";
+constexpr char kDiscoveryLabel[] = "发现请求";
+constexpr char kCommandLabel[] = "命令";
+constexpr uint32_t kRecvErrorBackoffMs = 100;
+
+// USM statistics that a report may carry.
+constexpr char kOidUnknownEngineIds[] = "1.3.6.1.6.3.15.1.1.4.0";
+constexpr char kOidWrongDigests[] = "1.3.6.1.6.3.15.1.1.5.0";
+constexpr char kOidNotInTimeWindows[] = "1.3.6.1.6.3.15.1.1.2.0";
+
+// Tick counter, 0 to CORE_TIME_SYNC_CHECK_TICKS - 1.
+std::atomic<uint32_t> g_tick_counter{0};
+
+// A notification ready for the trap callback (prepared under the lock, delivered after it).
+struct TrapDelivery {
+    api_snmp_trap_cb cb;
+    void *user_data;
+    char ip[API_SNMP_IP_SIZE];
+    uint16_t port;
+    api_snmp_trap trap;
+};
+
+// Decoding work areas of one datagram.
+struct DecodeWork {
+    adapter_msg msg;
+    snmp_message codec;
+};
+
+bool is_notification(const adapter_msg &msg) noexcept {
+    return msg.pdu_op == SNMP_OP_TRAP || msg.pdu_op == SNMP_OP_INFORM;
+}
+
+bool silent_error(uint32_t error) noexcept {
+    return error == API_SNMP_ERR_INVALID_PARAM || error == API_SNMP_ERR_AGENT_NOT_FOUND ||
+           error == API_SNMP_ERR_USER_NOT_FOUND || error == API_SNMP_ERR_VERSION_MISMATCH;
+}
+
+uint8_t capped_count(uint8_t count, uint32_t cap) noexcept {
+    return static_cast<uint8_t>(std::min<uint32_t>(count, cap));
+}
+
+api_snmp_response answer_record(const adapter_msg &msg) noexcept {
+    api_snmp_response response{};
+    response.request_id = msg.request_id;
+    response.error = API_SNMP_OK;
+    response.error_status = msg.error_status;
+    response.var_count = capped_count(msg.var_count, API_SNMP_MAX_RESPONSE_VARBINDS);
+    std::copy_n(msg.varbinds, response.var_count, response.varbinds);
+    return response;
+}
+
+// ---- INFORM acknowledgement ----
+
+// A temporary responder for an INFORM from an address that is not a created agent: it lives only
+// for the acknowledgement and is never entered into the agent list.
+std::unique_ptr<snmp_core_agent> make_temporary_agent(const char *ip, uint16_t port, const adapter_msg &msg) {
+    auto agent = std::make_unique<snmp_core_agent>();
+    copy_text(agent->ip, sizeof(agent->ip), ip);
+    agent->port = port;
+    agent->version = msg.version;
+    copy_text(agent->community, sizeof(agent->community), msg.community);
+    agent->sock = acquire_socket();
+    if (agent->sock == NET_INVALID_SOCKET) {
+        return nullptr;
+    }
+    return agent;
+}
+
+// Encodes the acknowledgement of an INFORM: for SNMPv1/v2c a Response with the INFORM's version,
+// community and request-id; for SNMPv3 a Response of the named user under the INFORM's engine.
+api_snmp_err encode_inform_ack(snmp_core_agent &responder, const adapter_msg &msg, uint8_t *buffer, uint32_t *len) {
+    if (msg.version != API_SNMP_V3) {
+        return adapter_snmp_inform_ack_encode(&msg, buffer, len);
+    }
+    adapter_agent described{};
+    adapter_v3_user user{};
+    fill_adapter_agent(responder, msg.user_name, described, user);
+    described.next_request_id = static_cast<int32_t>(msg.request_id);
+    described.discovery_state = CORE_V3_DISCOVERED;
+    described.engine_id = msg.engine_id;
+    described.engine_id_len = msg.engine_id_len;
+    described.engine_boots = msg.engine_boots;
+    described.engine_time = msg.engine_time;
+    return adapter_snmp_cmd_encode(&described, API_SNMP_CMD_RESPONSE, msg.user_name, nullptr, 0, buffer, len);
+}
+
+void send_inform_ack(snmp_core_agent *agent, const adapter_msg &msg, const char *ip, uint16_t port) {
+    std::unique_ptr<snmp_core_agent> temporary;
+    snmp_core_agent *responder = agent;
+    if (responder == nullptr) {
+        AGENT_LOG(AGENT_LOG_WARN, "%s: 未找到INFORM响应的Agent，创建临时Agent", kInformTag);
+        temporary = make_temporary_agent(ip, port, msg);
+        if (temporary == nullptr) {
+            AGENT_LOG(AGENT_LOG_ERROR, "%s: 创建临时Agent失败，无法响应INFORM", kInformTag);
+            return;
+        }
+        responder = temporary.get();
+    }
+    std::array<uint8_t, CORE_MAX_PACKET_SIZE> packet{};
+    auto len = static_cast<uint32_t>(packet.size());
+    api_snmp_err rc = encode_inform_ack(*responder, msg, packet.data(), &len);
+    if (rc != API_SNMP_OK) {
+        AGENT_LOG(AGENT_LOG_ERROR, "%s: 编码INFORM响应失败，错误码：%d", kInformTag, static_cast<int>(rc));
+    } else {
+        (void)net_interface_send_to(responder->sock, ip, port, packet.data(), len);
+        AGENT_LOG(AGENT_LOG_INFO, "%s: 发送INFORM响应（ID=%u）到 %s:%d", kInformTag, static_cast<unsigned>(msg.request_id),
+                  ip, static_cast<int>(port));
+    }
+    if (temporary != nullptr) {
+        release_socket(temporary->sock);
+    }
+}
+
+// ---- Trap path ----
+
+// Prepares the delivery of a TRAP or INFORM (acknowledging an INFORM first); false when nothing is
+// to be delivered. agent is the created agent at the source address, or null. List lock held.
+bool prepare_trap(snmp_core_agent *agent, const adapter_msg &msg, const char *ip, uint16_t port, TrapDelivery &out) {
+    AGENT_LOG(AGENT_LOG_DEBUG, "%s: 识别到TRAP/INFORM（%s:%d，类型=%d）", kDispatchTag, ip, static_cast<int>(port),
+              static_cast<int>(msg.pdu_op));
+    out.cb = trap_callback(&out.user_data);
+    if (out.cb == nullptr) {
+        AGENT_LOG(AGENT_LOG_ERROR, "%s: 无效参数（src_ip=%s, trap_msg=%p）", kTrapTag, ip, static_cast<const void *>(&msg));
+        return false;
+    }
+    if (msg.pdu_op == SNMP_OP_INFORM) {
+        AGENT_LOG(AGENT_LOG_INFO, "%s: 处理INFORM报文，准备发送响应到 %s:%d", kTrapTag, ip, static_cast<int>(port));
+        send_inform_ack(agent, msg, ip, port);
+    }
+    copy_text(out.ip, sizeof(out.ip), ip);
+    out.port = port;
+    out.trap.version = msg.version;
+    const char *community = CORE_DEFAULT_TRAP_COMMUNITY;
+    if (msg.version == API_SNMP_V3) {
+        community = msg.user_name;
+    } else if (agent != nullptr) {
+        community = agent->community;
+    }
+    copy_text(out.trap.community, sizeof(out.trap.community), community);
+    out.trap.var_count = capped_count(msg.var_count, API_SNMP_MAX_TRAP_VARBINDS);
+    std::copy_n(msg.varbinds, out.trap.var_count, out.trap.varbinds);
+    return true;
+}
+
+void deliver_trap(const TrapDelivery &delivery) {
+    delivery.cb(delivery.ip, delivery.port, &delivery.trap, API_SNMP_OK, delivery.user_data);
+    AGENT_LOG(AGENT_LOG_INFO, "%s: TRAP/INFORM处理完成，已触发回调（源：%s:%d）", kTrapTag, delivery.ip,
+              static_cast<int>(delivery.port));
+}
+
+// ---- Responses ----
+
+void handle_v1v2_response(snmp_core_agent &agent, const adapter_msg &msg) {
+    void *user_data = agent.user_data;
+    end_request(agent);
+    post_agent_response(agent, kNoUser, msg.cmd_type, answer_record(msg), user_data);
+}
+
+// Verifies (and decrypts) a message of a discovered agent and takes its scoped PDU into work.msg.
+// API_SNMP_OK, or the failure to report.
+api_snmp_err secure_v3_message(const snmp_core_v3_user &user, DecodeWork &work) {
+    adapter_v3_user described{user.user_name, user.auth_alg, user.priv_alg, user.auth_key,
+                              user.auth_key_len, user.priv_key, user.priv_key_len};
+    uint8_t enabled = (user.active != 0 && user.disabled == 0) ? 1 : 0;
+    return adapter_v3_process_security(&described, enabled, &work.msg, &work.codec);
+}
+
+void handle_v3_message(snmp_core_agent &agent, DecodeWork &work) {
+    adapter_msg &msg = work.msg;
+    AGENT_LOG(AGENT_LOG_DEBUG, "%s: 处理V3响应（命令：%d，请求ID：%d）", kV3ResponseTag, static_cast<int>(msg.cmd_type),
+              static_cast<int>(msg.request_id));
+    void *user_data = agent.user_data;
+    if (agent.v3_engine.discovery_state == CORE_V3_DISCOVERED) {
+        core_snmpv3_expire_disabled_users(&agent, now_seconds());
+        const snmp_core_v3_user *user = core_snmpv3_user_ex_find(&agent, msg.user_name);
+        if (user == nullptr) {
+            fail_request(agent, msg.cmd_type, msg.user_name, API_SNMP_ERR_USER_NOT_FOUND, user_data);
+            return;
+        }
+        api_snmp_err rc = secure_v3_message(*user, work);
+        if (rc != API_SNMP_OK) {
+            // An encrypted PDU that could not be opened has no command of its own.
+            uint32_t cmd = msg.cmd_type != 0 ? msg.cmd_type : static_cast<uint32_t>(API_SNMP_CMD_RESPONSE);
+            fail_request(agent, cmd, msg.user_name, rc, user_data);
+            return;
+        }
+    }
+    bool discovered = agent.v3_engine.discovery_state == CORE_V3_DISCOVERED;
+    if (msg.cmd_type == API_SNMP_CMD_GETBULK || (discovered && msg.cmd_type == API_SNMP_CMD_RESPONSE)) {
+        snmp_core_handle_v3_get_response(&agent, &msg, user_data);
+    } else if (msg.cmd_type == API_SNMP_CMD_REPORT || msg.cmd_type == API_SNMP_CMD_RESPONSE) {
+        snmp_core_handle_v3_report(&agent, &msg, user_data);
+    } else {
+        fail_request(agent, msg.cmd_type, msg.user_name, API_SNMP_ERR_NOT_SUPPORTED, user_data);
+    }
+}
+
+// Handles one datagram from a created agent; true when a notification is to be delivered. List
+// lock held.
+bool process_agent_datagram(snmp_core_agent &agent, const uint8_t *data, uint32_t len, DecodeWork &work,
+                            TrapDelivery &trap) {
+    api_snmp_err rc = adapter_decode_snmp_msg(&agent, data, len, &work.msg, &work.codec);
+    if (rc != API_SNMP_OK) {
+        AGENT_LOG(AGENT_LOG_ERROR, "%s: 报文解码失败（%s:%d，错误：%d）", kDispatchTag, agent.ip,
+                  static_cast<int>(agent.port), static_cast<int>(rc));
+        fail_request(agent, API_SNMP_CMD_RESPONSE, nullptr, rc, agent.user_data);
+        return false;
+    }
+    const adapter_msg &msg = work.msg;
+    if (is_notification(msg)) {
+        return prepare_trap(&agent, msg, agent.ip, agent.port, trap);
+    }
+    if (agent.pending == 0 || msg.request_id != agent.pending_request_id) {
+        AGENT_LOG(AGENT_LOG_WARN, "%s: 请求ID不匹配（期待：%d，收到：%d）", kDispatchTag,
+                  static_cast<int>(agent.pending_request_id), static_cast<int>(msg.request_id));
+        return false;
+    }
+    switch (agent.version) {
+        case API_SNMP_V1:
+        case API_SNMP_V2C:
+            handle_v1v2_response(agent, msg);
+            break;
+        case API_SNMP_V3:
+            handle_v3_message(agent, work);
+            break;
+        default:
+            AGENT_LOG(AGENT_LOG_ERROR, "%s: 不支持的SNMP版本：%d", kDispatchTag, static_cast<int>(agent.version));
+            fail_request(agent, msg.cmd_type, nullptr, API_SNMP_ERR_INVALID_VERSION, agent.user_data);
+            break;
+    }
+    return false;
+}
+
+// A datagram from an address that is no created agent: only notifications are accepted.
+bool process_foreign_datagram(const uint8_t *data, uint32_t len, const char *ip, uint16_t port, DecodeWork &work,
+                              TrapDelivery &trap) {
+    // The decoder only checks that a sender record is present; there is none for this address.
+    const void *no_agent_record = &work;
+    if (adapter_decode_snmp_msg(no_agent_record, data, len, &work.msg, &work.codec) != API_SNMP_OK ||
+        !is_notification(work.msg)) {
+        return false;
+    }
+    return prepare_trap(nullptr, work.msg, ip, port, trap);
+}
+
+// ---- Tick ----
+
+uint32_t advance_tick() noexcept {
+    uint32_t current = g_tick_counter.load(std::memory_order_relaxed);
+    uint32_t next = 0;
+    do {
+        next = current + 1 == CORE_TIME_SYNC_CHECK_TICKS ? 0 : current + 1;
+    } while (!g_tick_counter.compare_exchange_weak(current, next, std::memory_order_relaxed));
+    return next;
+}
+
+void retransmit_or_time_out(snmp_core_agent &agent, int64_t now) {
+    if (agent.pending == 0 || agent.last_packet_len == 0) {
+        return;
+    }
+    int64_t elapsed_s = now - static_cast<int64_t>(agent.last_send_time);
+    if (elapsed_s * kMsPerSecond <= static_cast<int64_t>(agent.timeout_ms)) {
+        return;
+    }
+    bool discovering = agent.version == API_SNMP_V3 && agent.v3_engine.discovery_state == CORE_V3_DISCOVERY_SENT;
+    const char *label = discovering ? kDiscoveryLabel : kCommandLabel;
+    if (agent.retry_count < agent.retries) {
+        if (net_interface_send_to(agent.sock, agent.ip, agent.port, agent.last_packet, agent.last_packet_len) !=
+            API_SNMP_OK) {
+            return;  // tried again next second
+        }
+        AGENT_LOG(AGENT_LOG_WARN, "%s: %s重发（ID：%d，重试：%d/%d）", kTimeoutTag, label,
+                  static_cast<int>(agent.pending_request_id), static_cast<int>(agent.retry_count + 1),
+                  static_cast<int>(agent.retries));
+        ++agent.retry_count;
+        agent.last_send_time = static_cast<uint32_t>(now);
+        return;
+    }
+    AGENT_LOG(AGENT_LOG_ERROR, "%s: %s超时（ID：%d，重试耗尽）", kTimeoutTag, label,
+              static_cast<int>(agent.pending_request_id));
+    bool notify = request_has_owner(agent);
+    void *user_data = agent.user_data;
+    end_request(agent);
+    if (notify) {
+        api_snmp_response response{};
+        response.request_id = agent.pending_request_id;
+        response.error = API_SNMP_ERR_TIMEOUT;
+        response.error_status = API_SNMP_ERROR_STATUS_LOCAL;
+        post_agent_response(agent, kNoUser, API_SNMP_CMD_GET, response, user_data);
+    }
+}
+
+void check_all_agent_timeout() {
+    CoreSection section;
+    int64_t now = now_seconds();
+    for_each_agent([now](snmp_core_agent &agent) {
+        if (agent.version == API_SNMP_V3) {
+            core_snmpv3_expire_disabled_users(&agent, now);
+        }
+        retransmit_or_time_out(agent, now);
+    });
+}
+
+void check_v3_time_sync() {
+    AGENT_LOG(AGENT_LOG_INFO, "%s: 开始V3引擎时间同步检查", kTimeSyncTag);
+    {
+        CoreSection section;
+        for_each_agent([](snmp_core_agent &agent) {
+            // A request in flight is left alone: its own outcome decides what happens next.
+            if (agent.version != API_SNMP_V3 || agent.pending != 0 ||
+                core_snmpv3_check_time_sync(&agent, &agent.v3_engine)) {
+                return;
+            }
+            AGENT_LOG(AGENT_LOG_WARN, "%s: Agent[%s:%d]时间同步过期，触发重新发现", kTimeSyncTag, agent.ip,
+                      static_cast<int>(agent.port));
+            agent.user_data = nullptr;
+            api_snmp_err rc = core_snmpv3_send_discover(&agent, &agent.v3_engine);
+            if (rc != API_SNMP_OK) {
+                AGENT_LOG(AGENT_LOG_ERROR, "%s: Agent[%s:%d]重新发现失败，错误码：%d", kTimeSyncTag, agent.ip,
+                          static_cast<int>(agent.port), static_cast<int>(rc));
+            }
+        });
+    }
+    AGENT_LOG(AGENT_LOG_INFO, "%s: V3引擎时间同步检查完成", kTimeSyncTag);
+}
+
+}  // namespace
+
+namespace vek::nms::core {
+
+void dispatch_datagram(const uint8_t *data, uint32_t len, const char *ip, uint16_t port) {
+    auto work = std::make_unique<DecodeWork>();
+    auto trap = std::make_unique<TrapDelivery>();
+    bool deliver = false;
+    {
+        CoreSection section;
+        snmp_core_agent *agent = core_find_agent_by_addr(ip, port);
+        deliver = agent != nullptr ? process_agent_datagram(*agent, data, len, *work, *trap)
+                                   : process_foreign_datagram(data, len, ip, port, *work, *trap);
+    }
+    if (deliver) {
+        deliver_trap(*trap);
+    }
+}
+
+}  // namespace vek::nms::core
+
+extern "C" {
+
+void *core_net_recv_thread(void *arg) {
+    (void)arg;
+    auto packet = std::make_unique<net_recv_packet>();
+    while (snmp_core_is_running()) {
+        api_snmp_err rc = net_interface_dequeue(packet.get(), CORE_RECV_DEQUEUE_TIMEOUT_MS);
+        if (rc == API_SNMP_ERR_TIMEOUT || rc == API_SNMP_ERR_NO_DATA) {
+            continue;
+        }
+        if (rc != API_SNMP_OK) {
+            AGENT_LOG(AGENT_LOG_ERROR, "%s: 队列取数据失败：%d", "core_net_recv_thread", static_cast<int>(rc));
+            platform_delay_ms(kRecvErrorBackoffMs);
+            continue;
+        }
+        if (!snmp_core_is_running()) {
+            break;
+        }
+        dispatch_datagram(packet->data, packet->len, packet->ip, packet->port);
+    }
+    return nullptr;
+}
+
+void snmp_core_handle_response(const uint8_t *data, uint32_t len, int sock, void *user_data) {
+    (void)user_data;  // the agent's own user data is read under the lock
+    if (data == nullptr || len < 1 || len > CORE_MAX_PACKET_SIZE || sock == NET_INVALID_SOCKET) {
+        AGENT_LOG(AGENT_LOG_ERROR, "%s: 无效参数（data=%p, len=%u, sock=%d）", __func__, static_cast<const void *>(data),
+                  static_cast<unsigned>(len), sock);
+        return;
+    }
+    auto work = std::make_unique<DecodeWork>();
+    auto trap = std::make_unique<TrapDelivery>();
+    bool deliver = false;
+    {
+        CoreSection section;
+        snmp_core_agent *agent = find_agent_by_socket(sock);
+        if (agent == nullptr) {
+            AGENT_LOG(AGENT_LOG_ERROR, "%s: 未找到匹配Agent（socket：%d）", __func__, sock);
+            return;
+        }
+        deliver = process_agent_datagram(*agent, data, len, *work, *trap);
+    }
+    if (deliver) {
+        deliver_trap(*trap);
+    }
+}
+
+void core_handle_error(snmp_core_agent *agent, uint32_t cmd_type, const char *user_name, uint32_t error,
+                       void *user_data) {
+    if (agent == nullptr) {
+        return;
+    }
+    AGENT_LOG(AGENT_LOG_ERROR, "%s: 请求处理错误（%s:%d，类型：%d，错误码：%d）", __func__, agent->ip,
+              static_cast<int>(agent->port), static_cast<int>(cmd_type), static_cast<int>(error));
+    bool notify = agent->pending != 0 && request_has_owner(*agent) && !silent_error(error);
+    end_request(*agent);
+    if (notify) {
+        trigger_error_callback(agent, cmd_type, user_name, error, user_data);
+    }
+}
+
+void trigger_error_callback(snmp_core_agent *agent, uint32_t cmd_type, const char *user_name, uint32_t error,
+                            void *user_data) {
+    if (agent == nullptr) {
+        return;
+    }
+    api_snmp_response response{};
+    response.request_id = agent->pending_request_id;
+    response.error = error;
+    response.error_status = API_SNMP_ERROR_STATUS_LOCAL;
+    const char *name = agent->version == API_SNMP_V3 ? user_name : kNoUser;
+    post_agent_response(*agent, name, cmd_type, response, user_data);
+}
+
+api_snmp_err core_snmp_1ms_timer_tick(void) {
+    if (!snmp_core_is_running()) {
+        AGENT_LOG(AGENT_LOG_ERROR, "%s: SNMP核心未初始化，拒绝1ms心跳", __func__);
+        return API_SNMP_ERR_INIT_FAILED;
+    }
+    uint32_t tick = advance_tick();
+    if (tick % CORE_TICKS_PER_SECOND != 0) {
+        return API_SNMP_OK;
+    }
+    check_all_agent_timeout();
+    if (tick == 0) {
+        check_v3_time_sync();
+    }
+    return API_SNMP_OK;
+}
+
+}  // extern "C"
