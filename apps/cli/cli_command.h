@@ -1,0 +1,15 @@
+/* Executing one command line (one-shot or typed at the prompt). */
+#ifndef VEK_APPS_CLI_COMMAND_H
+#define VEK_APPS_CLI_COMMAND_H
+
+#include <span>
+
+/* Ends the process with the exit code once everything printed is out. SDK threads may still run, so
+ * no static destructor must run after this point. */
+[[noreturn]] void cli_exit(int code);
+
+/* Executes one command; words[0] is the program name, words[1] the command. Prints its outcome and
+ * returns when the command is done (-h_vek ends the process). */
+void cli_execute_and_print(std::span<const char *const> words);
+
+#endif

@@ -1,0 +1,33 @@
+/* veksnmpnms: command-line SNMP manager. One command from the command line, or an interactive
+ * prompt when started without arguments. */
+#include <cstdio>
+#include <cstdlib>
+#include <span>
+#include <string_view>
+
+#include "apps/cli/cli_command.h"
+#include "apps/cli/cli_interactive.h"
+#include "apps/cli/cli_state.h"
+
+namespace {
+
+/* Program name, command and the two words of "-p <port>". */
+constexpr int k_max_traplisten_words = 4;
+
+} // namespace
+
+int main(int argc, char **argv) {
+    cli_install_signal_handler();
+    if (argc <= 1) {
+        cli_interactive_mode();
+    }
+    // Line by line, so that a reader of a pipe sees each line as it is printed.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (std::string_view(argv[1]) == "traplisten" && argc > k_max_traplisten_words) {
+        std::printf("错误：traplisten命令参数过多，使用 %s -h_vek 查看帮助\n", k_cli_program_name);
+        stop_snmp_1ms_timer();
+        cli_exit(EXIT_FAILURE);
+    }
+    cli_execute_and_print(std::span<const char *const>(argv, static_cast<size_t>(argc)));
+    cli_exit(EXIT_SUCCESS);
+}
