@@ -1,0 +1,375 @@
+#include "agent/agent_mib.h"
+
+#include <algorithm>
+#include <array>
+#include <span>
+
+#include "agent/tps.h"
+#include "base/agent_log.h"
+#include "base/platform.h"
+
+namespace {
+
+constexpr uint16_t kOidLogTextSize = 128;  // OID text in the GET/SET debug lines
+constexpr uint8_t kMaxOutVars = SNMP_MAX_VARBINDS;
+
+const char *node_name(const mib_node &node) { return node.name != nullptr ? node.name : "未知节点"; }
+
+// The registry entries in use, at most the capacity.
+std::span<mib_node> registry_nodes() {
+    uint8_t count = 0;
+    mib_node *nodes = mib_registry_get_all(&count);
+    return {nodes, std::min<size_t>(count, MIB_MAX_NODES)};
+}
+
+void log_target_oid(const snmp_oid &oid) {
+    if (agent_log_enabled(AGENT_LOG_DEBUG)) {
+        std::array<char, kOidLogTextSize> text{};
+        oid_to_string(&oid, text.data(), kOidLogTextSize);
+        AGENT_LOG(AGENT_LOG_DEBUG, "OID: %s", text.data());
+    }
+}
+
+bool node_readable(const mib_node &node) { return node.access != MIB_ACCESS_NOT_ACCESSIBLE && node.read != nullptr; }
+
+// Reads a node into a fresh binding that carries the node's own OID, as the callbacks expect.
+int32_t read_node(const mib_node &node, snmp_varbind &vb) {
+    vb = snmp_varbind{};
+    vb.oid = node.oid;
+    return node.read(node.user_data, &vb);
+}
+
+void store_snapshot(size_t index, const snmp_varbind &vb) {
+    g_mib_db[index].vb = vb;
+    g_mib_db[index].valid = 1;
+}
+
+// Appends one binding to the GETBULK output; the caller has checked the room.
+void append(snmp_varbind *out_vars, uint8_t *out_count, const snmp_varbind &vb) {
+    out_vars[*out_count] = vb;
+    ++*out_count;
+}
+
+bool output_full(const uint8_t *out_count) { return *out_count >= kMaxOutVars; }
+
+// One GETNEXT step of GETBULK from `from` into a cleared `vb`.
+int32_t bulk_step(const snmp_oid &from, snmp_varbind &vb) {
+    vb = snmp_varbind{};
+    return agent_mib_get_next(&from, &vb.oid, &vb);
+}
+
+// Non-repeaters: one GETNEXT each. Returns the first failure other than the end of the MIB view.
+int32_t bulk_non_repeaters(const snmp_varbind *req, uint8_t count, snmp_varbind *out_vars, uint8_t *out_count) {
+    for (uint8_t i = 0; i < count; ++i) {
+        if (output_full(out_count)) {
+            return MIB_OK;
+        }
+        snmp_varbind tmp_vb{};
+        int32_t result = bulk_step(req[i].oid, tmp_vb);
+        if (result == MIB_ERR_END_OF_MIB_VIEW) {
+            AGENT_LOG(AGENT_LOG_DEBUG, "GETBULK non_rep hit END_OF_MIB_VIEW, answer endOfMibView");
+            agent_mib_set_end_of_mib_view(&tmp_vb, &req[i].oid);
+        } else if (result != MIB_OK) {
+            AGENT_LOG(AGENT_LOG_ERROR, "GETBULK non_repeaters GETNEXT fail code:%d", static_cast<int>(result));
+            return result;
+        }
+        append(out_vars, out_count, tmp_vb);
+    }
+    return MIB_OK;
+}
+
+// Walks the first repeating binding up to max_repetitions steps.
+int32_t bulk_repeat(const snmp_varbind &start, uint8_t max_repetitions, snmp_varbind *out_vars, uint8_t *out_count) {
+    snmp_oid current = start.oid;
+    uint8_t yielded = 0;
+    for (uint8_t rep = 0; rep < max_repetitions; ++rep) {
+        if (output_full(out_count)) {
+            break;
+        }
+        snmp_varbind tmp_vb{};
+        int32_t result = bulk_step(current, tmp_vb);
+        if (result == MIB_ERR_END_OF_MIB_VIEW) {
+            if (yielded == 0) {
+                agent_mib_set_end_of_mib_view(&tmp_vb, &start.oid);
+                append(out_vars, out_count, tmp_vb);
+            }
+            break;
+        }
+        if (result != MIB_OK) {
+            AGENT_LOG(AGENT_LOG_ERROR, "GETBULK repeat GETNEXT fail code:%d", static_cast<int>(result));
+            return result;
+        }
+        append(out_vars, out_count, tmp_vb);
+        current = tmp_vb.oid;
+        ++yielded;
+    }
+    return MIB_OK;
+}
+
+// Collects one registry position: read it into its snapshot slot, or mark the slot invalid.
+bool collect_position(size_t index, const mib_node &node) {
+    snmp_varbind vb{};
+    if (read_node(node, vb) == MIB_OK) {
+        store_snapshot(index, vb);
+        return true;
+    }
+    g_mib_db[index].valid = 0;
+    return false;
+}
+
+}  // namespace
+
+extern "C" {
+
+agent_mib_db_entry g_mib_db[MIB_MAX_NODES] = {};
+uint32_t g_last_poll_time[MIB_MAX_NODES] = {};
+
+void agent_mib_init(void) {
+    AGENT_LOG(AGENT_LOG_INFO, "MIB核心初始化开始");
+    std::fill(std::begin(g_mib_db), std::end(g_mib_db), agent_mib_db_entry{});
+    std::fill(std::begin(g_last_poll_time), std::end(g_last_poll_time), 0u);
+    mib_registry_init();
+    mib_registry_init_default_nodes();
+    AGENT_LOG(AGENT_LOG_INFO, "MIB核心初始化完成");
+}
+
+int32_t agent_mib_get(const snmp_oid *oid, snmp_varbind *vb) {
+    if (oid == nullptr || vb == nullptr) {
+        AGENT_LOG(AGENT_LOG_ERROR, "GET操作失败：参数为空");
+        return MIB_ERR_NULL_PARAM;
+    }
+    AGENT_LOG(AGENT_LOG_DEBUG, "执行GET操作，目标OID");
+    log_target_oid(*oid);
+    const mib_node *node = mib_registry_find(oid);
+    if (node == nullptr) {
+        AGENT_LOG(AGENT_LOG_DEBUG, "GET操作：未找到OID");
+        return MIB_ERR_NOT_FOUND;
+    }
+    if (node->access == MIB_ACCESS_NOT_ACCESSIBLE) {
+        AGENT_LOG(AGENT_LOG_WARN, "GET操作：节点不可读");
+        return MIB_ERR_NO_ACCESS;
+    }
+    if (node->read == nullptr) {
+        AGENT_LOG(AGENT_LOG_ERROR, "GET操作：读回调为空");
+        return MIB_ERR_NO_CALLBACK;
+    }
+    AGENT_LOG(AGENT_LOG_DEBUG, "执行GET操作: %s", node_name(*node));
+    return node->read(node->user_data, vb);
+}
+
+int32_t agent_mib_get_next(const snmp_oid *oid, snmp_oid *out_oid, snmp_varbind *out_vb) {
+    if (oid == nullptr || out_oid == nullptr || out_vb == nullptr) {
+        AGENT_LOG(AGENT_LOG_ERROR, "GETNEXT: 空入参");
+        return MIB_ERR_NULL_PARAM;
+    }
+    const mib_node *next = mib_registry_find_next(oid);
+    if (next == nullptr) {
+        AGENT_LOG(AGENT_LOG_DEBUG, "GETNEXT：无更大OID，endOfMibView");
+        return MIB_ERR_END_OF_MIB_VIEW;
+    }
+    snmp_oid next_oid = next->oid;  // oid may alias out_oid or out_vb->oid
+    *out_oid = next_oid;
+    out_vb->oid = next_oid;
+    return agent_mib_get(&next_oid, out_vb);
+}
+
+int32_t agent_mib_get_bulk(const snmp_varbind *req, uint8_t req_cnt, uint8_t non_repeaters, uint8_t max_repetitions,
+                           snmp_varbind *out_vars, uint8_t *out_count) {
+    if (req == nullptr || out_vars == nullptr || out_count == nullptr) {
+        AGENT_LOG(AGENT_LOG_ERROR, "GETBULK：空指针参数");
+        return MIB_ERR_NULL_PARAM;
+    }
+    *out_count = 0;
+    if (req_cnt == 0) {
+        AGENT_LOG(AGENT_LOG_DEBUG, "GETBULK：无请求OID");
+        return MIB_OK;
+    }
+    uint8_t non_rep = std::min(req_cnt, non_repeaters);
+    AGENT_LOG(AGENT_LOG_DEBUG, "GETBULK标准处理：req_cnt=%u, non_repeaters=%u, max_repetitions=%u",
+              static_cast<unsigned>(req_cnt), static_cast<unsigned>(non_rep), static_cast<unsigned>(max_repetitions));
+    int32_t result = bulk_non_repeaters(req, non_rep, out_vars, out_count);
+    if (result != MIB_OK) {
+        return result;
+    }
+    if (!output_full(out_count) && non_rep < req_cnt) {
+        result = bulk_repeat(req[non_rep], max_repetitions, out_vars, out_count);
+        if (result != MIB_OK) {
+            return result;
+        }
+    }
+    AGENT_LOG(AGENT_LOG_INFO, "GETBULK完成，输出总数：%d", static_cast<int>(*out_count));
+    return MIB_OK;
+}
+
+int32_t agent_mib_set(const snmp_oid *oid, const snmp_varbind *vb) {
+    if (oid == nullptr || vb == nullptr) {
+        AGENT_LOG(AGENT_LOG_ERROR, "SET操作失败：参数为空");
+        return MIB_ERR_NULL_PARAM;
+    }
+    AGENT_LOG(AGENT_LOG_DEBUG, "执行SET操作，目标OID");
+    log_target_oid(*oid);
+    const mib_node *node = mib_registry_find(oid);
+    if (node == nullptr) {
+        AGENT_LOG(AGENT_LOG_DEBUG, "SET操作：未找到OID");
+        return MIB_ERR_NOT_FOUND;
+    }
+    if (node->access != MIB_ACCESS_READ_WRITE) {
+        AGENT_LOG(AGENT_LOG_WARN, "SET操作：节点无写权限");
+        return MIB_ERR_NO_ACCESS;
+    }
+    // Type 0 marks a node registered without a value type: its write callback judges the value.
+    if (node->type != 0 && node->type != vb->type) {
+        AGENT_LOG(AGENT_LOG_WARN, "SET操作：类型不匹配");
+        return MIB_ERR_WRONG_TYPE;
+    }
+    if (node->write == nullptr) {
+        AGENT_LOG(AGENT_LOG_ERROR, "SET操作：写回调为空");
+        return MIB_ERR_NO_CALLBACK;
+    }
+    const char *name = node_name(*node);  // the callback may change the table; keep the name for the log
+    AGENT_LOG(AGENT_LOG_DEBUG, "执行SET操作: %s", name);
+    int32_t result = node->write(node->user_data, vb);
+    if (result != MIB_OK) {
+        AGENT_LOG(AGENT_LOG_ERROR, "SET失败: %s", name);
+        return result;
+    }
+    agent_mib_update(oid, vb);
+    AGENT_LOG(AGENT_LOG_INFO, "SET成功: %s", name);
+    return MIB_OK;
+}
+
+void agent_mib_update(const snmp_oid *oid, const snmp_varbind *vb) {
+    if (oid == nullptr || vb == nullptr) {
+        AGENT_LOG(AGENT_LOG_ERROR, "更新MIB失败：参数为空");
+        return;
+    }
+    std::span<mib_node> nodes = registry_nodes();
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        if (oid_compare(&nodes[i].oid, oid) == 0) {
+            store_snapshot(i, *vb);
+            g_mib_db[i].vb.oid = nodes[i].oid;  // pushed values may come without their name
+            AGENT_LOG(AGENT_LOG_DEBUG, "更新MIB数据：%s", node_name(nodes[i]));
+            return;
+        }
+    }
+}
+
+void agent_mib_update_all(void) {
+    AGENT_LOG(AGENT_LOG_INFO, "强制更新所有MIB节点数据");
+    std::span<mib_node> nodes = registry_nodes();
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        if (node_readable(nodes[i])) {
+            collect_position(i, nodes[i]);
+        }
+    }
+}
+
+void agent_mib_coll_process(void) {
+    uint32_t now = platform_get_tick();
+    std::span<mib_node> nodes = registry_nodes();
+    AGENT_LOG(AGENT_LOG_DEBUG, "开始采集处理，节点总数: %d", static_cast<int>(nodes.size()));
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        const mib_node &node = nodes[i];
+        if (!node_readable(node) || node.poll_interval == 0 || now - g_last_poll_time[i] < node.poll_interval) {
+            continue;
+        }
+        AGENT_LOG(AGENT_LOG_DEBUG, "采集节点: %s", node_name(node));
+        if (collect_position(i, node)) {
+            AGENT_LOG(AGENT_LOG_INFO, "采集成功: %s", node_name(node));
+        } else {
+            AGENT_LOG(AGENT_LOG_ERROR, "采集失败: %s", node_name(node));
+        }
+        g_last_poll_time[i] = now;
+    }
+}
+
+void agent_mib_collect_all(void) {
+    snmp_varbind vb{};
+    tps_mib_coll_req(tps_get_collect_oid(), &vb);
+}
+
+void agent_mib_coll_loop(void) {
+    agent_mib_collect_all();
+    agent_mib_update_all();
+}
+
+void agent_mib_coll_callback_reg(void) { tps_mib_coll_callback_reg(agent_mib_coll_callback_response); }
+
+void agent_mib_coll_callback_response(const snmp_oid *oid, const snmp_varbind *vb) {
+    if (oid == nullptr || vb == nullptr) {
+        return;
+    }
+    agent_mib_update(oid, vb);
+}
+
+int32_t agent_mib_get_first(snmp_oid *out_oid, snmp_varbind *out_vb) {
+    if (out_oid == nullptr || out_vb == nullptr) {
+        AGENT_LOG(AGENT_LOG_ERROR, "agent_mib_get_first: 无效参数（oid=%p, value=%p）", static_cast<void *>(out_oid),
+                  static_cast<void *>(out_vb));
+        return MIB_ERR_NULL_PARAM;
+    }
+    std::span<mib_node> nodes = registry_nodes();
+    if (nodes.empty()) {
+        AGENT_LOG(AGENT_LOG_DEBUG, "agent_mib_get_first: MIB注册表为空");
+        return MIB_ERR_EMPTY;
+    }
+    const mib_node &first = nodes.front();
+    if (first.read == nullptr) {
+        AGENT_LOG(AGENT_LOG_ERROR, "agent_mib_get_first: 第一个节点无读回调函数（%s）", node_name(first));
+        return MIB_ERR_EMPTY;
+    }
+    *out_oid = first.oid;
+    out_vb->oid = first.oid;
+    int32_t result = first.read(first.user_data, out_vb);
+    if (result == MIB_OK) {
+        AGENT_LOG(AGENT_LOG_DEBUG, "agent_mib_get_first: 成功获取第一个节点（%s）", node_name(first));
+    } else {
+        AGENT_LOG(AGENT_LOG_ERROR, "agent_mib_get_first: 读取第一个节点失败（错误码: %d）", static_cast<int>(result));
+    }
+    return result;
+}
+
+uint8_t agent_mib_get_total_nodes(void) {
+    uint8_t count = mib_registry_get_count();
+    AGENT_LOG(AGENT_LOG_DEBUG, "agent_mib_get_total_nodes: 当前MIB节点总数为 %d", static_cast<int>(count));
+    return count;
+}
+
+void agent_mib_set_end_of_mib_view(snmp_varbind *vb, const snmp_oid *oid) {
+    if (vb == nullptr || oid == nullptr) {
+        return;
+    }
+    snmp_oid name = *oid;  // oid may point into vb
+    *vb = snmp_varbind{};
+    vb->oid = name;
+    vb->type = SNMP_TAG_END_OF_MIB_VIEW;
+}
+
+uint32_t agent_mib_get_next_error_status(int32_t mib_status, uint32_t version) {
+    if (mib_status == MIB_OK) {
+        return MIB_ERRSTAT_NO_ERROR;
+    }
+    if (version == SNMP_VERSION_1) {
+        return MIB_ERRSTAT_NO_SUCH_NAME;
+    }
+    return mib_status == MIB_ERR_END_OF_MIB_VIEW ? MIB_ERRSTAT_NO_ERROR : MIB_ERRSTAT_GEN_ERR;
+}
+
+uint32_t agent_mib_set_error_status(int32_t mib_status) {
+    switch (mib_status) {
+    case MIB_OK:
+        return MIB_ERRSTAT_NO_ERROR;
+    case MIB_ERR_NOT_FOUND:
+        return MIB_ERRSTAT_NO_CREATION;
+    case MIB_ERR_NO_ACCESS:
+        return MIB_ERRSTAT_NOT_WRITABLE;
+    case MIB_ERR_WRONG_TYPE:
+        return MIB_ERRSTAT_WRONG_TYPE;
+    case MIB_ERR_TOO_LONG:
+        return MIB_ERRSTAT_WRONG_VALUE;
+    default:
+        return MIB_ERRSTAT_COMMIT_FAILED;
+    }
+}
+
+}  // extern "C"

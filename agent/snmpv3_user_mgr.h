@@ -1,0 +1,59 @@
+/* The agent's table of SNMPv3 USM users: add, find, remove, key regeneration for the local engine,
+ * and installation of the user carried by the agent configuration. Used from the application's
+ * thread only (main loop and API). */
+#ifndef VEK_AGENT_SNMPV3_USER_MGR_H
+#define VEK_AGENT_SNMPV3_USER_MGR_H
+
+#include <stdbool.h>
+#include <stdint.h>
+
+#include "agent/agent_config.h"
+#include "codec/snmp_types.h"
+#include "codec/snmpv3_crypto.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define MAX_V3_USERS 5u
+
+/* The Agent SDK's own privacy numbering (agent_config.v3_priv_proto). */
+#define AGENT_PRIV_NONE 0u
+#define AGENT_PRIV_DES 1u
+#define AGENT_PRIV_AES128 2u
+#define AGENT_PRIV_3DES 3u
+#define AGENT_PRIV_AES192 4u
+#define AGENT_PRIV_AES256 5u
+
+/* Result of the conversion for a number the agent does not know: no privacy operation accepts it. */
+#define SNMP_V3_PRIV_UNKNOWN 0xFFu
+
+/* Entries 0 .. user_count - 1 are in use, in insertion order; the rest are zero. */
+typedef struct snmp_v3_user_mgr {
+    snmp_v3_user users[MAX_V3_USERS];
+    uint32_t user_count;
+} snmp_v3_user_mgr;
+
+extern snmp_v3_user_mgr g_snmpv3_user_mgr;
+
+void snmp_v3_user_mgr_init(void);
+/* Copies the whole record into the next free entry. */
+bool snmp_v3_user_add(const snmp_v3_user *user);
+/* The enabled entry with exactly this name, or null. */
+snmp_v3_user *snmp_v3_user_find(const uint8_t *name, uint8_t len);
+bool snmp_v3_user_remove(const char *name);
+/* Re-derives one user's authentication key for the local engine (agent_cfg engine ID, boots, time). */
+bool snmp_v3_regenerate_auth_key(const uint8_t *name, uint8_t len);
+/* Number of users whose key was re-derived. */
+uint32_t snmp_v3_regenerate_all_auth_keys(void);
+/* Installs the user of the configuration (v3_user_enabled, v3_username ...). */
+void snmp_v3_user_migrate_from_cfg(const agent_config *cfg);
+
+/* Agent privacy number to codec privacy code; SNMP_V3_PRIV_UNKNOWN for a number it does not know. */
+uint8_t snmp_v3_agent_priv_to_codec(uint32_t agent_priv);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VEK_AGENT_SNMPV3_USER_MGR_H */

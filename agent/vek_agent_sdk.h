@@ -1,0 +1,221 @@
+/* vek_agent_sdk: the SNMP agent library's public interface (libvek_agent_sdk_v3_vekcrypto).
+ *
+ * An application initialises the agent (agent_snmp_init), registers its MIB nodes with read and
+ * write callbacks, starts it (agent_snmp_start) and then calls agent_snmp_loop repeatedly from its
+ * own thread; every request is handled and every callback runs inside that call. A loop such as
+ *     while (running) { agent_snmp_wait(100); agent_snmp_loop(); }
+ * answers at once and uses no processor time while idle.
+ *
+ * All functions must be called from the thread that calls agent_snmp_loop (or while the loop is
+ * not running). OIDs are dotted-decimal text ("1.3.6.1.2.1.1.1.0"; one leading '.' is accepted).
+ * Text is NUL-terminated 8-bit text. Results are the AGENT_SNMP_* codes below (0 = success). */
+#ifndef VEK_AGENT_SDK_H
+#define VEK_AGENT_SDK_H
+
+#include <stdbool.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Capacities ---- */
+#define AGENT_SNMP_OID_SIZE 128u        /* OID text field: 127 characters and the terminator */
+#define AGENT_SNMP_VALUE_SIZE 256u      /* value field of agent_snmp_vb */
+#define AGENT_SNMP_COMMUNITY_SIZE 64u   /* community field (at most 31 characters are used) */
+#define AGENT_SNMP_ENGINE_ID_SIZE 32u   /* engine ID bytes */
+#define AGENT_SNMP_USERNAME_SIZE 32u    /* SNMPv3 user name field: 31 characters and the terminator */
+#define AGENT_SNMP_PASSWORD_SIZE 64u    /* SNMPv3 password field: 63 characters and the terminator */
+#define AGENT_SNMP_MAX_V3_USERS 5u      /* SNMPv3 users the agent keeps */
+#define AGENT_SNMP_MAX_WHITELIST 8u     /* manager addresses in the whitelist */
+#define AGENT_SNMP_MAX_TRAP_VBS 8u      /* varbinds of one custom trap or inform */
+#define AGENT_SNMP_DEFAULT_TRAP_PORT 162u /* destination port used when 0 is given */
+
+/* ---- Value types (BER tags) for agent_snmp_vb.type ---- */
+#define AGENT_SNMP_TYPE_INTEGER 0x02u
+#define AGENT_SNMP_TYPE_OCTET_STRING 0x04u
+#define AGENT_SNMP_TYPE_NULL 0x05u
+#define AGENT_SNMP_TYPE_OID 0x06u
+#define AGENT_SNMP_TYPE_IPADDRESS 0x40u
+#define AGENT_SNMP_TYPE_COUNTER32 0x41u
+#define AGENT_SNMP_TYPE_GAUGE32 0x42u
+#define AGENT_SNMP_TYPE_TIMETICKS 0x43u
+#define AGENT_SNMP_TYPE_COUNTER64 0x46u
+
+/* ---- SNMPv3 algorithm codes for agent_snmp_v3_user ---- */
+#define AGENT_SNMP_AUTH_NONE 0u
+#define AGENT_SNMP_AUTH_MD5 1u
+#define AGENT_SNMP_AUTH_SHA1 2u
+#define AGENT_SNMP_AUTH_SHA256 3u       /* 12-byte authentication parameter */
+#define AGENT_SNMP_AUTH_SHA256_FULL 4u  /* 32-byte authentication parameter */
+#define AGENT_SNMP_PRIV_NONE 0u
+#define AGENT_SNMP_PRIV_DES 1u
+#define AGENT_SNMP_PRIV_AES128 2u
+#define AGENT_SNMP_PRIV_AES192 3u
+#define AGENT_SNMP_PRIV_AES256 4u
+#define AGENT_SNMP_PRIV_3DES 5u
+
+/* ---- Result codes (agent_snmp_err_to_str gives each code's text) ---- */
+typedef enum agent_snmp_err {
+    AGENT_SNMP_OK = 0,                  /* "Success" */
+    AGENT_SNMP_ERR_PARAM = 1,           /* "Invalid parameter" */
+    AGENT_SNMP_ERR_INIT = 2,            /* "Agent init failed" */
+    AGENT_SNMP_ERR_IO = 3,              /* "Network IO error" */
+    AGENT_SNMP_ERR_PORT_OCCUPIED = 4,   /* "SNMP port occupied" */
+    AGENT_SNMP_ERR_MEMORY = 5,          /* "Memory allocate failed" */
+    AGENT_SNMP_ERR_MUTEX = 6,           /* "Mutex lock error" */
+    AGENT_SNMP_ERR_BUFFER = 7,          /* "Buffer insufficient" */
+    AGENT_SNMP_ERR_OID_INVALID = 8,     /* "OID format invalid" */
+    AGENT_SNMP_ERR_OID_EXISTS = 9,      /* "OID already registered" */
+    AGENT_SNMP_ERR_MIB_FULL = 10,       /* "MIB node table full" */
+    AGENT_SNMP_ERR_V3_USER_DUP = 11,    /* "V3 username duplicate" */
+    AGENT_SNMP_ERR_V3_USER_FULL = 12,   /* "V3 user table full" */
+    AGENT_SNMP_ERR_V3_USER_NOT_FOUND = 13, /* "V3 user not found" */
+    AGENT_SNMP_ERR_AUTH_KEY = 14,       /* "Auth key generate fail" */
+    AGENT_SNMP_ERR_CRYPTO = 15,         /* "Encrypt/Decrypt failed" */
+    AGENT_SNMP_ERR_TIME_DESYNC = 16,    /* "V3 engine time desync" */
+    AGENT_SNMP_ERR_TARGET_FULL = 17,    /* "Trap target list full" */
+    AGENT_SNMP_ERR_TRAP_OVERFLOW = 18,  /* "Trap send queue overflow" */
+    AGENT_SNMP_ERR_BER_ENCODE = 19,     /* "SNMP BER encode error" */
+    AGENT_SNMP_ERR_BER_DECODE = 20      /* "SNMP BER decode error" */
+} agent_snmp_err;
+
+/* ---- States reported by agent_snmp_get_state ---- */
+#define AGENT_SNMP_STATE_UNINIT 0
+#define AGENT_SNMP_STATE_INIT 1
+#define AGENT_SNMP_STATE_RUNNING 2
+
+/* One variable binding exchanged with the callbacks and used for custom notifications. */
+typedef struct agent_snmp_vb {
+    char oid[AGENT_SNMP_OID_SIZE];      /* dotted-decimal OID text, NUL-terminated */
+    uint8_t type;                       /* BER tag of the value (AGENT_SNMP_TYPE_*) */
+    union {
+        uint32_t u32;                   /* INTEGER (as its 32 bits), Counter32, Gauge32, TimeTicks */
+        int32_t i32;                    /* INTEGER read as signed */
+        uint64_t u64;                   /* Counter64 */
+        uint8_t bytes[AGENT_SNMP_VALUE_SIZE]; /* OCTET STRING, IpAddress, OID and other raw values */
+    } value;
+    uint16_t len;                       /* number of value bytes (at most 256) */
+} agent_snmp_vb;
+
+/* Agent configuration given to agent_snmp_init. */
+typedef struct agent_snmp_cfg {
+    char ro_community[AGENT_SNMP_COMMUNITY_SIZE]; /* read-only community (at most 31 characters) */
+    char rw_community[AGENT_SNMP_COMMUNITY_SIZE]; /* read-write community (at most 31 characters) */
+    uint8_t engine_id[AGENT_SNMP_ENGINE_ID_SIZE]; /* local SNMPv3 engine ID */
+    uint16_t engine_id_len;             /* 1 .. 32 (0 leaves the agent uninitialised) */
+    uint16_t port;                      /* UDP port the agent listens on (normally 161) */
+    uint32_t poll_period;               /* milliseconds between collection runs */
+    uint32_t log_level;                 /* 0 DEBUG, 1 INFO, 2 WARN, 3 ERROR, 4 FATAL */
+} agent_snmp_cfg;
+
+/* One SNMPv3 user. Passwords are never returned by agent_snmp_v3_user_get. */
+typedef struct agent_snmp_v3_user {
+    char username[AGENT_SNMP_USERNAME_SIZE]; /* at most 31 characters */
+    uint8_t auth_proto;                 /* AGENT_SNMP_AUTH_* */
+    char auth_pass[AGENT_SNMP_PASSWORD_SIZE]; /* at most 63 characters */
+    uint8_t priv_proto;                 /* AGENT_SNMP_PRIV_* */
+    char priv_pass[AGENT_SNMP_PASSWORD_SIZE]; /* at most 63 characters */
+} agent_snmp_v3_user;
+
+/* Read and write callback of a MIB node. The library passes the same record as in and out: a read
+ * callback fills type, value and len (oid is already set); a write callback reads them.
+ * Return 0 for success, anything else for failure. */
+typedef int32_t (*agent_snmp_mib_cb)(agent_snmp_vb *in, agent_snmp_vb *out, void *user_ctx);
+
+/* ---- Lifecycle ---- */
+
+/* Initialise the agent from cfg: 0; 1 for a null cfg; 2 if the agent is already initialised. */
+int32_t agent_snmp_init(const agent_snmp_cfg *cfg);
+/* Start the transports and timers: 0; 1 if already running. */
+int32_t agent_snmp_start(void);
+/* Stop the agent if it is running; configuration, nodes and users are kept. */
+void agent_snmp_stop(void);
+/* Same as agent_snmp_stop. */
+void agent_snmp_deinit(void);
+/* One pass of the main loop: inform time-outs, at most one request answered, collection. */
+void agent_snmp_loop(void);
+/* Block until a request is queued or timeout_ms pass; true when one is queued. */
+bool agent_snmp_wait(uint32_t timeout_ms);
+/* AGENT_SNMP_STATE_RUNNING, AGENT_SNMP_STATE_INIT or AGENT_SNMP_STATE_UNINIT. */
+int32_t agent_snmp_get_state(void);
+/* Minimum level of the lines the library logs (0 DEBUG .. 4 FATAL). */
+void agent_snmp_set_log_level(uint8_t level);
+
+/* ---- MIB nodes ---- */
+
+/* Register a node with its callbacks (at least one). The oid text is not copied: it must stay
+ * valid while the node is registered. 0, 1, 5, 8, 9 (registered already) or 10 (table full). */
+int32_t agent_snmp_mib_register(const char *oid, int32_t writable, agent_snmp_mib_cb read_cb,
+                                agent_snmp_mib_cb write_cb, uint32_t poll_interval, void *user_ctx);
+/* Remove a node: 0; 1 for null or empty text; 8 for invalid text or an unregistered OID. */
+int32_t agent_snmp_mib_unregister(const char *oid);
+/* Push vb as the current value snapshot of the registered node named by vb->oid. */
+void agent_snmp_mib_refresh(const agent_snmp_vb *vb);
+/* Number of registered nodes, the library's own included. */
+uint32_t agent_snmp_mib_get_count(void);
+/* Whether oid is valid dotted-decimal OID text. */
+bool agent_snmp_oid_validate(const char *oid);
+
+/* ---- Identity ---- */
+
+/* Replace the local engine ID (1 .. 32 bytes) and re-derive every user's keys: 0, or 1. */
+int32_t agent_snmp_set_engine_id(const uint8_t *id, uint8_t len);
+/* Copy the engine ID into buf: its length, or 0 if buf is null or smaller than the ID. */
+uint8_t agent_snmp_get_engine_id(uint8_t *buf, uint8_t buf_size);
+/* Copy both communities (cut to size - 1, NUL-terminated): 0, or 1 if either buffer is null. */
+int32_t agent_snmp_get_community(char *ro, uint8_t ro_size, char *rw, uint8_t rw_size);
+
+/* ---- SNMPv3 users ---- */
+
+/* Add an enabled user: 0; 1 for null; 11 duplicate name; 12 table full. */
+int32_t agent_snmp_v3_user_add(const agent_snmp_v3_user *u);
+/* Remove a user and re-derive the others' keys: 0; 1 for null or empty; 13 unknown. */
+int32_t agent_snmp_v3_user_del(const char *name);
+/* Name and algorithm codes of a user (passwords are left empty): 0; 1; 13 unknown. */
+int32_t agent_snmp_v3_user_get(const char *name, agent_snmp_v3_user *out);
+/* Number of users. */
+uint32_t agent_snmp_v3_get_count(void);
+
+/* ---- Notifications ---- */
+
+/* Send an SNMPv2 trap with trap_oid and up to 8 varbinds to dst_ip:dst_port (null dst_ip = the
+ * current manager, port 0 = 162): 0; 1 bad arguments; 8 invalid varbind OID; 18 send failed. */
+int32_t agent_snmp_trap_custom(const char *dst_ip, uint16_t dst_port, const char *trap_oid,
+                               const agent_snmp_vb *vbs, uint8_t count);
+/* Same as agent_snmp_trap_custom, sent as an INFORM that the agent tracks until acknowledged. */
+int32_t agent_snmp_inform_custom(const char *dst_ip, uint16_t dst_port, const char *trap_oid,
+                                 const agent_snmp_vb *vbs, uint8_t count);
+
+/* ---- Manager whitelist (IPv4 addresses in network byte order; empty list = every manager) ---- */
+
+/* Add an address (takes effect at once): 0; 1 for null; 17 when 8 entries exist. */
+int32_t agent_snmp_whitelist_add(const uint32_t *ip);
+/* Remove an address: 0; 1 for null, an empty list or an address not present. */
+int32_t agent_snmp_whitelist_remove(const uint32_t *ip);
+/* Empty the list (every manager is accepted again): 0. */
+int32_t agent_snmp_whitelist_clear(void);
+/* Number of addresses in the list. */
+uint32_t agent_snmp_whitelist_get_count(void);
+
+/* Text of a result code; "Unknown error" for any other value. */
+const char *agent_snmp_err_to_str(int32_t err);
+
+/* ---- Records exported by the library (layouts are internal to the library) ---- */
+
+struct agent_config;
+struct trans_ctx;
+struct snmp_v3_user_mgr;
+/* The agent's configuration, engine identity and engine clock. */
+extern struct agent_config agent_cfg;
+/* Transport contexts of the main (TRANS_ETH) and the secondary (TRANS_ES) UDP port. */
+extern struct trans_ctx eth_trans_ctx;
+extern struct trans_ctx es_trans_ctx;
+/* The SNMPv3 user table. */
+extern struct snmp_v3_user_mgr g_snmpv3_user_mgr;
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VEK_AGENT_SDK_H */
