@@ -5,28 +5,34 @@ FUZZ_SMOKE_SECONDS ?= 10
 GENERATOR := -G Ninja
 
 DEBUG_DIR := build/debug
+TSAN_DIR := build/tsan
 RELEASE_DIR := build/release
 BENCH_DIR := build/bench
 
-.PHONY: all deps build test unit-tests fuzz-smoke bench fuzz run clean
+.PHONY: all deps build test unit-tests tsan-tests fuzz-smoke bench fuzz run clean
 
 all: build
 
 deps:
-	@scripts/install_deps.sh build
+	@scripts/install_deps.sh build peers
 
 build: deps
 	cmake -S . -B $(RELEASE_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVEK_BUILD_TESTS=OFF
 	cmake --build $(RELEASE_DIR) -j$(JOBS)
 
-# Debug build with AddressSanitizer and UndefinedBehaviorSanitizer, the whole suite, then a short
-# run of every fuzz target.
-test: deps unit-tests fuzz-smoke
+# Debug build with AddressSanitizer and UndefinedBehaviorSanitizer and the whole suite; the
+# concurrency tests again under ThreadSanitizer; then a short run of every fuzz target.
+test: deps unit-tests tsan-tests fuzz-smoke
 
 unit-tests: deps
 	cmake -S . -B $(DEBUG_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVEK_SANITIZE=ON
 	cmake --build $(DEBUG_DIR) -j$(JOBS)
 	ctest --test-dir $(DEBUG_DIR) --output-on-failure -j$(JOBS)
+
+tsan-tests: deps
+	cmake -S . -B $(TSAN_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVEK_TSAN=ON
+	cmake --build $(TSAN_DIR) -j$(JOBS)
+	ctest --test-dir $(TSAN_DIR) --output-on-failure -j$(JOBS) -L tsan
 
 fuzz-smoke: deps
 	scripts/fuzz.sh $(FUZZ_SMOKE_SECONDS)
