@@ -30,8 +30,9 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kWorkers = 8;
 constexpr const char *kSysDescr = "1.3.6.1.2.1.1.1.0";
 
-// Threads of this process.
-size_t thread_count() {
+// Threads of this process. A sanitizer runtime may start a helper thread of its own when the first
+// application thread appears, so one short-lived thread runs before anything is counted.
+size_t count_tasks() {
     size_t count = 0;
     if (DIR *tasks = opendir("/proc/self/task")) {
         while (const dirent *entry = readdir(tasks)) {
@@ -40,6 +41,15 @@ size_t thread_count() {
         closedir(tasks);
     }
     return count;
+}
+
+size_t thread_count() {
+    static const bool warmed_up = [] {
+        std::thread([] {}).join();
+        return true;
+    }();
+    static_cast<void>(warmed_up);
+    return count_tasks();
 }
 
 template <typename Fn>
