@@ -2,7 +2,7 @@
 # Wall time of one one-shot `veksnmpnms get -v 2c` against a local snmpd, next to Debian's
 # `snmpget -v2c` (no MIBs loaded) against the same snmpd in the same run.
 # Usage: scripts/bench_cli.sh [build-dir] [runs]     (build-dir default: build/bench, runs: 30)
-# Prints one summary line: "cli_get_ms ours X ref Y ratio Z" (mean milliseconds, ours / ref).
+# Prints one figure line for the summary table (mean milliseconds of ours and of the reference).
 set -euo pipefail
 
 build=${1:-build/bench}
@@ -106,5 +106,4 @@ else
     ref=$(mean_ms_loop "${ref_cmd[@]}")
 fi
 
-ratio=$(awk -v a="$ours" -v b="$ref" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')
-echo "cli_get_ms ours $ours ref $ref ratio $ratio"
+printf 'FIGURE\tone-shot CLI get -v 2c (wall time)\t%s\tsnmpget -v2c\t%s\tms\n' "$ours" "$ref"
