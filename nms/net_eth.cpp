@@ -103,6 +103,14 @@ void copy_socket_set(std::vector<pollfd> &watched) noexcept {
     g_round_changed.notify_all();
 }
 
+// Ends the receive thread's current wait so that it copies the set afresh.
+void wake_receive_thread() noexcept {
+    const int wake = g_wake_fd.load(std::memory_order_acquire);
+    if (wake >= 0) {
+        static_cast<void>(eventfd_write(wake, 1));
+    }
+}
+
 void drain_wake_fd(int fd) noexcept {
     eventfd_t ignored = 0;
     static_cast<void>(eventfd_read(fd, &ignored));
@@ -116,7 +124,7 @@ void wait_until_unwatched(uint64_t removed_in) noexcept {
         return;
     }
     std::unique_lock<std::mutex> lock(g_round_mutex);
-    static_cast<void>(eventfd_write(g_wake_fd.load(std::memory_order_acquire), 1));
+    wake_receive_thread();
     g_round_changed.wait_for(lock, kRoundWaitLimit, [removed_in] {
         return g_round.load(std::memory_order_acquire) != removed_in ||
                !g_running.load(std::memory_order_acquire);
@@ -187,6 +195,7 @@ bool start_receive_thread() noexcept {
 
 void stop_receive_thread() noexcept {
     g_running.store(false, std::memory_order_release);
+    wake_receive_thread();  // end the current wait at once
     platform_thread_join(g_thread);
     g_thread = nullptr;
     const int wake_fd = g_wake_fd.exchange(NET_INVALID_SOCKET, std::memory_order_acq_rel);
@@ -271,7 +280,9 @@ void eth_socket_set_add(int sock) {
         members.insert(position, sock);
     } catch (const std::bad_alloc &) {
         // The socket stays unwatched; nothing else is affected.
+        return;
     }
+    wake_receive_thread();  // watch the new socket now, not after the current wait times out
 }
 
 void eth_socket_set_remove(int sock) {

@@ -56,6 +56,16 @@ def load_benchmarks(results_dir):
     return found
 
 
+def lookup(found, name):
+    """The entry of a benchmark, also when the run added suffixes such as /iterations:N."""
+    if name in found:
+        return found[name]
+    for full, entry in found.items():
+        if full.startswith(name + "/"):
+            return entry
+    return None
+
+
 def time_ns(entry):
     return entry["cpu_time"] * TO_NS.get(entry.get("time_unit", "ns"), 1.0)
 
@@ -70,17 +80,17 @@ def human(value_ns):
 def benchmark_rows(found):
     rows = []
     for label, ours_name, ref_name, target, counters in PAIRS:
-        ours = found.get(ours_name)
+        ours = lookup(found, ours_name)
         if ours is None:
             rows.append((label, "missing", "", "", ""))
             continue
         if counters:
             ours_v = ours.get(counters[0], 0.0) * TO_NS["us"]
-            ref_v = found.get(ref_name, {}).get(counters[1], 0.0) * TO_NS["us"]
+            ref_v = (lookup(found, ref_name) or {}).get(counters[1], 0.0) * TO_NS["us"]
             ref_label = "raw UDP round trip"
         elif ref_name:
             ours_v = time_ns(ours)
-            ref = found.get(ref_name)
+            ref = lookup(found, ref_name)
             ref_v = time_ns(ref) if ref else 0.0
             ref_label = "OpenSSL"
         else:
