@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Answers per second and latency of v2c GET sysDescr.0 served by veksnmpagent (log level WARN) with
+# 1 and with 8 requests outstanding, next to Debian's snmpd serving the same object in the same run,
+# and the resident memory of both. Prints FIGURE lines for scripts/bench_summary.py.
+# Usage: scripts/bench_agent.sh [build-dir] [seconds-per-run]   (default build/bench, 3)
+set -euo pipefail
+
+build=${1:-build/bench}
+seconds=${2:-3}
+agent="$build/apps/veksnmpagent/veksnmpagent"
+load="$build/bench/agent_load"
+oid=1.3.6.1.2.1.1.1.0
+ready_tries=60        # start-up checks, 50 ms apart
+warn_level=2
+
+for bin in "$agent" "$load"; do
+    [ -x "$bin" ] || { echo "bench_agent: $bin not found; build the benchmarks first" >&2; exit 1; }
+done
+snmpd_bin=$(command -v snmpd || echo /usr/sbin/snmpd)
+[ -x "$snmpd_bin" ] || { echo "bench_agent: snmpd is not installed (scripts/install_deps.sh peers)" >&2; exit 1; }
+
+export MIBS=
+dir=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+    rm -rf "$dir"
+}
+trap cleanup EXIT
+
+free_port() {
+    python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+wait_ready() {
+    for _ in $(seq "$ready_tries"); do
+        snmpget -v2c -c public -t 0.2 -r 0 "127.0.0.1:$1" "$oid" >/dev/null 2>&1 && return 0
+        sleep 0.05
+    done
+    echo "bench_agent: nothing answers on port $1" >&2
+    return 1
+}
+
+rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
+
+# field <name> <load output>: one value of the load generator's output line.
+field() { awk -v k="$1" '{ for (i = 1; i < NF; i++) if ($i == k) print $(i + 1) }' <<<"$2"; }
+
+ours_port=$(free_port)
+"$agent" -p "$ours_port" -lvl "$warn_level" </dev/null >"$dir/agent.log" 2>&1 &
+ours_pid=$!
+pids+=("$ours_pid")
+
+ref_port=$(free_port)
+cat >"$dir/snmpd.conf" <<CONF
+rocommunity public 127.0.0.1
+sysDescr Bench agent
+CONF
+"$snmpd_bin" -f -Lf "$dir/snmpd.log" -C -c "$dir/snmpd.conf" -p "$dir/pid" "udp:127.0.0.1:$ref_port" &
+ref_pid=$!
+pids+=("$ref_pid")
+
+wait_ready "$ours_port"
+wait_ready "$ref_port"
+
+for outstanding in 1 8; do
+    ours=$("$load" "$ours_port" "$outstanding" "$seconds")
+    ref=$("$load" "$ref_port" "$outstanding" "$seconds")
+    echo "veksnmpagent, $outstanding outstanding: $ours"
+    echo "snmpd,        $outstanding outstanding: $ref"
+    printf 'FIGURE\tagent GETs answered per second, %s outstanding\t%s\tsnmpd\t%s\t/s\n' "$outstanding" \
+        "$(field answers_per_second "$ours")" "$(field answers_per_second "$ref")"
+    printf 'FIGURE\tagent GET median latency, %s outstanding\t%s\tsnmpd\t%s\tus\n' "$outstanding" \
+        "$(field median_us "$ours")" "$(field median_us "$ref")"
+done
+printf 'FIGURE\tagent resident memory after the load\t%s\tsnmpd\t%s\tkB\n' "$(rss_kb "$ours_pid")" "$(rss_kb "$ref_pid")"
