@@ -42,7 +42,7 @@ extern "C" {
 #define AGENT_SNMP_TYPE_TIMETICKS 0x43u
 #define AGENT_SNMP_TYPE_COUNTER64 0x46u
 
-/* ---- SNMPv3 algorithm codes for agent_snmp_v3_user ---- */
+/* ---- SNMPv3 algorithm codes for agent_snmp_v3_user (the codec's numbering) ---- */
 #define AGENT_SNMP_AUTH_NONE 0u
 #define AGENT_SNMP_AUTH_MD5 1u
 #define AGENT_SNMP_AUTH_SHA1 2u
@@ -125,7 +125,9 @@ typedef int32_t (*agent_snmp_mib_cb)(agent_snmp_vb *in, agent_snmp_vb *out, void
 
 /* ---- Lifecycle ---- */
 
-/* Initialise the agent from cfg: 0; 1 for a null cfg; 2 if the agent is already initialised. */
+/* Initialise the agent from cfg: 0; 1 for a null cfg or port 0; 2 if the agent is already
+ * initialised; 4 when the UDP port cannot be bound (the agent then stays uninitialised, so that
+ * agent_snmp_init may be called again, for example with another port). */
 int32_t agent_snmp_init(const agent_snmp_cfg *cfg);
 /* Start the transports and timers: 0; 1 if already running. */
 int32_t agent_snmp_start(void);
@@ -135,7 +137,8 @@ void agent_snmp_stop(void);
 void agent_snmp_deinit(void);
 /* One pass of the main loop: inform time-outs, at most one request answered, collection. */
 void agent_snmp_loop(void);
-/* Block until a request is queued or timeout_ms pass; true when one is queued. */
+/* Block until a request is queued or timeout_ms pass; true when one is queued. Uses no processor
+ * time while it waits; a stopped agent just waits out the time and returns false. */
 bool agent_snmp_wait(uint32_t timeout_ms);
 /* AGENT_SNMP_STATE_RUNNING, AGENT_SNMP_STATE_INIT or AGENT_SNMP_STATE_UNINIT. */
 int32_t agent_snmp_get_state(void);
@@ -145,7 +148,8 @@ void agent_snmp_set_log_level(uint8_t level);
 /* ---- MIB nodes ---- */
 
 /* Register a node with its callbacks (at least one). The oid text is not copied: it must stay
- * valid while the node is registered. 0, 1, 5, 8, 9 (registered already) or 10 (table full). */
+ * valid while the node is registered. The node accepts a SET of any value type: the write callback
+ * judges the value (non-zero refuses it). 0, 1, 5, 8, 9 (registered already) or 10 (table full). */
 int32_t agent_snmp_mib_register(const char *oid, int32_t writable, agent_snmp_mib_cb read_cb,
                                 agent_snmp_mib_cb write_cb, uint32_t poll_interval, void *user_ctx);
 /* Remove a node: 0; 1 for null or empty text; 8 for invalid text or an unregistered OID. */
@@ -168,7 +172,8 @@ int32_t agent_snmp_get_community(char *ro, uint8_t ro_size, char *rw, uint8_t rw
 
 /* ---- SNMPv3 users ---- */
 
-/* Add an enabled user: 0; 1 for null; 11 duplicate name; 12 table full. */
+/* Add an enabled user: 0; 1 for null, an empty name or an unknown algorithm code; 11 duplicate
+ * name; 12 table full. */
 int32_t agent_snmp_v3_user_add(const agent_snmp_v3_user *u);
 /* Remove a user and re-derive the others' keys: 0; 1 for null or empty; 13 unknown. */
 int32_t agent_snmp_v3_user_del(const char *name);

@@ -1,0 +1,235 @@
+// Interoperability with the standard net-snmp command-line tools: snmpget, snmpgetnext, snmpwalk,
+// snmpbulkwalk and snmpset query the agent over 127.0.0.1 with v1 and v2c, and every walk ends
+// cleanly. Skipped when the tools are not installed.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "agent/tps.h"
+#include "tests/agent_core/agent_core_support.h"
+
+extern char **environ;
+
+namespace {
+
+using namespace agent_core_test;
+namespace fs = std::filesystem;
+
+constexpr auto kToolTimeout = std::chrono::seconds(20);
+constexpr uint32_t kServeWaitMs = 10;
+
+// The 4 system nodes and the 3 sample device nodes in walk order.
+const std::vector<std::string> kWalkOrder = {
+    ".1.3.6.1.2.1.1.1.0",     ".1.3.6.1.2.1.1.3.0",     ".1.3.6.1.2.1.1.4.0",    ".1.3.6.1.4.1.12345.1.1",
+    ".1.3.6.1.4.1.12345.1.2", ".1.3.6.1.4.1.12345.1.3", ".1.3.6.1.6.3.10.2.1.1",
+};
+
+std::optional<std::string> find_tool(const std::string &name) {
+    for (const char *dir : {"/usr/bin/", "/usr/local/bin/", "/bin/"}) {
+        const std::string path = dir + name;
+        if (access(path.c_str(), X_OK) == 0) {
+            return path;
+        }
+    }
+    return std::nullopt;
+}
+
+struct ToolRun {
+    int exit_code = -1;
+    std::string output;
+};
+
+// A scratch directory for the tools' configuration and output, removed with its content.
+class Scratch {
+   public:
+    Scratch() {
+        std::string pattern = (fs::temp_directory_path() / "vek_agent_interop_XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr) {
+            path_ = pattern;
+        }
+    }
+    Scratch(const Scratch &) = delete;
+    Scratch &operator=(const Scratch &) = delete;
+    ~Scratch() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    const fs::path &path() const { return path_; }
+
+   private:
+    fs::path path_;
+};
+
+class Interop : public testing::Test {
+   protected:
+    void SetUp() override {
+        for (const char *tool : {"snmpget", "snmpgetnext", "snmpwalk", "snmpbulkwalk", "snmpset"}) {
+            if (!find_tool(tool)) {
+                GTEST_SKIP() << tool << " is not installed (Debian package snmp)";
+            }
+        }
+    }
+    void TearDown() override { user_mib_simulate_hw(25, 0, 500); }
+
+    // Runs a tool against the agent, serving its requests on this thread until it ends.
+    ToolRun run(const std::string &tool, const std::string &version, const std::string &community,
+                std::vector<std::string> arguments) {
+        std::vector<std::string> argv = {*find_tool(tool),
+                                         "-v",
+                                         version,
+                                         "-c",
+                                         community,
+                                         "-r",
+                                         "0",
+                                         "-t",
+                                         "3",
+                                         "-On",
+                                         "127.0.0.1:" + std::to_string(agent_.port())};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        const fs::path output = scratch_.path() / "output.txt";
+        std::vector<std::string> environment = {"MIBS=", "HOME=" + scratch_.path().string(),
+                                                "SNMPCONFPATH=" + scratch_.path().string(),
+                                                "SNMP_PERSISTENT_DIR=" + scratch_.path().string()};
+        ToolRun result;
+        const pid_t pid = spawn(argv, environment, output);
+        if (pid < 0) {
+            return result;
+        }
+        int status = 0;
+        const auto deadline = Clock::now() + kToolTimeout;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (Clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                break;
+            }
+            agent_snmp_wait(kServeWaitMs);
+            agent_snmp_loop();
+        }
+        result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::ifstream file(output);
+        result.output.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        return result;
+    }
+
+    static pid_t spawn(const std::vector<std::string> &arguments, const std::vector<std::string> &environment,
+                       const fs::path &output) {
+        std::vector<char *> argv;
+        for (const std::string &argument : arguments) {
+            argv.push_back(const_cast<char *>(argument.c_str()));
+        }
+        argv.push_back(nullptr);
+        std::vector<char *> envp;
+        for (const std::string &variable : environment) {
+            envp.push_back(const_cast<char *>(variable.c_str()));
+        }
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+        pid_t pid = -1;
+        const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        return rc == 0 ? pid : -1;
+    }
+
+    // The OIDs of the "name = value" lines, in order; the closing endOfMibView line of a v2c walk of
+    // the whole tree is not a value.
+    static std::vector<std::string> names_in(const std::string &output) {
+        std::vector<std::string> names;
+        size_t start = 0;
+        while (start < output.size()) {
+            const size_t end = output.find('\n', start);
+            const std::string line =
+                output.substr(start, end == std::string::npos ? std::string::npos : end - start);
+            const size_t equals = line.find(" = ");
+            if (!line.empty() && line[0] == '.' && equals != std::string::npos &&
+                line.find("No more variables left") == std::string::npos) {
+                names.push_back(line.substr(0, equals));
+            }
+            if (end == std::string::npos) {
+                break;
+            }
+            start = end + 1;
+        }
+        return names;
+    }
+
+    AgentUnderTest agent_;
+    Scratch scratch_;
+};
+
+TEST_F(Interop, SnmpgetReadsSystemAndSampleNodesWithV1AndV2c) {
+    for (const char *version : {"1", "2c"}) {
+        SCOPED_TRACE(version);
+        const ToolRun run_result =
+            this->run("snmpget", version, kReadOnly, {kSysDescrOid, kTempOid, kFanOid, kLedOid});
+        EXPECT_EQ(run_result.exit_code, 0) << run_result.output;
+        EXPECT_TRUE(agent_test::contains(
+            run_result.output, ".1.3.6.1.2.1.1.1.0 = STRING: \"Embedded SNMP Agent / Firmware V1.0.0\""))
+            << run_result.output;
+        EXPECT_TRUE(agent_test::contains(run_result.output, ".1.3.6.1.4.1.12345.1.1 = INTEGER: 25"))
+            << run_result.output;
+        EXPECT_TRUE(agent_test::contains(run_result.output, ".1.3.6.1.4.1.12345.1.3 = Gauge32: 5000"))
+            << run_result.output;
+        EXPECT_TRUE(agent_test::contains(run_result.output, ".1.3.6.1.4.1.12345.1.2 = INTEGER: 0"))
+            << run_result.output;
+    }
+    const ToolRun next = this->run("snmpgetnext", "2c", kReadOnly, {kSysDescrOid});
+    EXPECT_EQ(next.exit_code, 0) << next.output;
+    EXPECT_TRUE(agent_test::contains(next.output, ".1.3.6.1.2.1.1.3.0 = INTEGER: ")) << next.output;
+}
+
+TEST_F(Interop, WalksOfTheWholeAgentEndCleanly) {
+    const std::vector<std::pair<std::string, std::string>> walks = {
+        {"snmpwalk", "1"}, {"snmpwalk", "2c"}, {"snmpbulkwalk", "2c"}};
+    for (const auto &[tool, version] : walks) {
+        SCOPED_TRACE(tool + " -v " + version);
+        const ToolRun walk = this->run(tool, version, kReadOnly, {".1"});
+        EXPECT_EQ(walk.exit_code, 0) << walk.output;
+        const std::vector<std::string> names = names_in(walk.output);
+        ASSERT_EQ(names.size(), kWalkOrder.size()) << walk.output;
+        EXPECT_EQ(names, kWalkOrder);
+        EXPECT_FALSE(agent_test::contains(walk.output, "Timeout")) << walk.output;
+        EXPECT_FALSE(agent_test::contains(walk.output, "Error")) << walk.output;
+    }
+}
+
+TEST_F(Interop, SnmpsetWritesWithTheReadWriteCommunityOnly) {
+    ToolRun set = this->run("snmpset", "2c", kReadWrite, {kLedOid, "i", "1"});
+    EXPECT_EQ(set.exit_code, 0) << set.output;
+    EXPECT_TRUE(agent_test::contains(set.output, ".1.3.6.1.4.1.12345.1.2 = INTEGER: 1")) << set.output;
+    ToolRun get = this->run("snmpget", "1", kReadOnly, {kLedOid});
+    EXPECT_TRUE(agent_test::contains(get.output, ".1.3.6.1.4.1.12345.1.2 = INTEGER: 1")) << get.output;
+
+    set = this->run("snmpset", "1", kReadWrite, {kSysContactOid, "s", "ops@example.org"});
+    EXPECT_EQ(set.exit_code, 0) << set.output;
+    get = this->run("snmpget", "2c", kReadOnly, {kSysContactOid});
+    EXPECT_TRUE(agent_test::contains(get.output, "STRING: \"ops@example.org\"")) << get.output;
+
+    // Refused writes: the tools report the error and fail.
+    set = this->run("snmpset", "2c", kReadOnly, {kLedOid, "i", "0"});
+    EXPECT_NE(set.exit_code, 0) << set.output;
+    EXPECT_TRUE(agent_test::contains(set.output, "noAccess")) << set.output;
+    set = this->run("snmpset", "2c", kReadWrite, {kLedOid, "i", "5"});
+    EXPECT_NE(set.exit_code, 0) << set.output;
+    EXPECT_TRUE(agent_test::contains(set.output, "wrongValue")) << set.output;
+    set = this->run("snmpset", "2c", kReadWrite, {kSysDescrOid, "s", "x"});
+    EXPECT_NE(set.exit_code, 0) << set.output;
+    EXPECT_TRUE(agent_test::contains(set.output, "notWritable")) << set.output;
+}
+
+}  // namespace
