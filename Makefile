@@ -15,6 +15,7 @@ all: build
 
 deps:
 	@scripts/install_deps.sh build peers
+	@scripts/install_browser_deps.sh
 
 build: deps
 	cmake -S . -B $(RELEASE_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVEK_BUILD_TESTS=OFF
