@@ -17,6 +17,7 @@
 #include "agent/mib_registry.h"
 #include "agent/snmpv3_user_mgr.h"
 #include "agent/tps.h"
+#include "base/irq_section.h"
 #include "base/agent_log.h"
 #include "base/platform.h"
 #include "codec/snmp_ber.h"
@@ -69,17 +70,7 @@ constexpr snmp_oid kUsmStatsUnknownUserNames = make_oid({1, 3, 6, 1, 6, 3, 15, 1
 constexpr snmp_oid kUsmStatsUnknownEngineIds = make_oid({1, 3, 6, 1, 6, 3, 15, 1, 1, 4});
 constexpr snmp_oid kUsmStatsUnknownEngineIdsInstance = make_oid({1, 3, 6, 1, 6, 3, 15, 1, 1, 4, 0});
 
-// Holds the platform interrupt bracket for one scope.
-class IrqSection {
-   public:
-    IrqSection() noexcept : state_(platform_irq_save()) {}
-    IrqSection(const IrqSection &) = delete;
-    IrqSection &operator=(const IrqSection &) = delete;
-    ~IrqSection() { platform_irq_restore(state_); }
-
-   private:
-    uint32_t state_;
-};
+using vek::IrqSection;
 
 trans_ctx &transport_of(uint32_t trans_type) {
     return trans_type == TRANS_ES ? es_trans_ctx : eth_trans_ctx;

@@ -10,6 +10,7 @@
 
 #include "agent/agent_config.h"
 #include "agent/trans.h"
+#include "base/irq_section.h"
 #include "base/agent_log.h"
 #include "base/platform.h"
 #include "codec/snmp_ber.h"
@@ -41,16 +42,7 @@ uint32_t g_trap_request_id = AGENT_TRAP_REQUEST_ID_FLOOR;
 // Text of the last agent_trap_get_nms_ip_str result.
 std::array<char, AGENT_TRAP_IP_TEXT_SIZE> g_nms_ip_text{};
 
-class IrqSection {
-public:
-    IrqSection() noexcept : state_(platform_irq_save()) {}
-    IrqSection(const IrqSection &) = delete;
-    IrqSection &operator=(const IrqSection &) = delete;
-    ~IrqSection() { platform_irq_restore(state_); }
-
-private:
-    uint32_t state_;
-};
+using vek::IrqSection;
 
 const char *or_null(const char *text) { return text != nullptr ? text : kNullText; }
 

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "agent/trans_udp_linux.h"
+#include "base/irq_section.h"
 #include "base/agent_log.h"
 #include "base/platform.h"
 
@@ -31,17 +32,7 @@ constexpr uint16_t kDeprecatedPort = 161;
 constexpr int kNullCtxState = -1;
 constexpr uint32_t kNoStateLogged = 0xFFFFFFFFu;
 
-// Holds the platform interrupt bracket for one scope.
-class IrqSection {
-public:
-    IrqSection() noexcept : state_(platform_irq_save()) {}
-    IrqSection(const IrqSection &) = delete;
-    IrqSection &operator=(const IrqSection &) = delete;
-    ~IrqSection() { platform_irq_restore(state_); }
-
-private:
-    uint32_t state_;
-};
+using vek::IrqSection;
 
 // Contexts used only by the deprecated one-shot senders.
 trans_ctx g_deprecated_eth_ctx{};

@@ -13,6 +13,7 @@
 #include <system_error>
 #include <thread>
 
+#include "base/irq_section.h"
 #include "base/agent_log.h"
 #include "base/platform.h"
 #include "base/platform_internal.h"
@@ -38,17 +39,7 @@ constexpr pi::LfsrState kFallbackSeed = {0x5A17C3E9u, 0x0D4B8F21u, 0x9E3779B9u, 
 pthread_mutex_t g_irq_lock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 thread_local uint32_t t_irq_depth = 0;
 
-// Holds the interrupt bracket for one scope.
-class IrqSection {
-public:
-    IrqSection() noexcept : state_(platform_irq_save()) {}
-    IrqSection(const IrqSection &) = delete;
-    IrqSection &operator=(const IrqSection &) = delete;
-    ~IrqSection() { platform_irq_restore(state_); }
-
-private:
-    uint32_t state_;
-};
+using vek::IrqSection;
 
 // ---- Random generator ----
 pi::LfsrState g_lfsr_state{};
