@@ -107,8 +107,18 @@ void engine_id_to_hex(std::array<char, kEngineIdHexSize> &hex, size_t length) {
     }
 }
 
-mib_node system_node(const char *name, const snmp_oid &oid, uint8_t type, uint32_t access, uint32_t poll,
-                     mib_read_cb read, mib_write_cb write) {
+void register_default(const mib_node &node, const char *ok_line, const char *fail_line) {
+    if (mib_registry_add(&node)) {
+        AGENT_LOG(AGENT_LOG_INFO, "%s", ok_line);
+    } else {
+        AGENT_LOG(AGENT_LOG_ERROR, "%s", fail_line);
+    }
+}
+
+}  // namespace
+
+mib_node mib_registry_make_node(const char *name, const snmp_oid &oid, uint8_t type, uint32_t access,
+                                uint32_t poll, mib_read_cb read, mib_write_cb write) {
     mib_node node{};
     node.oid = oid;
     node.type = type;
@@ -120,16 +130,6 @@ mib_node system_node(const char *name, const snmp_oid &oid, uint8_t type, uint32
     node.name = name;
     return node;
 }
-
-void register_default(const mib_node &node, const char *ok_line, const char *fail_line) {
-    if (mib_registry_add(&node)) {
-        AGENT_LOG(AGENT_LOG_INFO, "%s", ok_line);
-    } else {
-        AGENT_LOG(AGENT_LOG_ERROR, "%s", fail_line);
-    }
-}
-
-}  // namespace
 
 extern "C" {
 
@@ -322,16 +322,16 @@ uint8_t mib_registry_get_count(void) {
 
 void mib_registry_init_default_nodes(void) {
     AGENT_LOG(AGENT_LOG_INFO, "开始初始化默认MIB节点");
-    register_default(system_node("snmpEngineID", kSnmpEngineIdOid, SNMP_TAG_OCTET_STRING, MIB_ACCESS_READ_ONLY, 0,
+    register_default(mib_registry_make_node("snmpEngineID", kSnmpEngineIdOid, SNMP_TAG_OCTET_STRING, MIB_ACCESS_READ_ONLY, 0,
                                  snmp_engine_id_read, nullptr),
                      "默认节点注册成功：snmpEngineID", "默认节点注册失败：snmpEngineID（SNMPv3 功能将异常）");
-    register_default(system_node("sysDescr", kSysDescrOid, SNMP_TAG_OCTET_STRING, MIB_ACCESS_READ_ONLY, 0,
+    register_default(mib_registry_make_node("sysDescr", kSysDescrOid, SNMP_TAG_OCTET_STRING, MIB_ACCESS_READ_ONLY, 0,
                                  sys_descr_read, nullptr),
                      "默认节点注册成功：sysDescr", "默认节点注册失败：sysDescr");
-    register_default(system_node("sysUpTime", kSysUpTimeOid, SNMP_TAG_INTEGER, MIB_ACCESS_READ_ONLY, kSysUpTimePollMs,
+    register_default(mib_registry_make_node("sysUpTime", kSysUpTimeOid, SNMP_TAG_INTEGER, MIB_ACCESS_READ_ONLY, kSysUpTimePollMs,
                                  sys_uptime_read, nullptr),
                      "默认节点注册成功：sysUpTime", "默认节点注册失败：sysUpTime");
-    register_default(system_node("sysContact", kSysContactOid, SNMP_TAG_OCTET_STRING, MIB_ACCESS_READ_WRITE, 0,
+    register_default(mib_registry_make_node("sysContact", kSysContactOid, SNMP_TAG_OCTET_STRING, MIB_ACCESS_READ_WRITE, 0,
                                  sys_contact_read, sys_contact_write),
                      "默认节点注册成功：sysContact", "默认节点注册失败：sysContact");
     AGENT_LOG(AGENT_LOG_INFO, "初始化用户自定义MIB节点");

@@ -88,6 +88,10 @@ int32_t snmp_engine_id_read(void *user_data, snmp_varbind *vb);
 
 #ifdef __cplusplus
 }
+
+/* A node record for the library's built-in nodes (no user_data), ready for mib_registry_add. */
+mib_node mib_registry_make_node(const char *name, const snmp_oid &oid, uint8_t type, uint32_t access,
+                                uint32_t poll, mib_read_cb read, mib_write_cb write);
 #endif
 
 #endif /* VEK_AGENT_MIB_REGISTRY_H */

@@ -70,20 +70,6 @@ bool build_oid(snmp_oid &target, uint32_t suffix) {
     return true;
 }
 
-mib_node sample_node(const char *name, const snmp_oid &oid, uint8_t type, uint32_t access, uint32_t poll,
-                     mib_read_cb read, mib_write_cb write) {
-    mib_node node{};
-    node.oid = oid;
-    node.type = type;
-    node.access = access;
-    node.poll_interval = poll;
-    node.read = read;
-    node.write = write;
-    node.user_data = nullptr;
-    node.name = name;
-    return node;
-}
-
 void register_sample(const mib_node &node, const char *ok_format, const char *fail_format) {
     if (mib_registry_add(&node)) {
         AGENT_LOG(AGENT_LOG_INFO, ok_format, node.name);
@@ -131,13 +117,13 @@ void user_mib_init(void) {
         AGENT_LOG(AGENT_LOG_FATAL, "用户自定义MIB初始化失败：OID构建失败");
         return;
     }
-    register_sample(sample_node("tempSensor", s_temp_oid, SNMP_TAG_INTEGER, MIB_ACCESS_READ_ONLY, kTempPollMs,
+    register_sample(mib_registry_make_node("tempSensor", s_temp_oid, SNMP_TAG_INTEGER, MIB_ACCESS_READ_ONLY, kTempPollMs,
                                 temp_read, nullptr),
                     "温度节点注册成功：%s", "温度节点注册失败：%s");
-    register_sample(sample_node("ledControl", s_led_oid, SNMP_TAG_INTEGER, MIB_ACCESS_READ_WRITE, 0, led_read,
+    register_sample(mib_registry_make_node("ledControl", s_led_oid, SNMP_TAG_INTEGER, MIB_ACCESS_READ_WRITE, 0, led_read,
                                 led_write),
                     "LED节点注册成功：%s", "LED节点注册失败：%s");
-    register_sample(sample_node("fanSpeed", s_fan_oid, SNMP_TAG_GAUGE32, MIB_ACCESS_READ_ONLY, kFanPollMs, fan_read,
+    register_sample(mib_registry_make_node("fanSpeed", s_fan_oid, SNMP_TAG_GAUGE32, MIB_ACCESS_READ_ONLY, kFanPollMs, fan_read,
                                 nullptr),
                     "风扇节点注册成功：%s", "风扇节点注册失败：%s");
     AGENT_LOG(AGENT_LOG_INFO, "用户自定义MIB初始化完成（3个节点）");
