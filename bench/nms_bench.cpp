@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/resource.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -292,6 +293,33 @@ void BM_SdkGetVsRaw(benchmark::State &state) {
     state.counters["p50_ratio"] = raw_median > 0 ? percentile(sdk_samples, kMedian) / raw_median : 0.0;
 }
 
+// Processor time the SDK's own threads use while the application sends nothing (timer thread and
+// receive threads), as a share of one core over a quiet interval.
+double process_cpu_seconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval &t) { return static_cast<double>(t.tv_sec) + t.tv_usec / kMicrosPerSecond; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+void BM_SdkIdleCpu(benchmark::State &state) {
+    constexpr auto kQuietInterval = std::chrono::seconds(2);
+    constexpr double kPercent = 100.0;
+    api_snmp_init();
+    double share = 0.0;
+    for (auto _ : state) {
+        const double cpu_before = process_cpu_seconds();
+        const Clock::time_point start = Clock::now();
+        std::this_thread::sleep_for(kQuietInterval);
+        const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+        share = (process_cpu_seconds() - cpu_before) / wall;
+        state.SetIterationTime(wall);
+    }
+    api_snmp_destroy();
+    state.counters["idle_cpu_percent"] = share * kPercent;
+}
+
+BENCHMARK(BM_SdkIdleCpu)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RawUdpRoundTrip)->UseManualTime()->Iterations(kIterations * 10)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SdkGetLatency)->UseManualTime()->Iterations(kIterations)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SdkGetVsRaw)->UseManualTime()->Iterations(kIterations)->Unit(benchmark::kMicrosecond);

@@ -39,6 +39,11 @@ PAIRS = [
     ("SDK GET latency p99 (vs raw UDP)", "BM_SdkGetVsRaw", "BM_SdkGetVsRaw", None, ("sdk_p99_us", "raw_p99_us")),
 ]
 
+# Figures without a reference: (label, benchmark, counter, unit).
+COUNTERS = [
+    ("SDK threads' idle processor use", "BM_SdkIdleCpu", "idle_cpu_percent", "% of a core"),
+]
+
 TO_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
 
 
@@ -102,6 +107,15 @@ def benchmark_rows(found):
     return rows
 
 
+def counter_rows(found):
+    rows = []
+    for label, name, counter, unit in COUNTERS:
+        entry = lookup(found, name)
+        value = f"{entry[counter]:.2f} {unit}" if entry and counter in entry else "missing"
+        rows.append((label, value, "-", "-", "-"))
+    return rows
+
+
 def figure_rows(results_dir):
     rows = []
     for path in sorted(glob.glob(os.path.join(results_dir, "*.figures"))):
@@ -121,7 +135,8 @@ def figure_rows(results_dir):
 
 def main():
     results_dir = sys.argv[1] if len(sys.argv) > 1 else "build/bench/results"
-    rows = benchmark_rows(load_benchmarks(results_dir)) + figure_rows(results_dir)
+    found = load_benchmarks(results_dir)
+    rows = benchmark_rows(found) + counter_rows(found) + figure_rows(results_dir)
     header = ("figure", "ours", "reference", "reference value", "ratio")
     widths = [max(len(str(r[i])) for r in rows + [header]) for i in range(len(header))]
     line = "  ".join("{:<%d}" % w for w in widths)
