@@ -10,82 +10,27 @@
 // The service behind the bridge is expected to behave like the test's fake (or the real service
 // with an agent on the operations panel's address): GET answers data, SET of the LED object
 // 1.3.6.1.4.1.12345.1.2 makes a notification appear in /trap_list. Exit code 0 when every check
-// passes, 1 otherwise.
+// passes, 1 otherwise, 77 when chromium or playwright-core is missing.
 'use strict';
 
-const { chromium } = require('playwright-core');
+const { WAIT_MS, check, launchBrowser, openPage, resultDone, waitDialogs, fill, noInjectedMarkup, finish } =
+  require('./page_helpers');
 
 const url = process.argv[2] || process.env.BRIDGE_URL;
 const executablePath = process.env.CHROMIUM_PATH || '/usr/bin/chromium';
 const screenshot = process.env.BRIDGE_SCREENSHOT;
 const agentPort = process.env.BRIDGE_AGENT_PORT || '16161';
 const LED_OID = '1.3.6.1.4.1.12345.1.2';
-const WAIT_MS = 20000;
 
 if (!url) {
   console.error('usage: node bridge_page_test.js BRIDGE_URL (or set BRIDGE_URL)');
   process.exit(2);
 }
 
-let failures = 0;
-function check(cond, what) {
-  if (cond) {
-    console.log('ok   - ' + what);
-  } else {
-    failures += 1;
-    console.log('FAIL - ' + what);
-  }
-}
-
-async function resultDone(page) {
-  await page.waitForFunction(() => !document.getElementById('result_caption').classList.contains('busy'),
-                             null, { timeout: WAIT_MS });
-  const text = await page.textContent('#result');
-  let json = null;
-  try { json = JSON.parse(text); } catch (e) { /* checked by the caller */ }
-  return { text, json, caption: await page.textContent('#result_caption') };
-}
-
-// Dialog events can arrive just after the click that raised them.
-async function waitDialogs(dialogs, count) {
-  for (let waited = 0; dialogs.length < count && waited < WAIT_MS; waited += 20) {
-    await new Promise((resolve) => setTimeout(resolve, 20));
-  }
-}
-
-async function fill(page, values) {
-  for (const [id, value] of Object.entries(values)) {
-    const el = page.locator('#' + id);
-    if ((await el.evaluate((e) => e.tagName)) === 'SELECT') {
-      await el.selectOption(String(value));
-    } else {
-      await el.fill(String(value));
-    }
-  }
-}
-
-async function noInjectedMarkup(page, where) {
-  const injected = await page.evaluate(() => ({
-    imgs: document.querySelectorAll('img').length,
-    bold: document.querySelectorAll('#result b, #log b, #agent_list b, #user_list b').length,
-    scripts: document.querySelectorAll('script').length,
-    xss: window.__xss,
-  }));
-  check(injected.imgs === 0 && injected.bold === 0 && injected.scripts === 1 && injected.xss === undefined,
-        'values holding HTML markup are shown as text (' + where + ')');
-}
-
 async function main() {
-  const browser = await chromium.launch({
-    executablePath,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-           '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
+  const browser = await launchBrowser(executablePath);
   try {
-    const page = await browser.newPage({ viewport: { width: 1400, height: 1000 } });
-    const dialogs = [];
-    page.on('dialog', async (d) => { dialogs.push(d.message()); await d.dismiss(); });
-    page.on('pageerror', (e) => { failures += 1; console.log('FAIL - script error on the page: ' + e.message); });
+    const { page, dialogs } = await openPage(browser);
 
     await page.goto(url, { waitUntil: 'domcontentloaded' });
     check((await page.title()).length > 0, 'the page has a title');
@@ -191,10 +136,4 @@ async function main() {
   }
 }
 
-main().then(() => {
-  console.log(failures === 0 ? 'all checks passed' : failures + ' check(s) failed');
-  process.exit(failures === 0 ? 0 : 1);
-}, (e) => {
-  console.log('FAIL - ' + (e && e.stack ? e.stack : e));
-  process.exit(1);
-});
+finish(main);
