@@ -19,6 +19,7 @@ namespace {
 constexpr size_t kSubIdTextSize = 21;        // "%u" of a 32-bit value: at most 10 digits, room to spare
 constexpr uint16_t kNextLogTextSize = 128;   // OID text in the GETNEXT debug line
 constexpr uint32_t kMillisPerSecond = 1000;
+constexpr uint32_t kMillisPerTick = 10;  // sysUpTime counts TimeTicks, hundredths of a second
 constexpr size_t kEngineIdHexSize = SNMP_ENGINE_ID_SIZE * 2 + 1;
 constexpr const char *kUnknownNodeName = "未知节点";
 
@@ -328,7 +329,7 @@ void mib_registry_init_default_nodes(void) {
     register_default(mib_registry_make_node("sysDescr", kSysDescrOid, SNMP_TAG_OCTET_STRING, MIB_ACCESS_READ_ONLY, 0,
                                  sys_descr_read, nullptr),
                      "默认节点注册成功：sysDescr", "默认节点注册失败：sysDescr");
-    register_default(mib_registry_make_node("sysUpTime", kSysUpTimeOid, SNMP_TAG_INTEGER, MIB_ACCESS_READ_ONLY, kSysUpTimePollMs,
+    register_default(mib_registry_make_node("sysUpTime", kSysUpTimeOid, SNMP_TAG_TIMETICKS, MIB_ACCESS_READ_ONLY, kSysUpTimePollMs,
                                  sys_uptime_read, nullptr),
                      "默认节点注册成功：sysUpTime", "默认节点注册失败：sysUpTime");
     register_default(mib_registry_make_node("sysContact", kSysContactOid, SNMP_TAG_OCTET_STRING, MIB_ACCESS_READ_WRITE, 0,
@@ -378,9 +379,11 @@ int32_t sys_uptime_read(void * /*user_data*/, snmp_varbind *vb) {
         AGENT_LOG(AGENT_LOG_ERROR, "sys_uptime_read失败：varbind为空");
         return MIB_ERR_INVALID_ARG;
     }
-    uint32_t seconds = platform_get_tick() / kMillisPerSecond;
-    vb->type = SNMP_TAG_INTEGER;
-    vb->value.integer = static_cast<int32_t>(seconds);
+    // TimeTicks as every manager expects of sysUpTime (and as the notifications carry it).
+    const uint32_t millis = platform_get_tick();
+    const uint32_t seconds = millis / kMillisPerSecond;
+    vb->type = SNMP_TAG_TIMETICKS;
+    vb->value.integer = static_cast<int32_t>(millis / kMillisPerTick);
     AGENT_LOG(AGENT_LOG_DEBUG, "sys_uptime_read成功：%d秒", static_cast<int>(seconds));
     return MIB_OK;
 }

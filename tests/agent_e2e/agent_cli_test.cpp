@@ -39,7 +39,7 @@ protected:
 std::unique_ptr<agent_under_test> AgentWithCli::agent_;
 
 const std::vector<std::string> k_initial_values = {
-    k_sys_descr + " = STRING: " + k_sys_descr_text, k_sys_uptime + " = INTEGER: *", "", k_temp + " = INTEGER: 25",
+    k_sys_descr + " = STRING: " + k_sys_descr_text, k_sys_uptime + " = TIMETICKS: *", "", k_temp + " = INTEGER: 25",
     k_led + " = INTEGER: 0", k_fan + " = UINT32: 5000", k_engine_id + " = STRING: *"};
 
 TEST_F(AgentWithCli, GetServesTheSystemGroupAndTheSampleDevice) {

@@ -42,7 +42,7 @@ std::string tool_to_cli(const std::string &line) {
     const std::string oid = line.substr(1, eq - 1);
     std::string value = line.substr(eq + 3);
     if (oid == k_sys_uptime) {
-        return oid + " = INTEGER: *";
+        return oid + " = TIMETICKS: *";
     }
     if (oid == k_engine_id) {
         return oid + " = STRING: *";

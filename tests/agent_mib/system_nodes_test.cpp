@@ -48,7 +48,7 @@ TEST_F(SystemNodes, DefaultNodesAreRegisteredInOrderWithTheirLogLines) {
     const mib_node *uptime = mib_registry_find(&kSysUpTimeOid);
     ASSERT_NE(uptime, nullptr);
     EXPECT_EQ(uptime->poll_interval, 100u);
-    EXPECT_EQ(uptime->type, SNMP_TAG_INTEGER);
+    EXPECT_EQ(uptime->type, SNMP_TAG_TIMETICKS);
     const mib_node *contact = mib_registry_find(&kSysContactOid);
     EXPECT_EQ(contact->access, MIB_ACCESS_READ_WRITE);
     EXPECT_EQ(contact->write, sys_contact_write);
@@ -69,10 +69,11 @@ TEST_F(SystemNodes, SysDescrAndSysUpTime) {
     EXPECT_EQ(text_value(vb), "Embedded SNMP Agent / Firmware V1.0.0");
     EXPECT_TRUE(same_oid(vb.oid, kSysDescrOid));
 
-    uint32_t before = platform_get_tick() / 1000;
+    // TimeTicks: hundredths of a second.
+    uint32_t before = platform_get_tick() / 10;
     ASSERT_EQ(agent_mib_get(&kSysUpTimeOid, &vb), MIB_OK);
-    uint32_t after = platform_get_tick() / 1000;
-    EXPECT_EQ(vb.type, SNMP_TAG_INTEGER);
+    uint32_t after = platform_get_tick() / 10;
+    EXPECT_EQ(vb.type, SNMP_TAG_TIMETICKS);
     EXPECT_GE(static_cast<uint32_t>(vb.value.integer), before);
     EXPECT_LE(static_cast<uint32_t>(vb.value.integer), after);
 
