@@ -112,6 +112,12 @@ void set_empty_octets(snmp_varbind &vb) {
     vb.value_len = 0;
 }
 
+void set_exception(snmp_varbind &vb, uint8_t exception_tag) {
+    vb.type = exception_tag;
+    vb.value = snmp_value{};
+    vb.value_len = 0;
+}
+
 // ---- Engine clock ----
 
 void engine_time_step() {
@@ -477,18 +483,24 @@ void answer_decode_failure(uint8_t index, int32_t code) {
 
 // ---- PDU execution ----
 
+// v1: the first binding that cannot be read ends the request with noSuchName and its position.
+// v2c/v3: an object that does not exist is answered with the noSuchObject exception in its binding
+// and the other bindings are still read; a read that fails otherwise ends the request with genErr.
 void run_get(snmp_message &msg) {
     std::span<snmp_varbind> vbs = bindings(msg.pdu);
     for (size_t i = 0; i < vbs.size(); ++i) {
         snmp_varbind &vb = vbs[i];
-        if (agent_mib_get(&vb.oid, &vb) == MIB_OK) {
+        const int32_t status = agent_mib_get(&vb.oid, &vb);
+        if (status == MIB_OK) {
+            continue;
+        }
+        if (msg.version != SNMP_VERSION_1 && status == MIB_ERR_NOT_FOUND) {
+            set_exception(vb, SNMP_TAG_NO_SUCH_OBJECT);
             continue;
         }
         set_empty_octets(vb);
-        if (msg.version == SNMP_VERSION_1) {
-            msg.pdu.error_status = MIB_ERRSTAT_NO_SUCH_NAME;
-            msg.pdu.error_index = static_cast<uint32_t>(i + 1);
-        }
+        msg.pdu.error_status = msg.version == SNMP_VERSION_1 ? MIB_ERRSTAT_NO_SUCH_NAME : MIB_ERRSTAT_GEN_ERR;
+        msg.pdu.error_index = static_cast<uint32_t>(i + 1);
         return;
     }
 }

@@ -94,12 +94,15 @@ TEST_F(AgentRequests, GetOfAnUnknownObjectDiffersBetweenV1AndV2c) {
     EXPECT_EQ(answer.pdu().error_status, kNoSuchName);
     EXPECT_EQ(answer.pdu().error_index, 2u);
 
-    // v2c: the same empty OCTET STRING, without an error.
-    answer = agent_.ask(manager_, get_request(SNMP_VERSION_2C, kReadOnly, {"1.3.6.1.4.1.999.1"}));
+    // v2c: the missing object carries noSuchObject, without an error; the bindings after it are
+    // still read.
+    answer = agent_.ask(manager_,
+                        get_request(SNMP_VERSION_2C, kReadOnly, {"1.3.6.1.4.1.999.1", kSysDescrOid}));
     ASSERT_TRUE(answer.decoded);
-    ASSERT_EQ(answer.pdu().varbind_count, 1);
-    EXPECT_EQ(answer.pdu().varbinds[0].type, SNMP_TAG_OCTET_STRING);
+    ASSERT_EQ(answer.pdu().varbind_count, 2);
+    EXPECT_EQ(answer.pdu().varbinds[0].type, SNMP_TAG_NO_SUCH_OBJECT);
     EXPECT_EQ(answer.pdu().varbinds[0].value_len, 0);
+    EXPECT_EQ(octets_of(answer.pdu().varbinds[1]), kSysDescrText);
     EXPECT_EQ(answer.pdu().error_status, 0u);
 }
 
