@@ -22,8 +22,9 @@ build: deps
 	cmake --build $(RELEASE_DIR) -j$(JOBS)
 
 # Debug build with AddressSanitizer and UndefinedBehaviorSanitizer and the whole suite; the
-# concurrency tests again under ThreadSanitizer; then a short run of every fuzz target.
-test: deps unit-tests tsan-tests fuzz-smoke
+# concurrency tests again under ThreadSanitizer; the Release build (optimised code warns about other
+# things); then a short run of every fuzz target.
+test: deps unit-tests tsan-tests build fuzz-smoke
 
 unit-tests: deps
 	cmake -S . -B $(DEBUG_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVEK_SANITIZE=ON

@@ -23,7 +23,8 @@ constexpr size_t k_max_sub_ids = 32; /* the agent's OID capacity */
 
 agent_snmp_vb integer_vb(const char *oid, uint32_t value) {
     agent_snmp_vb vb{};
-    std::strncpy(vb.oid, oid, sizeof vb.oid - 1);
+    const std::string_view text(oid);
+    std::copy_n(text.begin(), std::min(text.size(), sizeof vb.oid - 1), vb.oid);  // vb.oid stays terminated
     vb.type = AGENT_SNMP_TYPE_INTEGER;
     vb.value.u32 = value;
     vb.len = sizeof(uint32_t);

@@ -49,7 +49,14 @@ template <size_t N> std::string_view name_of(const std::array<name_code, N> &tab
     return it == table.end() ? std::string_view("?") : it->name;
 }
 
-std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+std::string quoted(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    out.push_back('\'');
+    out.append(text);
+    out.push_back('\'');
+    return out;
+}
 
 /* Decimal digits only; nothing beyond `max`. */
 bool parse_decimal(std::string_view text, uint32_t max, uint32_t &out) {
