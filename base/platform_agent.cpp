@@ -201,9 +201,15 @@ uint32_t platform_get_tick_ms(void) { return static_cast<uint32_t>(platform_get_
 uint32_t platform_get_tick(void) { return platform_get_tick_ms(); }
 
 void platform_delay_ms(uint32_t ms) {
-    const uint64_t start = platform_get_tick_us();
-    const uint64_t wait_us = static_cast<uint64_t>(ms) * kUsPerMs;
-    while (platform_get_tick_us() - start < wait_us) {
+    // Counted in nanoseconds: whole microseconds would let the wait end up to 1 us early.
+    const auto monotonic_ns = [] {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        return static_cast<uint64_t>(now.tv_sec) * kUsPerSecond * kNsPerUs + static_cast<uint64_t>(now.tv_nsec);
+    };
+    const uint64_t start = monotonic_ns();
+    const uint64_t wait_ns = static_cast<uint64_t>(ms) * kUsPerMs * kNsPerUs;
+    while (monotonic_ns() - start < wait_ns) {
         // busy wait: the agent's delay never sleeps
     }
 }
