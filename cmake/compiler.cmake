@@ -22,4 +22,11 @@ if(VEK_BUILD_FUZZ)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
+# Link options that put the C++ run time into a library or program instead of loading libstdc++.
+# Sanitizer and fuzz builds keep the shared run time, whose allocation functions the sanitizers
+# replace.
+if(NOT VEK_SANITIZE AND NOT VEK_TSAN AND NOT VEK_BUILD_FUZZ)
+    set(VEK_STATIC_CXX_RUNTIME -static-libstdc++ -static-libgcc)
+endif()
+
 find_package(Threads REQUIRED)
