@@ -10,6 +10,7 @@
 #include <span>
 
 #include "base/agent_log.h"
+#include "codec/ber_writer.h"
 #include "codec/snmp_ber.h"
 
 namespace {
@@ -211,60 +212,7 @@ int32_t pdu_tag(const snmp_pdu &pdu, uint32_t version, uint8_t &tag) {
 // ---------------------------------------------------------------------------------------------
 // Writers: the layout has been checked against the output size, so every call below fits.
 
-// Writes elements one after another into a buffer, stopping at the first failure.
-class Writer {
-   public:
-    Writer(uint8_t *buf, uint16_t size) : out_(buf, size) {}
-
-    template <typename Fn>
-    int32_t put(Fn &&encode) {
-        if (ret_ != SNMP_OK) {
-            return ret_;
-        }
-        uint16_t written = 0;
-        ret_ = encode(out_.data() + pos_, static_cast<uint16_t>(out_.size() - pos_), written);
-        if (ret_ == SNMP_OK) {
-            pos_ = static_cast<uint16_t>(pos_ + written);
-        }
-        return ret_;
-    }
-    int32_t integer(int32_t value) {
-        return put([value](uint8_t *p, uint16_t n, uint16_t &w) {
-            return snmp_ber_encode_integer(p, n, value, &w);
-        });
-    }
-    int32_t sequence(uint16_t content_len) {
-        return put([content_len](uint8_t *p, uint16_t n, uint16_t &w) {
-            return snmp_ber_encode_sequence_header(p, n, content_len, &w);
-        });
-    }
-    int32_t raw(std::span<const uint8_t> bytes) {
-        return put([bytes](uint8_t *p, uint16_t n, uint16_t &w) {
-            if (bytes.size() > n) {
-                return SNMP_ERR_NO_ROOM;
-            }
-            std::memcpy(p, bytes.data(), bytes.size());
-            w = static_cast<uint16_t>(bytes.size());
-            return SNMP_OK;
-        });
-    }
-    // Tag and length octets of a constructed element such as a PDU.
-    int32_t header(uint8_t tag, uint16_t content_len) {
-        if (raw(std::span<const uint8_t>(&tag, 1)) != SNMP_OK) {
-            return ret_;
-        }
-        return put([content_len](uint8_t *p, uint16_t n, uint16_t &w) {
-            return snmp_ber_encode_length(p, n, content_len, &w);
-        });
-    }
-    int32_t result() const { return ret_; }
-    uint16_t pos() const { return pos_; }
-
-   private:
-    std::span<uint8_t> out_;
-    uint16_t pos_ = 0;
-    int32_t ret_ = SNMP_OK;
-};
+using Writer = vek::codec::BerWriter;
 
 // Counter32 and Gauge32 have no primitive: tag, short length and big-endian content.
 int32_t write_unsigned32(Writer &w, uint8_t tag, uint32_t value, uint16_t content_len) {
@@ -634,6 +582,23 @@ uint16_t read_varbind_list(Bytes list, uint32_t version, snmp_pdu &pdu) {
     return used;
 }
 
+// The outer SEQUENCE header and the version INTEGER that begin every message.
+struct MessageStart {
+    uint16_t content_len = 0;
+    uint16_t header_len = 0;
+    int32_t version = 0;
+    uint16_t version_len = 0;
+};
+
+int32_t read_message_start(const uint8_t *buf, uint16_t available, MessageStart &start) {
+    int32_t ret = snmp_ber_decode_sequence_header(buf, available, &start.content_len, &start.header_len);
+    if (ret != SNMP_OK) {
+        return ret;
+    }
+    return snmp_ber_decode_integer(buf + start.header_len, static_cast<uint16_t>(available - start.header_len),
+                                   &start.version, &start.version_len);
+}
+
 }  // namespace
 
 extern "C" {
@@ -702,21 +667,13 @@ int32_t snmp_ber_peek_version(const uint8_t *buf, uint16_t available, uint8_t *v
     if (buf == nullptr || version == nullptr || consumed == nullptr) {
         return SNMP_ERR_INVALID;
     }
-    uint16_t content_len = 0;
-    uint16_t header_len = 0;
-    int32_t ret = snmp_ber_decode_sequence_header(buf, available, &content_len, &header_len);
+    MessageStart start;
+    int32_t ret = read_message_start(buf, available, start);
     if (ret != SNMP_OK) {
         return ret;
     }
-    int32_t value = 0;
-    uint16_t used = 0;
-    ret = snmp_ber_decode_integer(buf + header_len, static_cast<uint16_t>(available - header_len), &value,
-                                  &used);
-    if (ret != SNMP_OK) {
-        return ret;
-    }
-    *version = static_cast<uint8_t>(static_cast<uint32_t>(value) & kOneOctetMax);
-    *consumed = static_cast<uint16_t>(header_len + used);
+    *version = static_cast<uint8_t>(static_cast<uint32_t>(start.version) & kOneOctetMax);
+    *consumed = static_cast<uint16_t>(start.header_len + start.version_len);
     return SNMP_OK;
 }
 
@@ -822,27 +779,21 @@ int32_t snmp_ber_decode_snmp_message(const uint8_t *buf, uint16_t available, snm
     if (buf == nullptr || msg == nullptr || consumed == nullptr) {
         return SNMP_ERR_INVALID;
     }
-    // The outer header and the version INTEGER are read as snmp_ber_peek_version reads them (same
-    // checks, same order), then the message is checked to be complete.
-    uint16_t content_len = 0;
-    uint16_t header_len = 0;
-    int32_t ret = snmp_ber_decode_sequence_header(buf, available, &content_len, &header_len);
+    // The outer header and the version as snmp_ber_peek_version reads them, then the message is
+    // checked to be complete.
+    MessageStart start;
+    int32_t ret = read_message_start(buf, available, start);
     if (ret != SNMP_OK) {
         return ret;
     }
-    int32_t version = 0;
-    uint16_t used = 0;
-    ret = snmp_ber_decode_integer(buf + header_len, static_cast<uint16_t>(available - header_len), &version,
-                                  &used);
-    if (ret != SNMP_OK) {
-        return ret;
-    }
-    uint32_t end = static_cast<uint32_t>(header_len) + content_len;
-    if (end > available || used > content_len) {
+    const uint16_t header_len = start.header_len;
+    const uint16_t used = start.version_len;
+    uint32_t end = static_cast<uint32_t>(header_len) + start.content_len;
+    if (end > available || used > start.content_len) {
         return SNMP_ERR_MALFORMED;
     }
     Bytes message(buf, end);
-    msg->version = static_cast<uint32_t>(version);
+    msg->version = static_cast<uint32_t>(start.version);
     if (msg->version != SNMP_VERSION_1 && msg->version != SNMP_VERSION_2C && msg->version != SNMP_VERSION_3) {
         return SNMP_ERR_VERSION;
     }

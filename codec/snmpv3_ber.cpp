@@ -5,6 +5,7 @@
 // written; the one part whose size is only known after encoding (the PDU) is written first, behind the
 // shortest possible header, and moved up once the real header length is known. The only work areas
 // are the USM encoding (which is small) and, in snmp_v3_cmd_encode, one cipher / HMAC area.
+#include "codec/ber_writer.h"
 #include "codec/snmpv3_ber.h"
 
 #include <algorithm>
@@ -126,42 +127,7 @@ private:
 // Writing: elements one after another into a range whose size has been checked beforehand; the
 // first failure sticks.
 
-class Writer {
-public:
-    Writer(uint8_t *buf, uint16_t size) : out_(buf, size) {}
-
-    uint16_t pos() const { return pos_; }
-    int32_t result() const { return ret_; }
-
-    template <typename Fn>
-    int32_t put(Fn &&encode) {
-        if (ret_ != SNMP_OK) {
-            return ret_;
-        }
-        uint16_t written = 0;
-        ret_ = encode(out_.data() + pos_, static_cast<uint16_t>(out_.size() - pos_), written);
-        if (ret_ == SNMP_OK) {
-            pos_ = static_cast<uint16_t>(pos_ + written);
-        }
-        return ret_;
-    }
-    int32_t integer(int32_t value) {
-        return put([value](uint8_t *p, uint16_t n, uint16_t &w) { return snmp_ber_encode_integer(p, n, value, &w); });
-    }
-    int32_t string(const uint8_t *data, uint16_t len) {
-        return put([data, len](uint8_t *p, uint16_t n, uint16_t &w) { return snmp_ber_encode_string(p, n, data, len, &w); });
-    }
-    int32_t sequence(uint16_t content_len) {
-        return put([content_len](uint8_t *p, uint16_t n, uint16_t &w) {
-            return snmp_ber_encode_sequence_header(p, n, content_len, &w);
-        });
-    }
-
-private:
-    std::span<uint8_t> out_;
-    uint16_t pos_ = 0;
-    int32_t ret_ = SNMP_OK;
-};
+using Writer = vek::codec::BerWriter;
 
 // Moves `count` bytes that were written `from` bytes into buf up to `to` (to >= from).
 void move_up(uint8_t *buf, uint16_t from, uint16_t to, uint16_t count) {

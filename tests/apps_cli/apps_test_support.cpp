@@ -65,6 +65,20 @@ std::string oid_text(const snmp_oid &oid) {
 
 } // namespace
 
+void init_child_signal_attr(posix_spawnattr_t &attr) {
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGTERM);
+    sigset_t empty;
+    sigemptyset(&empty);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setsigmask(&attr, &empty);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+}
+
 child_process::child_process(const std::string &path, const std::vector<std::string> &args,
                              const std::vector<std::string> &extra_env) {
     std::signal(SIGPIPE, SIG_IGN);
@@ -96,17 +110,7 @@ child_process::child_process(const std::string &path, const std::vector<std::str
     posix_spawn_file_actions_adddup2(&actions, in_pipe[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
     posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
-    sigset_t empty;
-    sigemptyset(&empty);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setsigmask(&attr, &empty);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    init_child_signal_attr(attr);
     if (posix_spawn(&pid_, path.c_str(), &actions, &attr, argv.data(), envp.data()) != 0) {
         pid_ = -1;
     }

@@ -4,6 +4,7 @@
 #ifndef VEK_TESTS_APPS_TEST_SUPPORT_H
 #define VEK_TESTS_APPS_TEST_SUPPORT_H
 
+#include <spawn.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -20,6 +21,10 @@
 namespace apps_test {
 
 using namespace std::chrono_literals;
+
+/* Initialises spawn attributes so that the child starts with SIGPIPE, SIGINT and SIGTERM at their
+ * default actions and no signal blocked, whatever the test process set for itself. */
+void init_child_signal_attr(posix_spawnattr_t &attr);
 
 /* A running child process: standard input and output are pipes, standard error is inherited. */
 class child_process {

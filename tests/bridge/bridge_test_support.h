@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/service/json_check.h"
+
 namespace bridge_test {
 
 using namespace std::chrono_literals;
@@ -137,19 +139,8 @@ run_result run_bridge(const std::vector<std::string> &args, const std::vector<st
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
                        const std::vector<std::string> &extra_env, std::chrono::milliseconds timeout);
 
-/* A JSON value as read by parse_json. */
-struct json_value {
-    enum class kind { null, boolean, number, string, array, object };
-    kind type = kind::null;
-    bool boolean = false;
-    double number = 0;
-    std::string text; /* strings, decoded to UTF-8 */
-    std::vector<json_value> items;
-    std::map<std::string, json_value> members;
-
-    const json_value &operator[](const std::string &key) const;
-    const json_value &operator[](size_t index) const { return items.at(index); }
-};
+/* A JSON value as read by parse_json: the strict reader of the service's tests. */
+using json_value = json_check::value;
 
 /* Reads one JSON text strictly (RFC 8259: valid UTF-8, no raw control characters in strings, no
  * trailing text); nothing when it is not valid JSON. */

@@ -191,17 +191,7 @@ service_process::service_process(const options &opts) {
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
-    sigset_t empty;
-    sigemptyset(&empty);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setsigmask(&attr, &empty);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    apps_test::init_child_signal_attr(attr);
     if (posix_spawn(&pid_, opts.executable.c_str(), &actions, &attr, argv.data(), envp.data()) != 0) {
         pid_ = -1;
     }

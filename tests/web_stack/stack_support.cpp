@@ -1,4 +1,5 @@
 /* Helpers for the full-stack tests (see stack_support.h). */
+#include "tests/apps_cli/apps_test_support.h"
 #include "tests/web_stack/stack_support.h"
 
 #include <arpa/inet.h>
@@ -212,17 +213,7 @@ process::process(const std::string &program, const std::vector<std::string> &arg
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      k_file_mode);
     posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
-    sigset_t empty;
-    sigemptyset(&empty);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setsigmask(&attr, &empty);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    apps_test::init_child_signal_attr(attr);
     if (dir_.empty() || ::posix_spawn(&pid_, program.c_str(), &actions, &attr, argv.data(), envp.data()) != 0) {
         pid_ = -1;
     }
