@@ -15,6 +15,7 @@
 #include <mutex>
 #include <new>
 #include <span>
+#include <thread>
 #include <vector>
 
 #include "base/agent_log.h"
@@ -29,6 +30,9 @@ using vek::nms::MutexGuard;
 constexpr uint16_t kAnyPort = 0;
 constexpr int kPollTimeoutMs = static_cast<int>(NET_ETH_POLL_TIMEOUT_MS);
 constexpr short kReadableEvents = POLLIN | POLLERR;
+using BusyClock = std::chrono::steady_clock;  // monotonic: a clock step must not stretch the window
+constexpr auto kBusyPollMax = std::chrono::microseconds(NET_ETH_BUSY_POLL_MAX_US);
+constexpr auto kBusyPollStart = std::chrono::microseconds(10);  // first window after a near miss
 
 // Sockets watched by the receive thread. The set's mutex lives as long as the process; `active`
 // stands for the set being set up (eth_socket_set_init) and not yet torn down (eth_destroy):
@@ -299,15 +303,65 @@ void eth_socket_unwatch(int sock) {
 
 // ---- Receive thread ----
 
+// How long the receive thread looks for the next datagram without sleeping before it waits in
+// poll(). Waking a thread on an idle processor costs tens of microseconds on virtual machines, more
+// than a whole loopback round trip, while an answer often follows the last one within microseconds
+// (an application sends its next request from the callback). Like halt polling, the window grows
+// while datagrams keep arriving soon after the thread went to sleep and shrinks when they do not,
+// so a quiet SDK, or one whose answers come further apart than the longest window, never spins.
+class BusyPollWindow {
+   public:
+    BusyClock::duration length() const noexcept { return length_; }
+
+    // Records how a round ended: `caught` when the look without sleeping found the datagram, and
+    // `idle` the time from the round's start to the datagram (or to the wait's time-out).
+    void update(bool caught, BusyClock::duration idle) noexcept {
+        if (caught) {
+            return;
+        }
+        if (idle <= kBusyPollMax) {
+            length_ = std::min<BusyClock::duration>(length_ == BusyClock::duration::zero() ? kBusyPollStart : 2 * length_,
+                                                    kBusyPollMax);
+        } else {
+            length_ = length_ / 2 < kBusyPollStart ? BusyClock::duration::zero() : length_ / 2;
+        }
+    }
+
+   private:
+    BusyClock::duration length_ = BusyClock::duration::zero();
+};
+
+// Looks at the watched descriptors without sleeping for at most `busy` (giving the processor to any
+// other ready thread between looks), then waits for at most the round's time-out. Returns what
+// poll() returned last; `caught` tells whether a look without sleeping found something.
+int poll_watched(std::vector<pollfd> &watched, BusyClock::duration busy, bool &caught) noexcept {
+    const auto count = static_cast<nfds_t>(watched.size());
+    const BusyClock::time_point busy_until = BusyClock::now() + busy;
+    caught = true;
+    while (BusyClock::now() < busy_until) {
+        int ready = poll(watched.data(), count, 0);
+        if (ready != 0) {
+            return ready;
+        }
+        std::this_thread::yield();
+    }
+    caught = false;
+    return poll(watched.data(), count, kPollTimeoutMs);
+}
+
 // Waits on every member of the socket set (poll, so descriptor numbers have no upper bound) for at
-// most 100 ms per round, then drains one datagram from each ready socket. Set changes are seen at
-// the next round.
+// most 100 ms per round, after looking without sleeping for the busy-poll window, then drains one
+// datagram from each ready socket. Set changes are seen at the next round.
 void *eth_interrupt_thread_proc(void * /*arg*/) {
     g_receive_thread_id.store(platform_thread_id(), std::memory_order_release);
     std::vector<pollfd> watched;
+    BusyPollWindow window;
     while (g_running.load(std::memory_order_acquire)) {
         copy_socket_set(watched);
-        int ready = poll(watched.data(), static_cast<nfds_t>(watched.size()), kPollTimeoutMs);
+        const BusyClock::time_point round_start = BusyClock::now();
+        bool caught = false;
+        int ready = poll_watched(watched, window.length(), caught);
+        window.update(caught, BusyClock::now() - round_start);
         if (ready < 1) {
             continue;
         }

@@ -94,9 +94,6 @@ void release_socket(int sock) noexcept;
 // Wakes the receive thread out of its queue wait (used when the core stops).
 void wake_receive_thread() noexcept;
 
-// Dispatches one datagram from ip:port (receive thread). Takes the list lock.
-void dispatch_datagram(const uint8_t *data, uint32_t len, const char *ip, uint16_t port);
-
 // Calls fn for every agent, newest first. List lock held.
 template <typename Fn>
 void for_each_agent(Fn &&fn);

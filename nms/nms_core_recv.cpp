@@ -60,6 +60,13 @@ struct DecodeWork {
     snmp_message codec;
 };
 
+// The receive thread's work areas, allocated once and reused for every datagram: the decoder
+// resets what it fills, and a notification record is reset when one is prepared.
+struct DispatchScratch {
+    DecodeWork work;
+    TrapDelivery trap;
+};
+
 bool is_notification(const adapter_msg &msg) noexcept {
     return msg.pdu_op == SNMP_OP_TRAP || msg.pdu_op == SNMP_OP_INFORM;
 }
@@ -152,6 +159,7 @@ void send_inform_ack(snmp_core_agent *agent, const adapter_msg &msg, const char 
 bool prepare_trap(snmp_core_agent *agent, const adapter_msg &msg, const char *ip, uint16_t port, TrapDelivery &out) {
     AGENT_LOG(AGENT_LOG_DEBUG, "%s: 识别到TRAP/INFORM（%s:%d，类型=%d）", kDispatchTag, ip, static_cast<int>(port),
               static_cast<int>(msg.pdu_op));
+    out = TrapDelivery{};
     out.cb = trap_callback(&out.user_data);
     if (out.cb == nullptr) {
         AGENT_LOG(AGENT_LOG_ERROR, "%s: 无效参数（src_ip=%s, trap_msg=%p）", kTrapTag, ip, static_cast<const void *>(&msg));
@@ -358,32 +366,28 @@ void check_v3_time_sync() {
     AGENT_LOG(AGENT_LOG_INFO, "%s: V3引擎时间同步检查完成", kTimeSyncTag);
 }
 
-}  // namespace
-
-namespace vek::nms::core {
-
-void dispatch_datagram(const uint8_t *data, uint32_t len, const char *ip, uint16_t port) {
-    auto work = std::make_unique<DecodeWork>();
-    auto trap = std::make_unique<TrapDelivery>();
+// Dispatches one datagram from ip:port. Takes the list lock.
+void dispatch_datagram(const uint8_t *data, uint32_t len, const char *ip, uint16_t port, DispatchScratch &scratch) {
     bool deliver = false;
     {
         CoreSection section;
         snmp_core_agent *agent = core_find_agent_by_addr(ip, port);
-        deliver = agent != nullptr ? process_agent_datagram(*agent, data, len, *work, *trap)
-                                   : process_foreign_datagram(data, len, ip, port, *work, *trap);
+        deliver = agent != nullptr ? process_agent_datagram(*agent, data, len, scratch.work, scratch.trap)
+                                   : process_foreign_datagram(data, len, ip, port, scratch.work, scratch.trap);
     }
     if (deliver) {
-        deliver_trap(*trap);
+        deliver_trap(scratch.trap);
     }
 }
 
-}  // namespace vek::nms::core
+}  // namespace
 
 extern "C" {
 
 void *core_net_recv_thread(void *arg) {
     (void)arg;
     auto packet = std::make_unique<net_recv_packet>();
+    auto scratch = std::make_unique<DispatchScratch>();
     while (snmp_core_is_running()) {
         api_snmp_err rc = net_interface_dequeue(packet.get(), CORE_RECV_DEQUEUE_TIMEOUT_MS);
         if (rc == API_SNMP_ERR_TIMEOUT || rc == API_SNMP_ERR_NO_DATA) {
@@ -397,7 +401,7 @@ void *core_net_recv_thread(void *arg) {
         if (!snmp_core_is_running()) {
             break;
         }
-        dispatch_datagram(packet->data, packet->len, packet->ip, packet->port);
+        dispatch_datagram(packet->data, packet->len, packet->ip, packet->port, *scratch);
     }
     return nullptr;
 }

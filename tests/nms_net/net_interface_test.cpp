@@ -264,6 +264,42 @@ TEST_F(NetInterfaceTest, DatagramsComeOutInArrivalOrderWithTheirSenders) {
     net_interface_close(sock);
 }
 
+// Processor time of the whole process, user and system, in seconds.
+double process_cpu_seconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval &t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Datagrams in quick succession make the receive thread look for the next one without sleeping;
+// once they stop it must go back to sleeping in its wait, not keep the processor busy.
+TEST_F(NetInterfaceTest, ReceiveThreadSleepsAgainWhenDatagramsStop) {
+    constexpr int kPingPongs = 2000;
+    constexpr auto kSettle = std::chrono::milliseconds(250);
+    constexpr auto kQuiet = std::chrono::milliseconds(500);
+    constexpr double kMaxQuietShare = 0.2;  // a spinning thread would use a whole core
+    uint16_t port = 0;
+    int sock = bound_layer_socket(port);
+    Peer peer;
+    const std::array<uint8_t, 1> byte = {'p'};
+    net_recv_packet out{};
+    for (int i = 0; i < kPingPongs; ++i) {
+        peer.send_to(port, byte.data(), byte.size());
+        ASSERT_EQ(net_interface_dequeue(&out, kArrivalTimeoutMs), API_SNMP_OK) << i;
+    }
+    std::this_thread::sleep_for(kSettle);
+    const double cpu_before = process_cpu_seconds();
+    const Clock::time_point start = Clock::now();
+    std::this_thread::sleep_for(kQuiet);
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_LT((process_cpu_seconds() - cpu_before) / wall, kMaxQuietShare);
+
+    peer.send_to(port, byte.data(), byte.size());
+    EXPECT_EQ(net_interface_dequeue(&out, kArrivalTimeoutMs), API_SNMP_OK) << "a later datagram still arrives";
+    net_interface_close(sock);
+}
+
 TEST_F(NetInterfaceTest, BindRefusesAPortInUseWithoutBinding) {
     Peer holder(INADDR_ANY);
     int sock = net_interface_create_udp_socket();
