@@ -17,9 +17,10 @@
 #include "agent/mib_registry.h"
 #include "agent/snmpv3_user_mgr.h"
 #include "agent/tps.h"
-#include "base/irq_section.h"
 #include "base/agent_log.h"
+#include "base/irq_section.h"
 #include "base/platform.h"
+#include "codec/oid_literal.h"
 #include "codec/snmp_ber.h"
 #include "codec/snmp_protocol.h"
 #include "codec/snmpv3_crypto.h"
@@ -56,13 +57,7 @@ constexpr uint8_t kOneBinding = 1;
 // every second, is left out of the derivation (0), as the manager of this system derives them.
 constexpr uint32_t kKeyEngineTime = 0;
 
-constexpr snmp_oid make_oid(std::initializer_list<uint32_t> ids) {
-    snmp_oid oid{};
-    for (uint32_t id : ids) {
-        oid.sub_ids[oid.len++] = id;
-    }
-    return oid;
-}
+using vek::codec::make_oid;
 
 // USM statistics (RFC 3414).
 constexpr snmp_oid kUsmStatsNotInTimeWindows = make_oid({1, 3, 6, 1, 6, 3, 15, 1, 1, 2});

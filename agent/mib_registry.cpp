@@ -13,6 +13,7 @@
 #include "agent/tps.h"
 #include "base/agent_log.h"
 #include "base/platform.h"
+#include "codec/oid_literal.h"
 
 namespace {
 
@@ -26,13 +27,7 @@ constexpr const char *kUnknownNodeName = "未知节点";
 constexpr const char *kSysDescrText = "Embedded SNMP Agent / Firmware V1.0.0";
 constexpr const char *kSysContactInitial = "admin@device.local";
 
-constexpr snmp_oid make_oid(std::initializer_list<uint32_t> ids) {
-    snmp_oid oid{};
-    for (uint32_t id : ids) {
-        oid.sub_ids[oid.len++] = id;
-    }
-    return oid;
-}
+using vek::codec::make_oid;
 
 constexpr snmp_oid kSnmpEngineIdOid = make_oid({1, 3, 6, 1, 6, 3, 10, 2, 1, 1});
 constexpr snmp_oid kSysDescrOid = make_oid({1, 3, 6, 1, 2, 1, 1, 1, 0});

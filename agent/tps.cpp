@@ -7,6 +7,7 @@
 #include "agent/mib_registry.h"
 #include "base/agent_log.h"
 #include "base/platform.h"
+#include "codec/oid_literal.h"
 
 namespace {
 
@@ -41,13 +42,7 @@ constexpr uint32_t kFanSuffix = 3;
 constexpr uint32_t kTempPollMs = 1000;
 constexpr uint32_t kFanPollMs = 500;
 
-constexpr snmp_oid make_oid(std::initializer_list<uint32_t> ids) {
-    snmp_oid oid{};
-    for (uint32_t id : ids) {
-        oid.sub_ids[oid.len++] = id;
-    }
-    return oid;
-}
+using vek::codec::make_oid;
 
 constexpr snmp_oid sample_oid(uint32_t suffix) { return make_oid({1, 3, 6, 1, 4, 1, USER_MIB_ENTERPRISE, 1, suffix}); }
 

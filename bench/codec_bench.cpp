@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "base/agent_log.h"
+#include "codec/oid_literal.h"
 #include "codec/snmp_ber.h"
 
 namespace {
@@ -13,13 +14,7 @@ namespace {
 constexpr uint8_t kResponseBindings = 10;
 constexpr int32_t kRequestId = 0x1F3A5B7C;
 
-snmp_oid make_oid(std::initializer_list<uint32_t> arcs) {
-    snmp_oid oid{};
-    for (uint32_t arc : arcs) {
-        oid.sub_ids[oid.len++] = arc;
-    }
-    return oid;
-}
+using vek::codec::make_oid;
 
 void set_community(snmp_message &msg) {
     static constexpr char kCommunity[] = "public";

@@ -11,11 +11,15 @@
 #include <span>
 
 #include "base/agent_log.h"
+#include "codec/ber_octets.h"
 
 namespace {
 
 using Bytes = std::span<const uint8_t>;
 using OutBytes = std::span<uint8_t>;
+using vek::codec::get_big_endian;
+using vek::codec::kBerByteBits;
+using vek::codec::put_big_endian;
 
 constexpr uint16_t kTagLen = 1;
 constexpr uint16_t kShortLengthMax = 0x7F;     // largest length in the one-octet form
@@ -28,7 +32,6 @@ constexpr uint32_t kMaxElementLen = UINT16_MAX;
 constexpr uint8_t kBase128Mask = 0x7F;
 constexpr uint8_t kBase128More = 0x80;
 constexpr unsigned kBase128Bits = 7;
-constexpr unsigned kByteBits = 8;
 constexpr uint8_t kByteMask = 0xFF;
 constexpr uint8_t kSignBit = 0x80;
 
@@ -57,24 +60,9 @@ uint16_t put_length(OutBytes out, uint16_t length) {
         return 2;
     }
     out[0] = kLongLengthFlag | kLongLengthMaxOctets;
-    out[1] = static_cast<uint8_t>(length >> kByteBits);
+    out[1] = static_cast<uint8_t>(length >> kBerByteBits);
     out[2] = static_cast<uint8_t>(length & kByteMask);
     return SNMP_BER_MAX_LENGTH_OCTETS;
-}
-
-// Writes the low `count` octets of `value`, most significant first.
-void put_big_endian(OutBytes out, uint64_t value, uint16_t count) {
-    for (uint16_t i = 0; i < count; ++i) {
-        out[i] = static_cast<uint8_t>(value >> (kByteBits * (count - 1u - i)));
-    }
-}
-
-uint64_t get_big_endian(Bytes content) {
-    uint64_t value = 0;
-    for (uint8_t octet : content) {
-        value = (value << kByteBits) | octet;
-    }
-    return value;
 }
 
 // Unsigned content of at most `max_octets` octets; one more is accepted when it is a leading zero
@@ -341,7 +329,7 @@ int32_t snmp_ber_decode_integer(const uint8_t *buf, uint16_t available, int32_t 
     Bytes content = in.subspan(kTagLen + 1u, content_len);
     uint32_t raw = (content[0] & kSignBit) != 0 ? UINT32_MAX : 0;  // sign extension
     for (uint8_t octet : content) {
-        raw = (raw << kByteBits) | octet;
+        raw = (raw << kBerByteBits) | octet;
     }
     *value = static_cast<int32_t>(raw);
     *consumed = static_cast<uint16_t>(content_len + kTagLen + 1u);

@@ -10,6 +10,7 @@
 #include <span>
 
 #include "base/agent_log.h"
+#include "codec/ber_octets.h"
 #include "codec/ber_writer.h"
 #include "codec/snmp_ber.h"
 
@@ -22,7 +23,6 @@ constexpr uint16_t kNullValueLen = 2;  // tag and a zero length octet
 constexpr uint16_t kGauge32ContentLen = 4;
 constexpr uint16_t kIpAddressLen = 4;  // IpAddress: the four octets of an IPv4 address
 constexpr uint16_t kMaxUnsigned32Octets = 4;
-constexpr unsigned kByteBits = 8;
 constexpr uint32_t kOneOctetMax = 0xFFu;
 constexpr uint32_t kTwoOctetMax = 0xFFFFu;
 constexpr uint32_t kThreeOctetMax = 0xFFFFFFu;
@@ -70,20 +70,6 @@ uint16_t counter32_content_len(uint32_t value) {
            : value <= kTwoOctetMax   ? 2
            : value <= kThreeOctetMax ? 3
                                      : kMaxUnsigned32Octets;
-}
-
-void put_big_endian(uint8_t *out, uint32_t value, uint16_t count) {
-    for (uint16_t i = 0; i < count; ++i) {
-        out[i] = static_cast<uint8_t>(value >> (kByteBits * (count - 1u - i)));
-    }
-}
-
-uint32_t get_big_endian(Bytes content) {
-    uint32_t value = 0;
-    for (uint8_t octet : content) {
-        value = (value << kByteBits) | octet;
-    }
-    return value;
 }
 
 // Counter32 / Gauge32 content: 1..4 octets, or 5 when the first is a leading zero.
@@ -219,7 +205,7 @@ int32_t write_unsigned32(Writer &w, uint8_t tag, uint32_t value, uint16_t conten
     std::array<uint8_t, kTagLen + 1u + kMaxUnsigned32Octets> bytes{};
     bytes[0] = tag;
     bytes[1] = static_cast<uint8_t>(content_len);
-    put_big_endian(bytes.data() + kTagLen + 1u, value, content_len);
+    vek::codec::put_big_endian(std::span(bytes).subspan(kTagLen + 1u), value, content_len);
     return w.raw(std::span<const uint8_t>(bytes.data(), kTagLen + 1u + content_len));
 }
 
@@ -319,7 +305,7 @@ int32_t read_counter32(Bytes in, uint32_t &value, uint16_t &used) {
     if (len == 0 || kTagLen + 1u + len > in.size() || !unsigned32_content_ok(len, in[kTagLen + 1u])) {
         return SNMP_ERR_MALFORMED;
     }
-    value = get_big_endian(in.subspan(kTagLen + 1u, len));
+    value = static_cast<uint32_t>(vek::codec::get_big_endian(in.subspan(kTagLen + 1u, len)));
     used = static_cast<uint16_t>(kTagLen + 1u + len);
     return SNMP_OK;
 }
@@ -339,7 +325,7 @@ int32_t read_gauge32(Bytes in, uint32_t &value, uint16_t &used) {
     if (len == 0 || header_len + len > in.size() || !unsigned32_content_ok(len, in[header_len])) {
         return SNMP_ERR_MALFORMED;
     }
-    value = get_big_endian(in.subspan(header_len, len));
+    value = static_cast<uint32_t>(vek::codec::get_big_endian(in.subspan(header_len, len)));
     used = static_cast<uint16_t>(header_len + len);
     return SNMP_OK;
 }

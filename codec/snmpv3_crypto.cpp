@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <span>
 
 #include "base/agent_log.h"
+#include "codec/ber_octets.h"
 #include "codec/snmp_ber.h"
 #include "codec/snmp_protocol.h"
 #include "codec/snmpv3_ber.h"
@@ -17,7 +19,6 @@
 
 namespace {
 
-constexpr unsigned kByteBits = 8;
 constexpr uint16_t kParamValueAt = 2;  // the parameter's value follows its tag and one length octet
 constexpr uint16_t kMinPlaintextLen = 2;
 
@@ -57,16 +58,11 @@ static_assert(SNMP_V3_IV_FIXED_LEN == VEK_IV_FIXED_SIZE, "IV fixed part is boots
 
 bool priv_known(uint8_t priv_proto) { return priv_proto != SNMP_V3_PRIV_NONE && priv_proto <= SNMP_V3_PRIV_MAX; }
 
-void put_be32(uint8_t *out, uint32_t value) {
-    for (unsigned i = 0; i < sizeof(uint32_t); ++i) {
-        out[i] = static_cast<uint8_t>(value >> (kByteBits * (sizeof(uint32_t) - 1u - i)));
-    }
-}
-
 // BE32(boots) || BE32(time) at the start of an IV.
 void put_iv_fixed_part(uint8_t *iv, const snmp_v3_usm &usm) {
-    put_be32(iv, usm.engine_boots);
-    put_be32(iv + sizeof(uint32_t), usm.engine_time);
+    const std::span<uint8_t> fixed(iv, SNMP_V3_IV_FIXED_LEN);
+    vek::codec::put_big_endian(fixed, usm.engine_boots, sizeof(uint32_t));
+    vek::codec::put_big_endian(fixed.subspan(sizeof(uint32_t)), usm.engine_time, sizeof(uint32_t));
 }
 
 // Clears key material in a way the compiler may not drop.

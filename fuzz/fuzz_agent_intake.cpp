@@ -3,7 +3,6 @@
 // so answers and notifications are built and encoded but never leave the process. Every request
 // context must be free again after each message.
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "agent/agent.h"
@@ -11,8 +10,8 @@
 #include "agent/agent_mib.h"
 #include "agent/agent_trap.h"
 #include "agent/snmpv3_user_mgr.h"
-#include "base/agent_log.h"
 #include "codec/snmpv3_crypto.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 
@@ -42,11 +41,7 @@ void add_user(const char *name, uint8_t auth, const char *auth_pass, uint8_t pri
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int * /*argc*/, char *** /*argv*/) {
-    // Trace lines are formatted (the log level stays at DEBUG) but not shown.
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) {
-        return 0;
-    }
-    agent_log_set_level(AGENT_LOG_DEBUG);
+    trace_to_nowhere();
     agent_init_self();
     agent_trap_init();
     copy_field(agent_cfg.ro_community, agent_cfg.ro_community_len, "public");

@@ -1,10 +1,9 @@
 // Fuzz target: whole SNMP messages through snmp_ber_decode_snmp_message; what decodes is encoded again.
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
-#include "base/agent_log.h"
 #include "codec/snmp_ber.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 
@@ -13,11 +12,7 @@ constexpr uint16_t kMaxInput = UINT16_MAX;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int * /*argc*/, char *** /*argv*/) {
-    // Trace lines are formatted (the log level stays at DEBUG) but not shown.
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) {
-        return 0;
-    }
-    agent_log_set_level(AGENT_LOG_DEBUG);
+    trace_to_nowhere();
     return 0;
 }
 

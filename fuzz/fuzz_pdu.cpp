@@ -2,10 +2,9 @@
 // (v1, v2c or v3), the rest is the PDU; what decodes is encoded again with the same version.
 #include <array>
 #include <cstdint>
-#include <cstdio>
 
-#include "base/agent_log.h"
 #include "codec/snmp_ber.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 
@@ -15,10 +14,7 @@ constexpr std::array<uint32_t, 3> kVersions = {SNMP_VERSION_1, SNMP_VERSION_2C, 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int * /*argc*/, char *** /*argv*/) {
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) {
-        return 0;
-    }
-    agent_log_set_level(AGENT_LOG_DEBUG);
+    trace_to_nowhere();
     return 0;
 }
 

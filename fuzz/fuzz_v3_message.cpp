@@ -1,11 +1,10 @@
 // Fuzz target: whole received messages through snmp_ber_decode_snmp_message (the SNMPv3 branch in
 // particular); a message that decodes is encoded again from the decoded record.
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
-#include "base/agent_log.h"
 #include "codec/snmp_ber.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 
@@ -14,11 +13,7 @@ constexpr size_t kMaxInput = 2 * SNMP_MAX_MSG_SIZE;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    // Every trace line is formatted (DEBUG) but not written anywhere.
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) {
-        return 0;
-    }
-    agent_log_set_level(AGENT_LOG_DEBUG);
+    trace_to_nowhere();
     return 0;
 }
 

@@ -1,11 +1,10 @@
 // Fuzz target: the USM security parameters and the scoped PDU decoders on their own. The first byte
 // is the msgFlags value handed to the USM decoder, the rest the bytes to decode.
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
-#include "base/agent_log.h"
 #include "codec/snmpv3_ber.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 
@@ -14,10 +13,7 @@ constexpr size_t kMaxInput = 2 * SNMP_MAX_MSG_SIZE;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) {
-        return 0;
-    }
-    agent_log_set_level(AGENT_LOG_DEBUG);
+    trace_to_nowhere();
     return 0;
 }
 

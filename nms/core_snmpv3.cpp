@@ -232,6 +232,22 @@ void finish_discovery_phase(snmp_core_agent &agent, const adapter_msg &msg, void
     agent.v3_engine.discovery_state = CORE_V3_NOT_DISCOVERED;
 }
 
+// The SNMPv3 agent at ip:port whose users are to change; null, with the refusal logged and in
+// `refusal`, when there is no agent there or it is not an SNMPv3 agent. List lock held.
+snmp_core_agent *find_v3_agent(const char *tag, const char *ip, uint16_t port, api_snmp_err &refusal) {
+    snmp_core_agent *agent = find_agent_or_log(tag, ip, port);
+    if (agent == nullptr) {
+        refusal = API_SNMP_ERR_AGENT_NOT_FOUND;
+        return nullptr;
+    }
+    if (agent->version != API_SNMP_V3) {
+        AGENT_LOG(AGENT_LOG_ERROR, "%s: Agent非V3版本（%s:%d）", tag, ip, static_cast<int>(port));
+        refusal = API_SNMP_ERR_INVALID_VERSION;
+        return nullptr;
+    }
+    return agent;
+}
+
 }  // namespace
 
 extern "C" {
@@ -292,14 +308,10 @@ api_snmp_err core_snmpv3_user_add(const char *ip, uint16_t port, const api_snmp_
         return API_SNMP_ERR_INVALID_PARAM;
     }
     CoreSection section;
-    snmp_core_agent *agent = core_find_agent_by_addr(ip, port);
+    api_snmp_err found = API_SNMP_OK;
+    snmp_core_agent *agent = find_v3_agent(__func__, ip, port, found);
     if (agent == nullptr) {
-        AGENT_LOG(AGENT_LOG_ERROR, "%s: Agent不存在（%s:%d）", __func__, ip, static_cast<int>(port));
-        return API_SNMP_ERR_AGENT_NOT_FOUND;
-    }
-    if (agent->version != API_SNMP_V3) {
-        AGENT_LOG(AGENT_LOG_ERROR, "%s: Agent非V3版本（%s:%d）", __func__, ip, static_cast<int>(port));
-        return API_SNMP_ERR_INVALID_VERSION;
+        return found;
     }
     snmp_core_v3_user *slot = free_user_slot(*agent);
     if (slot == nullptr) {
@@ -338,14 +350,10 @@ api_snmp_err core_snmpv3_user_remove(const char *ip, uint16_t port, const char *
         return API_SNMP_ERR_INVALID_PARAM;
     }
     CoreSection section;
-    snmp_core_agent *agent = core_find_agent_by_addr(ip, port);
+    api_snmp_err found = API_SNMP_OK;
+    snmp_core_agent *agent = find_v3_agent(__func__, ip, port, found);
     if (agent == nullptr) {
-        AGENT_LOG(AGENT_LOG_ERROR, "%s: Agent不存在（%s:%d）", __func__, ip, static_cast<int>(port));
-        return API_SNMP_ERR_AGENT_NOT_FOUND;
-    }
-    if (agent->version != API_SNMP_V3) {
-        AGENT_LOG(AGENT_LOG_ERROR, "%s: Agent非V3版本（%s:%d）", __func__, ip, static_cast<int>(port));
-        return API_SNMP_ERR_INVALID_VERSION;
+        return found;
     }
     snmp_core_v3_user *user = core_snmpv3_user_ex_find(agent, name);
     if (user == nullptr) {

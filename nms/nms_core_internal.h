@@ -53,6 +53,9 @@ api_snmp_trap_cb trap_callback(void **user_data) noexcept;
 // UTC seconds now.
 int64_t now_seconds() noexcept;
 
+// The agent at ip:port, or null after the ERROR line "<tag>: Agent不存在（ip:port）". List lock held.
+snmp_core_agent *find_agent_or_log(const char *tag, const char *ip, uint16_t port);
+
 // Copies text into a fixed field, cut to size - 1 characters; a null source gives "".
 void copy_text(char *dst, size_t size, const char *src) noexcept;
 

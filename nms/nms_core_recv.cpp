@@ -37,11 +37,6 @@ constexpr char kDiscoveryLabel[] = "发现请求";
 constexpr char kCommandLabel[] = "命令";
 constexpr uint32_t kRecvErrorBackoffMs = 100;
 
-// USM statistics that a report may carry.
-constexpr char kOidUnknownEngineIds[] = "1.3.6.1.6.3.15.1.1.4.0";
-constexpr char kOidWrongDigests[] = "1.3.6.1.6.3.15.1.1.5.0";
-constexpr char kOidNotInTimeWindows[] = "1.3.6.1.6.3.15.1.1.2.0";
-
 // Tick counter, 0 to CORE_TIME_SYNC_CHECK_TICKS - 1.
 std::atomic<uint32_t> g_tick_counter{0};
 

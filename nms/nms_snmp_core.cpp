@@ -197,6 +197,14 @@ CoreSection::~CoreSection() {
     deliver_posted_responses();
 }
 
+snmp_core_agent *find_agent_or_log(const char *tag, const char *ip, uint16_t port) {
+    snmp_core_agent *agent = core_find_agent_by_addr(ip, port);
+    if (agent == nullptr) {
+        AGENT_LOG(AGENT_LOG_ERROR, "%s: Agent不存在（%s:%d）", tag, ip, static_cast<int>(port));
+    }
+    return agent;
+}
+
 void post_response(const ResponseOutcome &outcome) { t_outbox.push_back(outcome); }
 
 void post_agent_response(const snmp_core_agent &agent, const char *user_name, uint32_t cmd_type,
@@ -542,9 +550,8 @@ api_snmp_err snmp_core_agent_get_config(const char *ip, uint16_t port, api_snmp_
         return API_SNMP_ERR_INVALID_PARAM;
     }
     CoreSection section;
-    const snmp_core_agent *agent = core_find_agent_by_addr(ip, port);
+    const snmp_core_agent *agent = find_agent_or_log(__func__, ip, port);
     if (agent == nullptr) {
-        AGENT_LOG(AGENT_LOG_ERROR, "%s: Agent不存在（%s:%d）", __func__, ip, static_cast<int>(port));
         return API_SNMP_ERR_AGENT_NOT_FOUND;
     }
     config_out->version = agent->version;
@@ -624,9 +631,8 @@ api_snmp_err snmp_core_send_cmd(uint32_t cmd_type, const char *ip, uint16_t port
         return API_SNMP_ERR_INVALID_PARAM;
     }
     CoreSection section;
-    snmp_core_agent *agent = core_find_agent_by_addr(ip, port);
+    snmp_core_agent *agent = find_agent_or_log(__func__, ip, port);
     if (agent == nullptr) {
-        AGENT_LOG(AGENT_LOG_ERROR, "%s: Agent不存在（%s:%d）", __func__, ip, static_cast<int>(port));
         return API_SNMP_ERR_AGENT_NOT_FOUND;
     }
     if (agent->version == API_SNMP_V1 && cmd_type == API_SNMP_CMD_GETBULK) {
@@ -654,9 +660,8 @@ api_snmp_err snmp_core_send_bulk_cmd(uint32_t cmd_type, const char *ip, uint16_t
         return API_SNMP_ERR_INVALID_PARAM;
     }
     CoreSection section;
-    snmp_core_agent *agent = core_find_agent_by_addr(ip, port);
+    snmp_core_agent *agent = find_agent_or_log(__func__, ip, port);
     if (agent == nullptr) {
-        AGENT_LOG(AGENT_LOG_ERROR, "%s: Agent不存在（%s:%d）", __func__, ip, static_cast<int>(port));
         return API_SNMP_ERR_AGENT_NOT_FOUND;
     }
     if (non_repeaters > count) {

@@ -14,6 +14,7 @@
 #include "agent/agent_mib.h"
 #include "agent/mib_registry.h"
 #include "base/agent_log.h"
+#include "codec/oid_literal.h"
 #include "codec/snmp_types.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -25,13 +26,7 @@
 
 namespace mib_test {
 
-inline snmp_oid make_oid(std::initializer_list<uint32_t> arcs) {
-    snmp_oid oid{};
-    for (uint32_t arc : arcs) {
-        oid.sub_ids[oid.len++] = arc;
-    }
-    return oid;
-}
+using vek::codec::make_oid;
 
 inline std::string text_of(const snmp_oid &oid) {
     std::string text;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/oid_literal.h"
 #include "codec/snmp_ber.h"
 
 namespace ber_test {
@@ -41,13 +42,7 @@ inline Bytes concat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-inline snmp_oid oid(std::initializer_list<uint32_t> arcs) {
-    snmp_oid o{};
-    for (uint32_t arc : arcs) {
-        o.sub_ids[o.len++] = arc;
-    }
-    return o;
-}
+inline snmp_oid oid(std::initializer_list<uint32_t> arcs) { return vek::codec::make_oid(arcs); }
 
 inline snmp_oid oid_of_len(uint8_t len, uint32_t arc) {
     snmp_oid o{};

@@ -8,17 +8,12 @@
 #include <string>
 
 #include "base/agent_log.h"
+#include "codec/oid_literal.h"
 #include "codec/snmp_types.h"
 
 namespace vek_test {
 
-inline snmp_oid make_oid(std::initializer_list<uint32_t> arcs) {
-    snmp_oid oid{};
-    for (uint32_t arc : arcs) {
-        oid.sub_ids[oid.len++] = arc;
-    }
-    return oid;
-}
+using vek::codec::make_oid;
 
 inline bool oid_is(const snmp_oid &oid, std::initializer_list<uint32_t> arcs) {
     if (oid.len != arcs.size()) {

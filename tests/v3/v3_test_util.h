@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/oid_literal.h"
 #include "codec/snmp_ber.h"
 #include "codec/snmpv3_ber.h"
 #include "codec/snmpv3_crypto.h"
@@ -90,13 +91,7 @@ inline snmp_v3_user user_for(uint8_t auth_proto, uint8_t priv_proto) {
     return make_user(auth_proto, priv_proto, keys().auth[auth_proto], keys().priv[priv_proto]);
 }
 
-inline snmp_oid make_oid(std::initializer_list<uint32_t> arcs) {
-    snmp_oid oid{};
-    for (uint32_t arc : arcs) {
-        oid.sub_ids[oid.len++] = arc;
-    }
-    return oid;
-}
+using vek::codec::make_oid;
 
 inline snmp_varbind string_binding(uint32_t index, uint16_t len) {
     snmp_varbind vb{};
