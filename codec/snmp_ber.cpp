@@ -32,6 +32,7 @@ constexpr uint32_t kMaxElementLen = UINT16_MAX;
 constexpr uint8_t kBase128Mask = 0x7F;
 constexpr uint8_t kBase128More = 0x80;
 constexpr unsigned kBase128Bits = 7;
+constexpr uint32_t kBase128Headroom = UINT32_MAX >> kBase128Bits;  // largest value that takes 7 more bits
 constexpr uint8_t kByteMask = 0xFF;
 constexpr uint8_t kSignBit = 0x80;
 
@@ -180,7 +181,8 @@ int32_t read_element(Bytes in, Element &element) {
     return SNMP_OK;
 }
 
-// Reads one base-128 sub-identifier at `pos` of the content; at most 5 octets, not cut off.
+// Reads one base-128 sub-identifier at `pos` of the content: at most 5 octets, not cut off, in the
+// shortest form (no leading 0x80 octet) and within 32 bits.
 int32_t read_subid(Bytes content, size_t &pos, uint32_t &value) {
     value = 0;
     for (uint16_t octets = 0;; ++octets) {
@@ -188,6 +190,9 @@ int32_t read_subid(Bytes content, size_t &pos, uint32_t &value) {
             return SNMP_ERR_OID;
         }
         uint8_t octet = content[pos++];
+        if ((octets == 0 && octet == kBase128More) || value > kBase128Headroom) {
+            return SNMP_ERR_OID;
+        }
         value = (value << kBase128Bits) + (octet & kBase128Mask);
         if ((octet & kBase128More) == 0) {
             return SNMP_OK;

@@ -264,6 +264,11 @@ TEST(BerOid, DecodeRefusals) {
     EXPECT_EQ(decode_oid(hex("06 00"), o, used), SNMP_ERR_OID);                       // empty
     EXPECT_EQ(decode_oid(hex("06 07 2B 81 81 81 81 81 01"), o, used), SNMP_ERR_OID);  // sixth octet
     EXPECT_EQ(decode_oid(hex("06 02 2B 81"), o, used), SNMP_ERR_OID);                 // cut off
+    EXPECT_EQ(decode_oid(hex("06 06 2B 90 80 80 80 00"), o, used), SNMP_ERR_OID);     // 2^32 overflows
+    EXPECT_EQ(decode_oid(hex("06 06 2B FF FF FF FF 7F"), o, used), SNMP_ERR_OID);     // 2^35 - 1
+    EXPECT_EQ(decode_oid(hex("06 06 90 80 80 80 00 01"), o, used), SNMP_ERR_OID);     // first one overflows
+    EXPECT_EQ(decode_oid(hex("06 03 2B 80 01"), o, used), SNMP_ERR_OID);              // leading 0x80
+    EXPECT_EQ(decode_oid(hex("06 03 80 2B 01"), o, used), SNMP_ERR_OID);              // leading 0x80 first
     EXPECT_EQ(decode_oid(hex("06 05 2B 06"), o, used), SNMP_ERR_MALFORMED);           // past the input
     EXPECT_EQ(decode_oid(hex("06"), o, used), SNMP_ERR_MALFORMED);
     EXPECT_EQ(decode_oid(hex("04 01 2B"), o, used), SNMP_ERR_INVALID);
