@@ -46,7 +46,6 @@ constexpr uint8_t kAuthKeyTable = 1;
 constexpr uint8_t kPrivKeyTable = 0;
 constexpr uint16_t kKeyDumpBytes = 8;
 constexpr uint32_t kMaxBulkRepetitions = SNMP_MAX_VARBINDS;
-constexpr uint32_t kMaxNonRepeaters = UINT8_MAX;
 constexpr uint16_t kOidLogTextSize = 128;
 constexpr uint32_t kErrStatusWrongEncoding = 9;
 constexpr uint32_t kUsmStatsCounterValue = 1;
@@ -66,6 +65,19 @@ constexpr snmp_oid kUsmStatsUnknownEngineIds = make_oid({1, 3, 6, 1, 6, 3, 15, 1
 constexpr snmp_oid kUsmStatsUnknownEngineIdsInstance = make_oid({1, 3, 6, 1, 6, 3, 15, 1, 1, 4, 0});
 
 using vek::IrqSection;
+
+// Layout of a GETBULK answer: `head` non-repeater bindings, then rows of `row` bindings.
+struct BulkShape {
+    uint8_t head = 0;
+    uint8_t row = 0;
+};
+
+BulkShape answer_shape(const agent_msg_ctx &ctx) { return BulkShape{ctx.bulk_head, ctx.bulk_row}; }
+
+void record_bulk_shape(agent_msg_ctx &ctx, const BulkShape &shape) {
+    ctx.bulk_head = shape.head;
+    ctx.bulk_row = shape.row;
+}
 
 trans_ctx &transport_of(uint32_t trans_type) {
     return trans_type == TRANS_ES ? es_trans_ctx : eth_trans_ctx;
@@ -538,16 +550,21 @@ void run_set(snmp_message &msg) {
     }
 }
 
-void run_get_bulk(snmp_message &msg) {
+// Where the rows of the answer to a GETBULK request begin and how long each is.
+BulkShape bulk_shape(const snmp_pdu &request) {
+    const uint8_t count = std::min<uint8_t>(request.varbind_count, SNMP_MAX_VARBINDS);
+    const auto head = static_cast<uint8_t>(std::min<uint32_t>(request.non_repeaters, count));
+    return BulkShape{head, static_cast<uint8_t>(count - head)};
+}
+
+void run_get_bulk(snmp_message &msg, const BulkShape &shape) {
     snmp_pdu &pdu = msg.pdu;
     const uint32_t repetitions = std::clamp<uint32_t>(pdu.max_repetitions, 1, kMaxBulkRepetitions);
     AGENT_LOG(AGENT_LOG_INFO, "GETBULK PRE-CALL: max_reps=%u", repetitions);
     std::array<snmp_varbind, SNMP_MAX_VARBINDS> out{};
     uint8_t out_count = 0;
-    const int32_t ret =
-        agent_mib_get_bulk(pdu.varbinds, std::min<uint8_t>(pdu.varbind_count, SNMP_MAX_VARBINDS),
-                           static_cast<uint8_t>(std::min(pdu.non_repeaters, kMaxNonRepeaters)),
-                           static_cast<uint8_t>(repetitions), out.data(), &out_count);
+    const int32_t ret = agent_mib_get_bulk(pdu.varbinds, static_cast<uint8_t>(shape.head + shape.row), shape.head,
+                                           static_cast<uint8_t>(repetitions), out.data(), &out_count);
     out_count = std::min<uint8_t>(out_count, SNMP_MAX_VARBINDS);
     AGENT_LOG(AGENT_LOG_INFO, "GETBULK MIB_RET: ret=%d, out_count=%u", static_cast<int>(ret),
               static_cast<unsigned>(out_count));
@@ -624,23 +641,32 @@ int32_t encode_v1v2(snmp_message &msg, uint8_t *out, uint16_t &len) {
     return snmp_ber_encode_snmp_message(out, SNMP_MAX_MSG_SIZE, nullptr, &msg, &len);
 }
 
-// Encodes the answer; a GETBULK answer that does not fit in one message loses its last bindings
-// until it does (the manager asks again from the last one it got).
+// Bindings that the next size cut takes from the end of a GETBULK answer of `count` bindings: the
+// last whole row while the answer keeps a binding, else the last binding.
+uint8_t size_cut(uint8_t count, const BulkShape &shape) {
+    const bool whole_row = shape.row > 0 && count >= shape.head + shape.row &&
+                           count - shape.row >= std::max<int>(shape.head, kOneBinding);
+    return whole_row ? shape.row : kOneBinding;
+}
+
+// Encodes the answer; a GETBULK answer that does not fit in one message loses its last rows until it
+// does (the manager asks again from the last one it got).
 template <typename Encode>
-int32_t encode_fitting(snmp_message &msg, uint32_t request_op, Encode encode) {
+int32_t encode_fitting(snmp_message &msg, uint32_t request_op, const BulkShape &shape, Encode encode) {
     int32_t ret = encode();
-    while (ret == SNMP_ERR_NO_ROOM && request_op == SNMP_OP_GETBULK && msg.pdu.varbind_count > 1) {
-        --msg.pdu.varbind_count;
+    while (ret == SNMP_ERR_NO_ROOM && request_op == SNMP_OP_GETBULK && msg.pdu.varbind_count > kOneBinding) {
+        msg.pdu.varbind_count = static_cast<uint8_t>(msg.pdu.varbind_count - size_cut(msg.pdu.varbind_count, shape));
         ret = encode();
     }
     return ret;
 }
 
-bool encode_v1v2_answer(snmp_message &msg, uint32_t request_op, MessageBuffer &out, uint16_t &len) {
+bool encode_v1v2_answer(snmp_message &msg, uint32_t request_op, const BulkShape &shape, MessageBuffer &out,
+                        uint16_t &len) {
     const int display_version = static_cast<int>(msg.version) + 1;
     AGENT_LOG(AGENT_LOG_DEBUG, "处理SNMPv%d响应（共同体名：%.*s）", display_version,
               text_len(std::min<size_t>(msg.usm.user_len, SNMP_USERNAME_SIZE)), as_text(msg.usm.username));
-    const int32_t ret = encode_fitting(msg, request_op, [&] { return encode_v1v2(msg, out.data(), len); });
+    const int32_t ret = encode_fitting(msg, request_op, shape, [&] { return encode_v1v2(msg, out.data(), len); });
     if (ret == SNMP_OK && len > 0) {
         AGENT_LOG(AGENT_LOG_DEBUG, "V%d编码成功（%u字节）", display_version, static_cast<unsigned>(len));
         return true;
@@ -672,7 +698,7 @@ bool encode_v3_user_answer(agent_msg_ctx &ctx, uint32_t request_op, MessageBuffe
     const uint8_t priv = wants_priv ? user.priv_proto : static_cast<uint8_t>(SNMP_V3_PRIV_NONE);
     AGENT_LOG(AGENT_LOG_DEBUG, "响应安全级别修正：实际认证=%u，实际加密=%u", static_cast<unsigned>(auth),
               static_cast<unsigned>(priv));
-    const int32_t ret = encode_fitting(msg, request_op, [&] {
+    const int32_t ret = encode_fitting(msg, request_op, answer_shape(ctx), [&] {
         len = static_cast<uint16_t>(out.size());
         return agent_v3_encode_response(&msg, &user, auth, priv, out.data(), &len);
     });
@@ -924,9 +950,12 @@ void agent_func_mib_proc(uint8_t index) {
         case SNMP_OP_SET:
             run_set(msg);
             break;
-        case SNMP_OP_GETBULK:
-            run_get_bulk(msg);
+        case SNMP_OP_GETBULK: {
+            const BulkShape shape = bulk_shape(msg.pdu);
+            record_bulk_shape(msg_contexts[index], shape);
+            run_get_bulk(msg, shape);
             break;
+        }
         case SNMP_OP_REPORT:
             run_report(msg);
             agent_free_context(index);
@@ -959,7 +988,7 @@ void agent_func_mib_response(uint32_t op, uint8_t index) {
     MessageBuffer out;  // written by the encoder before it is read
     uint16_t len = 0;
     const bool encoded = ctx.msg.version == SNMP_VERSION_3 ? encode_v3_answer(ctx, op, out, len)
-                                                           : encode_v1v2_answer(ctx.msg, op, out, len);
+                                                           : encode_v1v2_answer(ctx.msg, op, answer_shape(ctx), out, len);
     if (encoded) {
         AGENT_LOG(AGENT_LOG_INFO, "发送响应：版本=%d，长度=%u字节", static_cast<int>(ctx.msg.version),
                   static_cast<unsigned>(len));
@@ -982,7 +1011,7 @@ bool agent_encode_v1v2_response(const snmp_message *msg, uint8_t *out, uint16_t 
     snmp_message copy = *msg;  // the codec takes a writable record
     MessageBuffer buf;
     uint16_t len = 0;
-    if (!encode_v1v2_answer(copy, SNMP_OP_GET, buf, len)) {
+    if (!encode_v1v2_answer(copy, SNMP_OP_GET, BulkShape{}, buf, len)) {
         *out_len = 0;
         return false;
     }

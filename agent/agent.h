@@ -37,6 +37,8 @@ typedef struct agent_msg_ctx {
     uint8_t src_ip[TRANS_IPV4_LEN]; /* sender of the request, network order */
     uint16_t src_port;              /* sender's port, host order */
     uint8_t src_valid;              /* 1 when the sender is known: the answer goes there */
+    uint8_t bulk_head;              /* GETBULK answer: bindings before the repetition rows */
+    uint8_t bulk_row;               /* GETBULK answer: bindings per repetition row (0: none) */
 } agent_msg_ctx;
 
 /* Run state (exported module records). */

@@ -78,30 +78,69 @@ int32_t bulk_non_repeaters(const snmp_varbind *req, uint8_t count, snmp_varbind 
     return MIB_OK;
 }
 
-// Walks the first repeating binding up to max_repetitions steps.
-int32_t bulk_repeat(const snmp_varbind &start, uint8_t max_repetitions, snmp_varbind *out_vars, uint8_t *out_count) {
-    snmp_oid current = start.oid;
-    uint8_t yielded = 0;
-    for (uint8_t rep = 0; rep < max_repetitions; ++rep) {
-        if (output_full(out_count)) {
-            break;
-        }
+// The repeating part of GETBULK: one column per repeating binding, each walking on from its own
+// last name; a column that has reached the end of the view stays there.
+struct BulkColumns {
+    std::array<snmp_oid, kMaxOutVars> last{};
+    std::array<bool, kMaxOutVars> ended{};
+    uint8_t count = 0;
+};
+
+// Rows that fit whole into the output after the `held` bindings already in it.
+uint8_t whole_rows(uint8_t held, uint8_t columns, uint8_t max_repetitions) {
+    if (columns == 0 || held >= kMaxOutVars) {
+        return 0;
+    }
+    return std::min<uint8_t>(max_repetitions, static_cast<uint8_t>((kMaxOutVars - held) / columns));
+}
+
+// One row: a GETNEXT step in every column, in request order; a column at the end of the view is
+// answered with its last name and endOfMibView. Returns the first failure other than the end of the
+// view; all_ended tells whether every column has reached it.
+int32_t bulk_row(BulkColumns &columns, snmp_varbind *out_vars, uint8_t *out_count, bool &all_ended) {
+    all_ended = true;
+    for (uint8_t c = 0; c < columns.count; ++c) {
         snmp_varbind tmp_vb{};
-        int32_t result = bulk_step(current, tmp_vb);
-        if (result == MIB_ERR_END_OF_MIB_VIEW) {
-            if (yielded == 0) {
-                agent_mib_set_end_of_mib_view(&tmp_vb, &start.oid);
-                append(out_vars, out_count, tmp_vb);
+        if (!columns.ended[c]) {
+            int32_t result = bulk_step(columns.last[c], tmp_vb);
+            if (result == MIB_ERR_END_OF_MIB_VIEW) {
+                columns.ended[c] = true;
+            } else if (result != MIB_OK) {
+                AGENT_LOG(AGENT_LOG_ERROR, "GETBULK repeat GETNEXT fail code:%d", static_cast<int>(result));
+                return result;
+            } else {
+                columns.last[c] = tmp_vb.oid;
             }
-            break;
         }
-        if (result != MIB_OK) {
-            AGENT_LOG(AGENT_LOG_ERROR, "GETBULK repeat GETNEXT fail code:%d", static_cast<int>(result));
-            return result;
+        if (columns.ended[c]) {
+            agent_mib_set_end_of_mib_view(&tmp_vb, &columns.last[c]);
+        } else {
+            all_ended = false;
         }
         append(out_vars, out_count, tmp_vb);
-        current = tmp_vb.oid;
-        ++yielded;
+    }
+    return MIB_OK;
+}
+
+// Repeaters: rows of one binding per repeating request binding, as many whole rows as max_repetitions
+// and the output allow; the row in which every column has reached the end of the view is the last.
+int32_t bulk_repeat(const snmp_varbind *repeaters, uint8_t count, uint8_t max_repetitions, snmp_varbind *out_vars,
+                    uint8_t *out_count) {
+    const uint8_t rows = whole_rows(*out_count, count, max_repetitions);
+    if (rows == 0) {
+        return MIB_OK;
+    }
+    BulkColumns columns;
+    columns.count = count;  // at most the output's capacity, since one row fits
+    for (uint8_t c = 0; c < count; ++c) {
+        columns.last[c] = repeaters[c].oid;
+    }
+    for (uint8_t row = 0; row < rows; ++row) {
+        bool all_ended = false;
+        int32_t result = bulk_row(columns, out_vars, out_count, all_ended);
+        if (result != MIB_OK || all_ended) {
+            return result;
+        }
     }
     return MIB_OK;
 }
@@ -191,8 +230,9 @@ int32_t agent_mib_get_bulk(const snmp_varbind *req, uint8_t req_cnt, uint8_t non
     if (result != MIB_OK) {
         return result;
     }
-    if (!output_full(out_count) && non_rep < req_cnt) {
-        result = bulk_repeat(req[non_rep], max_repetitions, out_vars, out_count);
+    if (non_rep < req_cnt) {
+        result = bulk_repeat(req + non_rep, static_cast<uint8_t>(req_cnt - non_rep), max_repetitions, out_vars,
+                             out_count);
         if (result != MIB_OK) {
             return result;
         }

@@ -50,10 +50,12 @@ int32_t agent_mib_get(const snmp_oid *oid, snmp_varbind *vb);
 /* Reads the first node after oid: its OID goes into out_oid and out_vb->oid. MIB_ERR_END_OF_MIB_VIEW
  * when no node follows; a following node that cannot be read ends the walk with its error. */
 int32_t agent_mib_get_next(const snmp_oid *oid, snmp_oid *out_oid, snmp_varbind *out_vb);
-/* GETBULK over req (req_cnt bindings, the first non_repeaters walked one step each, then the first
- * repeating binding walked up to max_repetitions steps) into out_vars (room for SNMP_MAX_VARBINDS).
- * A position whose walk meets the end of the MIB view without yielding a node is answered with the
- * OID it started from and the endOfMibView exception. */
+/* GETBULK over req (req_cnt bindings) into out_vars (room for SNMP_MAX_VARBINDS): the first
+ * non_repeaters bindings walked one step each, then up to max_repetitions rows of one step for each
+ * repeating binding, in request order, each walking on from its own previous name. Only whole rows
+ * are emitted; a row in which every repeating binding has reached the end of the MIB view is the
+ * last. A position at the end of the view is answered with its last name (for a non-repeater: the
+ * requested one) and the endOfMibView exception. */
 int32_t agent_mib_get_bulk(const snmp_varbind *req, uint8_t req_cnt, uint8_t non_repeaters, uint8_t max_repetitions,
                            snmp_varbind *out_vars, uint8_t *out_count);
 /* Writes vb into the node with exactly this OID; on success the value also becomes its snapshot. A

@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +30,7 @@ namespace fs = std::filesystem;
 
 constexpr auto kToolTimeout = std::chrono::seconds(20);
 constexpr uint32_t kServeWaitMs = 10;
+constexpr int kSnmpdStartAttempts = 10;
 
 // The 4 system nodes and the 3 sample device nodes in walk order.
 const std::vector<std::string> kWalkOrder = {
@@ -36,7 +39,7 @@ const std::vector<std::string> kWalkOrder = {
 };
 
 std::optional<std::string> find_tool(const std::string &name) {
-    for (const char *dir : {"/usr/bin/", "/usr/local/bin/", "/bin/"}) {
+    for (const char *dir : {"/usr/bin/", "/usr/local/bin/", "/bin/", "/usr/sbin/"}) {
         const std::string path = dir + name;
         if (access(path.c_str(), X_OK) == 0) {
             return path;
@@ -80,11 +83,15 @@ class Interop : public testing::Test {
             }
         }
     }
-    void TearDown() override { user_mib_simulate_hw(25, 0, 500); }
-
     // Runs a tool against the agent, serving its requests on this thread until it ends.
     ToolRun run(const std::string &tool, const std::string &version, const std::string &community,
                 std::vector<std::string> arguments) {
+        return run_at(agent_.port(), tool, version, community, std::move(arguments));
+    }
+
+    // The same against whatever listens on 127.0.0.1:port.
+    ToolRun run_at(uint16_t port, const std::string &tool, const std::string &version, const std::string &community,
+                   std::vector<std::string> arguments) {
         std::vector<std::string> argv = {*find_tool(tool),
                                          "-v",
                                          version,
@@ -95,7 +102,7 @@ class Interop : public testing::Test {
                                          "-t",
                                          "3",
                                          "-On",
-                                         "127.0.0.1:" + std::to_string(agent_.port())};
+                                         "127.0.0.1:" + std::to_string(port)};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         const fs::path output = scratch_.path() / "output.txt";
         std::vector<std::string> environment = {"MIBS=", "HOME=" + scratch_.path().string(),
@@ -168,8 +175,37 @@ class Interop : public testing::Test {
         return names;
     }
 
+    // Starts a throw-away snmpd on a free port of 127.0.0.1; 0 when it is not installed or never answered.
+    uint16_t start_snmpd() {
+        const std::optional<std::string> snmpd = find_tool("snmpd");
+        if (!snmpd) {
+            return 0;
+        }
+        const fs::path conf = scratch_.path() / "snmpd.conf";
+        std::ofstream(conf) << "rocommunity public 127.0.0.1\nsysDescr Test agent\n";
+        const uint16_t port = agent_test::free_udp_port();
+        snmpd_ = spawn({*snmpd, "-f", "-Lf", (scratch_.path() / "snmpd.log").string(), "-C", "-c", conf.string(),
+                        "udp:127.0.0.1:" + std::to_string(port)},
+                       {"MIBS="}, scratch_.path() / "snmpd.out");
+        for (int attempt = 0; snmpd_ > 0 && attempt < kSnmpdStartAttempts; ++attempt) {
+            if (run_at(port, "snmpget", "2c", kReadOnly, {".1.3.6.1.2.1.1.1.0"}).exit_code == 0) {
+                return port;
+            }
+        }
+        return 0;
+    }
+
+    void TearDown() override {
+        if (snmpd_ > 0) {
+            kill(snmpd_, SIGTERM);
+            waitpid(snmpd_, nullptr, 0);
+        }
+        user_mib_simulate_hw(25, 0, 500);
+    }
+
     AgentUnderTest agent_;
     Scratch scratch_;
+    pid_t snmpd_ = -1;
 };
 
 TEST_F(Interop, SnmpgetReadsSystemAndSampleNodesWithV1AndV2c) {
@@ -206,6 +242,58 @@ TEST_F(Interop, WalksOfTheWholeAgentEndCleanly) {
         EXPECT_FALSE(agent_test::contains(walk.output, "Timeout")) << walk.output;
         EXPECT_FALSE(agent_test::contains(walk.output, "Error")) << walk.output;
     }
+}
+
+// Lexicographic order of two names printed with -On (a leading dot).
+bool comes_before(const std::string &a, const std::string &b) {
+    const snmp_oid x = oid_of(a.substr(1));
+    const snmp_oid y = oid_of(b.substr(1));
+    return std::lexicographical_compare(x.sub_ids, x.sub_ids + x.len, y.sub_ids, y.sub_ids + y.len);
+}
+
+// True when the names after the n non-repeaters come in whole rows, one name per column in the
+// order of the request, each column under its own prefix and rising from row to row.
+bool in_rows(const std::vector<std::string> &names, size_t n, const std::vector<std::string> &prefixes) {
+    const size_t columns = prefixes.size() - n;
+    if (names.size() < n || (names.size() - n) % columns != 0) {
+        return false;
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+        const size_t column = i < n ? i : n + (i - n) % columns;
+        if (names[i].rfind(prefixes[column], 0) != 0) {
+            return false;
+        }
+        if (i >= n + columns && !comes_before(names[i - columns], names[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST_F(Interop, SnmpbulkgetAnswersColumnsRowByRowLikeSnmpd) {
+    const std::vector<std::string> ours = {".1.3.6.1.2.1.1.1", ".1.3.6.1.2.1.1", ".1.3.6.1.4.1.12345.1"};
+    const ToolRun bulk = this->run("snmpbulkget", "2c", kReadOnly, {"-Cn1", "-Cr3", ours[0], ours[1], ours[2]});
+    EXPECT_EQ(bulk.exit_code, 0) << bulk.output;
+    const std::vector<std::string> names = names_in(bulk.output);
+    EXPECT_EQ(names, (std::vector<std::string>{".1.3.6.1.2.1.1.1.0", ".1.3.6.1.2.1.1.1.0", ".1.3.6.1.4.1.12345.1.1",
+                                               ".1.3.6.1.2.1.1.3.0", ".1.3.6.1.4.1.12345.1.2", ".1.3.6.1.2.1.1.4.0",
+                                               ".1.3.6.1.4.1.12345.1.3"}))
+        << bulk.output;
+    EXPECT_TRUE(in_rows(names, 1, ours)) << bulk.output;
+
+    // A standard agent answers the same shape (one non-repeater, two columns of sysORTable, three
+    // rows) in the same order.
+    const uint16_t snmpd = start_snmpd();
+    if (snmpd == 0) {
+        GTEST_SKIP() << "snmpd is not installed (Debian package snmpd) or did not start";
+    }
+    const std::vector<std::string> theirs = {".1.3.6.1.2.1.1.1", ".1.3.6.1.2.1.1.9.1.2", ".1.3.6.1.2.1.1.9.1.3"};
+    const ToolRun reference =
+        run_at(snmpd, "snmpbulkget", "2c", kReadOnly, {"-Cn1", "-Cr3", theirs[0], theirs[1], theirs[2]});
+    EXPECT_EQ(reference.exit_code, 0) << reference.output;
+    const std::vector<std::string> reference_names = names_in(reference.output);
+    EXPECT_EQ(reference_names.size(), names.size()) << reference.output;
+    EXPECT_TRUE(in_rows(reference_names, 1, theirs)) << reference.output;
 }
 
 TEST_F(Interop, SnmpsetWritesWithTheReadWriteCommunityOnly) {

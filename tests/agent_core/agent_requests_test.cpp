@@ -1,6 +1,7 @@
 // The agent answering v1 and v2c requests over real UDP on 127.0.0.1: GET, GETNEXT, GETBULK and SET
 // against the system nodes and the sample device MIB, communities, error statuses, and what is not
 // answered at all.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -138,7 +139,7 @@ TEST_F(AgentRequests, GetNextWalksInOidOrderAndEndsTheView) {
     EXPECT_EQ(answer.pdu().error_index, 1u);
 }
 
-TEST_F(AgentRequests, GetBulkAnswersNonRepeatersThenTheFirstRepeater) {
+TEST_F(AgentRequests, GetBulkAnswersNonRepeatersThenRowsUntilTheViewEnds) {
     Request bulk =
         get_request(SNMP_VERSION_2C, kReadOnly, {kSysDescrOid, "1.3.6.1.4.1.12345"}, SNMP_OP_GETBULK);
     bulk.non_repeaters = 1;
@@ -150,7 +151,9 @@ TEST_F(AgentRequests, GetBulkAnswersNonRepeatersThenTheFirstRepeater) {
     for (uint8_t i = 0; i < answer.pdu().varbind_count; ++i) {
         names.push_back(text_of(answer.pdu().varbinds[i].oid));
     }
-    EXPECT_EQ(names, (std::vector<std::string>{kSysUpTimeOid, kTempOid, kLedOid, kFanOid, kEngineIdOid}));
+    // The row in which the walk ends carries its last name with endOfMibView.
+    EXPECT_EQ(names, (std::vector<std::string>{kSysUpTimeOid, kTempOid, kLedOid, kFanOid, kEngineIdOid, kEngineIdOid}));
+    EXPECT_EQ(answer.pdu().varbinds[answer.pdu().varbind_count - 1].type, SNMP_TAG_END_OF_MIB_VIEW);
 
     // max-repetitions 0 counts as one repetition.
     bulk = get_request(SNMP_VERSION_2C, kReadOnly, {"1.3"}, SNMP_OP_GETBULK);
@@ -166,6 +169,46 @@ TEST_F(AgentRequests, GetBulkAnswersNonRepeatersThenTheFirstRepeater) {
     EXPECT_EQ(answer.pdu().varbinds[0].type, SNMP_TAG_END_OF_MIB_VIEW);
     EXPECT_EQ(text_of(answer.pdu().varbinds[0].oid), kEngineIdOid);
     EXPECT_EQ(answer.pdu().error_status, 0u);
+}
+
+// A name whose last sub-identifier overflows 32 bits (2^32) or starts with a 0x80 octet is malformed:
+// read modulo 2^32, or with the leading zero group skipped, both would name instance 0.
+TEST_F(AgentRequests, OverflowingAndNonMinimalSubIdentifiersAreMalformed) {
+    const Bytes five_octets = {0x81, 0x80, 0x80, 0x80, 0x00};  // 2^28, patched below
+    constexpr uint8_t kOverflowLead = 0x90;                    // 90 80 80 80 00 = 2^32
+    constexpr uint8_t kNonMinimalLead = 0x80;                  // 80 80 80 80 00 = 0, not minimal
+    struct Case {
+        uint32_t op;
+        const char *community;
+        const char *column;
+    };
+    const Case cases[] = {{SNMP_OP_GET, kReadOnly, "1.3.6.1.2.1.1.1."},
+                          {SNMP_OP_GETNEXT, kReadOnly, "1.3.6.1.2.1.1.1."},
+                          {SNMP_OP_SET, kReadWrite, "1.3.6.1.2.1.1.4."}};
+    for (const Case &c : cases) {
+        for (const uint8_t lead : {kOverflowLead, kNonMinimalLead}) {
+            SCOPED_TRACE("op " + std::to_string(c.op) + ", lead octet " + std::to_string(lead));
+            Request request = get_request(SNMP_VERSION_2C, c.community, {}, c.op);
+            const std::string name = std::string(c.column) + "268435456";
+            request.bindings.push_back(c.op == SNMP_OP_SET ? octets_binding(name, "forged") : null_binding(name));
+            Bytes bytes = encode(request);
+            const auto at = std::search(bytes.begin(), bytes.end(), five_octets.begin(), five_octets.end());
+            ASSERT_NE(at, bytes.end());
+            *at = lead;
+            manager_.send_to(agent_.port(), bytes.data(), bytes.size());
+            const std::optional<Datagram> reply = agent_.serve(manager_);
+            ASSERT_TRUE(reply.has_value());
+            const Answer answer = decode(reply->bytes);
+            // As for any binding that cannot be decoded: the list ends before it, nothing is read or
+            // written, and the answer names nothing.
+            ASSERT_TRUE(answer.decoded);
+            EXPECT_EQ(answer.pdu().varbind_count, 0);
+            EXPECT_EQ(answer.pdu().error_status, 0u);
+        }
+    }
+    const Answer contact = agent_.ask(manager_, get_request(SNMP_VERSION_2C, kReadOnly, {kSysContactOid}));
+    ASSERT_TRUE(contact.decoded);
+    EXPECT_NE(octets_of(contact.pdu().varbinds[0]), "forged");
 }
 
 TEST_F(AgentRequests, SetWritesTheNodeAndReportsEachFailure) {
@@ -286,14 +329,19 @@ TEST_F(AgentRequests, BulkAnswerTooLargeForOneMessageIsShortened) {
     for (const std::string &name : names) {
         ASSERT_EQ(agent_snmp_mib_register(name.c_str(), 0, read, nullptr, 0, nullptr), AGENT_SNMP_OK);
     }
-    Request bulk = get_request(SNMP_VERSION_2C, kReadOnly, {"1.3.6.1.4.1.999.8"}, SNMP_OP_GETBULK);
-    bulk.max_repetitions = 8;  // 8 values of 256 bytes cannot travel in 1024 bytes
+    // One non-repeater and two columns of 256-byte values: a second row would not fit in 1024 bytes,
+    // and the answer is cut after the first whole row.
+    Request bulk = get_request(SNMP_VERSION_2C, kReadOnly, {kSysDescrOid, "1.3.6.1.4.1.999.8", names[3]},
+                               SNMP_OP_GETBULK);
+    bulk.non_repeaters = 1;
+    bulk.max_repetitions = 4;
     const Answer answer = agent_.ask(manager_, bulk);
     ASSERT_TRUE(answer.decoded);
     EXPECT_EQ(answer.pdu().error_status, 0u);
-    ASSERT_GE(answer.pdu().varbind_count, 1);
-    EXPECT_LT(answer.pdu().varbind_count, 8);
-    EXPECT_EQ(text_of(answer.pdu().varbinds[0].oid), names[0]);
+    ASSERT_EQ(answer.pdu().varbind_count, 3);
+    EXPECT_EQ(text_of(answer.pdu().varbinds[0].oid), kSysUpTimeOid);
+    EXPECT_EQ(text_of(answer.pdu().varbinds[1].oid), names[0]);
+    EXPECT_EQ(text_of(answer.pdu().varbinds[2].oid), names[4]);
 }
 
 TEST_F(AgentRequests, ResponsesAndTrapsAreNotAnswered) {

@@ -110,22 +110,39 @@ TEST_F(FiveNodes, GetNextStepsToTheNextNodeAndStopsAtTheEnd) {
     EXPECT_TRUE(has_line(log, "ERROR", "GETNEXT: 空入参")) << log;
 }
 
-TEST_F(FiveNodes, GetBulkWalksTheFirstRepeaterAfterTheNonRepeaters) {
-    std::array<snmp_varbind, 2> req = {request(make_oid({1, 3})), request(enterprise(1))};
+// The values (node numbers) of a GETBULK answer; 0 for an endOfMibView binding.
+std::vector<int32_t> values_of(const std::array<snmp_varbind, SNMP_MAX_VARBINDS> &out, uint8_t count) {
+    std::vector<int32_t> values;
+    for (uint8_t i = 0; i < count; ++i) {
+        values.push_back(out[i].type == SNMP_TAG_END_OF_MIB_VIEW ? 0 : out[i].value.integer);
+    }
+    return values;
+}
+
+TEST_F(FiveNodes, GetBulkWalksRowsAfterTheNonRepeaters) {
+    std::array<snmp_varbind, 3> req = {request(make_oid({1, 3})), request(enterprise(1)), request(enterprise(3))};
     std::array<snmp_varbind, SNMP_MAX_VARBINDS> out{};
     uint8_t count = 0;
     std::string log = capture_log([&] {
         ASSERT_EQ(agent_mib_get_bulk(req.data(), 2, 1, 100, out.data(), &count), MIB_OK);
     });
-    ASSERT_EQ(count, 5);  // one non-repeater answer, then .2 … .5 until the end of the table
-    std::vector<int32_t> values;
-    for (uint8_t i = 0; i < count; ++i) {
-        values.push_back(out[i].value.integer);
-        EXPECT_TRUE(same_oid(out[i].oid, enterprise(static_cast<uint32_t>(values.back()))));
+    // One non-repeater answer, then .2 … .5, then the row at the end of the table: .5, endOfMibView.
+    EXPECT_EQ(values_of(out, count), (std::vector<int32_t>{1, 2, 3, 4, 5, 0}));
+    for (uint8_t i = 0; i + 1 < count; ++i) {
+        EXPECT_TRUE(same_oid(out[i].oid, enterprise(static_cast<uint32_t>(out[i].value.integer))));
     }
-    EXPECT_EQ(values, (std::vector<int32_t>{1, 2, 3, 4, 5}));
+    EXPECT_TRUE(same_oid(out[count - 1].oid, enterprise(5)));
     EXPECT_TRUE(has_line(log, "DEBUG", "GETBULK标准处理：req_cnt=2, non_repeaters=1, max_repetitions=100")) << log;
-    EXPECT_TRUE(has_line(log, "INFO", "GETBULK完成，输出总数：5")) << log;
+    EXPECT_TRUE(has_line(log, "INFO", "GETBULK完成，输出总数：6")) << log;
+
+    // Two repeaters: row by row, each column from its own name; the column that ends first repeats its
+    // last name with endOfMibView until the other one ends too.
+    ASSERT_EQ(agent_mib_get_bulk(req.data(), 3, 1, 100, out.data(), &count), MIB_OK);
+    EXPECT_EQ(values_of(out, count), (std::vector<int32_t>{1, 2, 4, 3, 5, 4, 0, 5, 0, 0, 0}));
+    EXPECT_TRUE(same_oid(out[6].oid, enterprise(5)));
+    // max_repetitions limits the rows.
+    ASSERT_EQ(agent_mib_get_bulk(req.data(), 3, 0, 2, out.data(), &count), MIB_OK);
+    EXPECT_EQ(values_of(out, count), (std::vector<int32_t>{1, 2, 4, 2, 3, 5}));
 
     // More non-repeaters than bindings: every binding is a non-repeater, no repetitions.
     ASSERT_EQ(agent_mib_get_bulk(req.data(), 2, 9, 100, out.data(), &count), MIB_OK);
@@ -139,10 +156,6 @@ TEST_F(FiveNodes, GetBulkWalksTheFirstRepeaterAfterTheNonRepeaters) {
     count = 7;
     ASSERT_EQ(agent_mib_get_bulk(req.data(), 0, 0, 10, out.data(), &count), MIB_OK);
     EXPECT_EQ(count, 0);
-    // The repeater's walk stops after max_repetitions.
-    ASSERT_EQ(agent_mib_get_bulk(req.data(), 2, 0, 3, out.data(), &count), MIB_OK);
-    ASSERT_EQ(count, 3);
-    EXPECT_EQ(out[2].value.integer, 3);
 
     log = capture_log([&] {
         EXPECT_EQ(agent_mib_get_bulk(nullptr, 1, 0, 1, out.data(), &count), MIB_ERR_NULL_PARAM);
@@ -156,15 +169,17 @@ TEST_F(FiveNodes, GetBulkAnswersTheEndOfTheViewWithEndOfMibView) {
     std::array<snmp_varbind, SNMP_MAX_VARBINDS> out{};
     uint8_t count = 0;
 
-    // Non-repeater at the end: its own OID with endOfMibView; the repeater then yields .5 only, with
-    // no endOfMibView after it.
+    // Non-repeater at the end: its own OID with endOfMibView; the repeater then yields .5, and its next
+    // row carries .5 with endOfMibView.
     ASSERT_EQ(agent_mib_get_bulk(req.data(), 2, 1, 10, out.data(), &count), MIB_OK);
-    ASSERT_EQ(count, 2);
+    ASSERT_EQ(count, 3);
     EXPECT_TRUE(same_oid(out[0].oid, enterprise(5)));
     EXPECT_EQ(out[0].type, SNMP_TAG_END_OF_MIB_VIEW);
     EXPECT_EQ(out[0].value_len, 0);
     EXPECT_TRUE(same_oid(out[1].oid, enterprise(5)));
     EXPECT_EQ(out[1].type, SNMP_TAG_INTEGER);
+    EXPECT_TRUE(same_oid(out[2].oid, enterprise(5)));
+    EXPECT_EQ(out[2].type, SNMP_TAG_END_OF_MIB_VIEW);
 
     // A repeater that yields nothing at all is answered once with endOfMibView.
     ASSERT_EQ(agent_mib_get_bulk(&req[2], 1, 0, 10, out.data(), &count), MIB_OK);
@@ -210,11 +225,14 @@ TEST_F(MibLimits, GetBulkNeverEmitsMoreThan16Bindings) {
     ASSERT_EQ(agent_mib_get_bulk(req.data(), 20, 20, 255, out.data(), &count), MIB_OK);
     EXPECT_EQ(count, SNMP_MAX_VARBINDS);
     EXPECT_EQ(out[15].value.integer, 16);
-    ASSERT_EQ(agent_mib_get_bulk(req.data(), 20, 10, 255, out.data(), &count), MIB_OK);
+    ASSERT_EQ(agent_mib_get_bulk(req.data(), 16, 10, 255, out.data(), &count), MIB_OK);
     EXPECT_EQ(count, SNMP_MAX_VARBINDS);
     EXPECT_EQ(out[9].value.integer, 10);   // the ten non-repeaters
-    EXPECT_EQ(out[10].value.integer, 11);  // then req[10] (.10) walked
-    EXPECT_EQ(out[15].value.integer, 16);
+    EXPECT_EQ(out[10].value.integer, 11);  // then one row of six: req[10] (.10) …
+    EXPECT_EQ(out[15].value.integer, 16);  // … to req[15] (.15)
+    // A row of ten does not fit beside ten non-repeaters: rows are never cut.
+    ASSERT_EQ(agent_mib_get_bulk(req.data(), 20, 10, 255, out.data(), &count), MIB_OK);
+    EXPECT_EQ(count, 10);
     EXPECT_EQ(out[SNMP_MAX_VARBINDS].type, 0xEE);
 }
 
@@ -336,12 +354,13 @@ TEST_F(WholeMib, BulkWalkCoversTheMibAndEndsInEndOfMibView) {
         uint8_t count = 0;
         ASSERT_EQ(agent_mib_get_bulk(&req, 1, 0, 3, out.data(), &count), MIB_OK);
         ASSERT_GT(count, 0);
-        if (out[0].type == SNMP_TAG_END_OF_MIB_VIEW) {
-            EXPECT_EQ(count, 1);
-            break;
+        uint8_t values = 0;
+        while (values < count && out[values].type != SNMP_TAG_END_OF_MIB_VIEW) {
+            walked.push_back(text_of(out[values++].oid));
         }
-        for (uint8_t i = 0; i < count; ++i) {
-            walked.push_back(text_of(out[i].oid));
+        if (values < count) {
+            EXPECT_EQ(values + 1, count);  // the end of the view ends the answer
+            break;
         }
         req = request(out[count - 1].oid);
     }
