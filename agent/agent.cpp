@@ -199,6 +199,14 @@ bool community_is(const snmp_v3_usm &usm, const uint8_t *community, uint8_t comm
            std::memcmp(usm.username, community, community_len) == 0;
 }
 
+// The sender of a request that has passed the community or USM check becomes the current manager,
+// to which notifications go.
+void adopt_sender_as_manager(const agent_msg_ctx &ctx) {
+    if (ctx.src_valid != 0 && ctx.transport != nullptr) {
+        trans_set_nms_addr(ctx.transport, ctx.src_ip, ctx.src_port);
+    }
+}
+
 // Answers the request with no bindings and the given error.
 void refuse(uint8_t index, uint32_t request_op, uint32_t error_status, uint32_t error_index) {
     snmp_pdu &pdu = msg_contexts[index].msg.pdu;
@@ -213,14 +221,10 @@ void handle_community(uint8_t index) {
     snmp_message &msg = msg_contexts[index].msg;
     const snmp_v3_usm &usm = msg.usm;
     const uint32_t request_op = msg.pdu.op;
-    if (community_is(usm, agent_cfg.ro_community, agent_cfg.ro_community_len)) {
+    const bool read_only = community_is(usm, agent_cfg.ro_community, agent_cfg.ro_community_len);
+    if (read_only) {
         AGENT_LOG(AGENT_LOG_DEBUG, "v1/v2c 匹配只读共同体：%.*s", text_len(usm.user_len),
                   as_text(usm.username));
-        if (request_op == SNMP_OP_SET) {
-            AGENT_LOG(AGENT_LOG_WARN, "v1/v2c 权限不足：ro共同体不允许执行SET操作");
-            refuse(index, request_op, MIB_ERRSTAT_NO_ACCESS, kFirstBinding);
-            return;
-        }
     } else if (community_is(usm, agent_cfg.rw_community, agent_cfg.rw_community_len)) {
         AGENT_LOG(AGENT_LOG_DEBUG, "v1/v2c 匹配读写共同体：%.*s", text_len(usm.user_len),
                   as_text(usm.username));
@@ -232,6 +236,12 @@ void handle_community(uint8_t index) {
                   text_len(std::min<size_t>(agent_cfg.rw_community_len, AGENT_COMMUNITY_SIZE)),
                   as_text(agent_cfg.rw_community));
         refuse(index, request_op, MIB_ERRSTAT_NO_SUCH_NAME, kNoBinding);
+        return;
+    }
+    adopt_sender_as_manager(msg_contexts[index]);
+    if (read_only && request_op == SNMP_OP_SET) {
+        AGENT_LOG(AGENT_LOG_WARN, "v1/v2c 权限不足：ro共同体不允许执行SET操作");
+        refuse(index, request_op, MIB_ERRSTAT_NO_ACCESS, kFirstBinding);
         return;
     }
     if (request_op == SNMP_OP_GET_RESPONSE &&
@@ -467,6 +477,7 @@ void handle_v3(uint8_t index, const uint8_t *data, uint16_t len) {
         return;
     }
     *user = candidate;
+    adopt_sender_as_manager(ctx);
     set_local_context(msg.pdu);
     agent_func_mib_proc(index);
 }

@@ -487,12 +487,6 @@ void trans_eth_irq_handler(trans_ctx *ctx, const uint8_t *data, uint16_t len, co
     {
         IrqSection section;
         verdict = check_whitelist(*ctx, src);
-        if (verdict != WhitelistVerdict::Refuse) {
-            // The sender becomes the current NMS even when its datagram cannot be queued.
-            copy_ip(ctx->nms_ip, src);
-            ctx->nms_port = src_port;
-            ctx->nms_valid = 1;
-        }
     }
     if (!log_whitelist_verdict(verdict, src)) {
         AGENT_LOG(AGENT_LOG_WARN, "trans_eth_irq_handler: 源IP不在白名单，丢弃报文");
@@ -601,6 +595,17 @@ void trans_set_default_nms_ip(trans_ctx *ctx, const uint8_t *ip) {
     }
     AGENT_LOG(AGENT_LOG_INFO, "trans_set_default_nms_ip: 设置默认NMS IP %d.%d.%d.%d", ip_part(address, 0),
               ip_part(address, 1), ip_part(address, 2), ip_part(address, 3));
+}
+
+void trans_set_nms_addr(trans_ctx *ctx, const uint8_t *ip, uint16_t port) {
+    if (ctx == nullptr || ip == nullptr) {
+        return;
+    }
+    const Ipv4 address = to_ipv4(ip);
+    IrqSection section;
+    copy_ip(ctx->nms_ip, address);
+    ctx->nms_port = port;
+    ctx->nms_valid = 1;
 }
 
 bool trans_get_nms_addr(trans_ctx *ctx, uint8_t *ip, uint16_t *port) {

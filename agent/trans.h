@@ -66,7 +66,7 @@ typedef struct trans_ctx {
     trans_rx_notify_cb rx_notify;  /* null for the agent */
     uint8_t nms_ip[TRANS_IPV4_LEN];/* current NMS, network byte order */
     uint16_t nms_port;             /* current NMS port, host order */
-    uint8_t nms_valid;             /* 1 once an accepted datagram has been seen */
+    uint8_t nms_valid;             /* 1 once an accepted request has been seen */
     uint32_t ip_mode;              /* TRANS_IP_MODE_* */
     uint8_t local_ip[TRANS_IPV4_LEN];
     uint8_t gateway[TRANS_IPV4_LEN];
@@ -127,6 +127,9 @@ void trans_set_default_nms_ip(trans_ctx *ctx, const uint8_t *ip);
 /* Current NMS address (default NMS address while none has been seen), as a copy that stays valid
  * until the next call on the same thread; null for a null context. */
 const uint8_t *trans_get_nms_ip(trans_ctx *ctx);
+/* Makes ip (4 bytes, network order):port the current NMS. The agent calls it only for the sender of a
+ * request that has passed the community or USM check: receiving a datagram moves nothing. */
+void trans_set_nms_addr(trans_ctx *ctx, const uint8_t *ip, uint16_t port);
 /* Copies the current NMS address and port as one unit; returns nms_valid (false: the default NMS
  * address and port 0 are reported). */
 bool trans_get_nms_addr(trans_ctx *ctx, uint8_t *ip, uint16_t *port);

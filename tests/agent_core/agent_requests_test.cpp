@@ -430,6 +430,36 @@ TEST_F(AgentRequests, FloodOfMalformedAndOversizedDatagramsLeavesTheAgentAnsweri
     EXPECT_EQ(octets_of(answer.pdu().varbinds[0]), kSysDescrText);
 }
 
+// Notifications go to the current manager: only a request that passes the community check may
+// make its sender that manager, never a datagram that is merely received.
+TEST_F(AgentRequests, OnlyAnAcceptedRequestMovesTheCurrentManager) {
+    struct Case {
+        const char *name;
+        Bytes datagram;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"junk", Bytes{0x30, 0x03, 0x02, 0x01}, false},
+        {"unknown community", encode(get_request(SNMP_VERSION_2C, "guess", {kSysDescrOid})), false},
+        {"accepted request", encode(get_request(SNMP_VERSION_2C, kReadOnly, {kSysDescrOid})), true},
+        {"junk after it", Bytes{0xFF}, false},
+        {"unknown community after it", encode(get_request(SNMP_VERSION_1, "guess", {kSysDescrOid})), false},
+    };
+    uint16_t manager_port = 0;  // none yet
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const Peer sender;
+        sender.send_to(agent_.port(), c.datagram.data(), c.datagram.size());
+        (void)agent_.serve(sender, kSilenceMs);
+        if (c.accepted) {
+            manager_port = sender.port();
+        }
+        uint16_t port = 0;
+        EXPECT_EQ(trans_get_nms_addr(&eth_trans_ctx, nullptr, &port), manager_port != 0);
+        EXPECT_EQ(port, manager_port);
+    }
+}
+
 TEST_F(AgentRequests, AgentAnswersAgainAfterStopAndStart) {
     agent_snmp_stop();
     EXPECT_EQ(agent_snmp_get_state(), AGENT_SNMP_STATE_INIT);

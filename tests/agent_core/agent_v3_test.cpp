@@ -218,9 +218,15 @@ TEST_F(AgentV3, UnknownUsersAndBadDigestsAreDroppedSilently) {
     EXPECT_FALSE(command(wrong_password, localized(wrong_password, engine), engine, SNMP_OP_GET,
                          {null_binding(kSysDescrOid)}, 0, kSilenceMs));
 
-    // The right user still gets its answer.
+    // Neither the discovery nor the dropped messages made their sender the current manager.
+    EXPECT_FALSE(trans_get_nms_addr(&eth_trans_ctx, nullptr, nullptr));
+
+    // The right user still gets its answer, and its sender becomes the current manager.
     const snmp_v3_user keys = localized(user, engine);
     EXPECT_TRUE(command(user, keys, engine, SNMP_OP_GET, {null_binding(kSysDescrOid)}).has_value());
+    uint16_t manager_port = 0;
+    EXPECT_TRUE(trans_get_nms_addr(&eth_trans_ctx, nullptr, &manager_port));
+    EXPECT_EQ(manager_port, manager_.port());
 }
 
 TEST_F(AgentV3, NotInTimeWindowReportMovesTheLocalClockForward) {

@@ -330,8 +330,8 @@ TEST_F(TrapTest, ManagerAddressTextAndAutomaticSenders) {
     EXPECT_STREQ(agent_trap_get_nms_ip_str(), AGENT_TRAP_DEFAULT_NMS_IP);
     EXPECT_TRUE(contains(log.take(), "传输层无NMS IP记录，使用默认值：192.168.1.200"));
 
-    manager_.send_to(eth_trans_ctx.port, "hello");
-    ASSERT_TRUE(trans_wait(&eth_trans_ctx, kArrivalTimeoutMs));
+    const uint8_t loopback[TRANS_IPV4_LEN] = {127, 0, 0, 1};
+    trans_set_nms_addr(&eth_trans_ctx, loopback, manager_.port());  // as for an accepted request
     EXPECT_STREQ(agent_trap_get_nms_ip_str(), "127.0.0.1");
 
     Peer trap_port(AGENT_TRAP_DEFAULT_PORT);
