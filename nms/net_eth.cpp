@@ -162,6 +162,7 @@ void receive_one(int sock) noexcept {
     packet.len = static_cast<uint32_t>(received);
     inet_ntop(AF_INET, &from.sin_addr, packet.ip, sizeof(packet.ip));
     packet.port = ntohs(from.sin_port);
+    packet.sock = sock;
     static_cast<void>(net_interface_enqueue(&packet));
 }
 

@@ -241,6 +241,7 @@ api_snmp_err net_interface_on_interrupt(uint8_t *buf, uint32_t len) {
         return API_SNMP_ERR_NET_INTERFACE;
     }
     net_recv_packet packet{};
+    packet.sock = NET_INVALID_SOCKET;  // the kind's recv names no socket
     uint32_t out_len = 0;
     api_snmp_err result = current.recv(buf, len, &out_len, packet.ip, &packet.port);
     if (result != API_SNMP_OK) {

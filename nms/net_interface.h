@@ -39,6 +39,7 @@ typedef struct net_recv_packet {
     uint32_t len;                      /* 1 to NET_MAX_PACKET_SIZE */
     char ip[NET_IP_TEXT_SIZE];         /* sender's IPv4 address, dotted text */
     uint16_t port;                     /* sender's UDP port, host order */
+    int sock;                          /* the socket it arrived on; NET_INVALID_SOCKET when unknown */
     struct net_recv_packet *next;      /* queue link (queue-internal) */
 } net_recv_packet;
 

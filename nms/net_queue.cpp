@@ -40,12 +40,14 @@ PacketPtr allocate_packet() noexcept {
     return PacketPtr(static_cast<net_recv_packet *>(platform_malloc(sizeof(net_recv_packet))));
 }
 
-// Copies payload, length, sender address (cut to 31 characters) and port; the link stays clear.
+// Copies payload, length, sender address (cut to 31 characters), port and receiving socket; the
+// link stays clear.
 void copy_packet(net_recv_packet &dst, const net_recv_packet &src) noexcept {
     std::copy_n(src.data, src.len, dst.data);
     dst.len = src.len;
     platform_strcpy_s(dst.ip, sizeof(dst.ip), src.ip);
     dst.port = src.port;
+    dst.sock = src.sock;
     dst.next = nullptr;
 }
 

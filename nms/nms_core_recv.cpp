@@ -36,6 +36,9 @@ constexpr char kV3ResponseTag[] = "snmp_core_handle_v3_response";
 constexpr char kDiscoveryLabel[] = "发现请求";
 constexpr char kCommandLabel[] = "命令";
 constexpr uint32_t kRecvErrorBackoffMs = 100;
+constexpr char kDropVersion[] = "SNMP版本与Agent不符";
+constexpr char kDropCommunity[] = "共同体名与Agent不符";
+constexpr char kDropNotNotification[] = "不是该地址Agent请求套接字上的应答，也不是通知";
 
 // Tick counter, 0 to CORE_TIME_SYNC_CHECK_TICKS - 1.
 std::atomic<uint32_t> g_tick_counter{0};
@@ -232,15 +235,33 @@ void handle_v3_message(snmp_core_agent &agent, DecodeWork &work) {
     }
 }
 
-// Handles one datagram from a created agent; true when a notification is to be delivered. List
-// lock held.
+void log_dropped(const char *ip, uint16_t port, const char *reason) {
+    AGENT_LOG(AGENT_LOG_DEBUG, "%s: 丢弃报文（%s:%d）：%s", kDispatchTag, ip, static_cast<int>(port), reason);
+}
+
+// True when the message answers in the agent's own terms: its version and, for SNMPv1/v2c, the
+// community that the agent's requests carry.
+bool speaks_for_agent(const snmp_core_agent &agent, const adapter_msg &msg) {
+    if (msg.version != agent.version) {
+        log_dropped(agent.ip, agent.port, kDropVersion);
+        return false;
+    }
+    if (agent.version != API_SNMP_V3 && adapter_v1v2_community_matches(&msg, agent.community) == 0) {
+        log_dropped(agent.ip, agent.port, kDropCommunity);
+        return false;
+    }
+    return true;
+}
+
+// Handles one datagram that arrived from a created agent on that agent's own socket; true when a
+// notification is to be delivered. Anything that is not the answer to the outstanding request is
+// dropped and leaves that request outstanding. List lock held.
 bool process_agent_datagram(snmp_core_agent &agent, const uint8_t *data, uint32_t len, DecodeWork &work,
                             TrapDelivery &trap) {
     api_snmp_err rc = adapter_decode_snmp_msg(&agent, data, len, &work.msg, &work.codec);
     if (rc != API_SNMP_OK) {
-        AGENT_LOG(AGENT_LOG_ERROR, "%s: 报文解码失败（%s:%d，错误：%d）", kDispatchTag, agent.ip,
+        AGENT_LOG(AGENT_LOG_DEBUG, "%s: 报文解码失败（%s:%d，错误：%d）", kDispatchTag, agent.ip,
                   static_cast<int>(agent.port), static_cast<int>(rc));
-        fail_request(agent, API_SNMP_CMD_RESPONSE, nullptr, rc, agent.user_data);
         return false;
     }
     const adapter_msg &msg = work.msg;
@@ -248,8 +269,11 @@ bool process_agent_datagram(snmp_core_agent &agent, const uint8_t *data, uint32_
         return prepare_trap(&agent, msg, agent.ip, agent.port, trap);
     }
     if (agent.pending == 0 || msg.request_id != agent.pending_request_id) {
-        AGENT_LOG(AGENT_LOG_WARN, "%s: 请求ID不匹配（期待：%d，收到：%d）", kDispatchTag,
+        AGENT_LOG(AGENT_LOG_DEBUG, "%s: 请求ID不匹配（期待：%d，收到：%d）", kDispatchTag,
                   static_cast<int>(agent.pending_request_id), static_cast<int>(msg.request_id));
+        return false;
+    }
+    if (!speaks_for_agent(agent, msg)) {
         return false;
     }
     switch (agent.version) {
@@ -268,16 +292,19 @@ bool process_agent_datagram(snmp_core_agent &agent, const uint8_t *data, uint32_
     return false;
 }
 
-// A datagram from an address that is no created agent: only notifications are accepted.
-bool process_foreign_datagram(const uint8_t *data, uint32_t len, const char *ip, uint16_t port, DecodeWork &work,
-                              TrapDelivery &trap) {
-    // The decoder only checks that a sender record is present; there is none for this address.
-    const void *no_agent_record = &work;
-    if (adapter_decode_snmp_msg(no_agent_record, data, len, &work.msg, &work.codec) != API_SNMP_OK ||
+// A datagram that is not on the socket of a created agent at its source address (the trap listener's
+// socket among others): only notifications are accepted. agent is the created agent at the source
+// address, or null. List lock held.
+bool process_notification_datagram(snmp_core_agent *agent, const uint8_t *data, uint32_t len, const char *ip,
+                                   uint16_t port, DecodeWork &work, TrapDelivery &trap) {
+    // The decoder only checks that a sender record is present.
+    const void *sender_record = agent != nullptr ? static_cast<const void *>(agent) : &work;
+    if (adapter_decode_snmp_msg(sender_record, data, len, &work.msg, &work.codec) != API_SNMP_OK ||
         !is_notification(work.msg)) {
+        log_dropped(ip, port, kDropNotNotification);
         return false;
     }
-    return prepare_trap(nullptr, work.msg, ip, port, trap);
+    return prepare_trap(agent, work.msg, ip, port, trap);
 }
 
 // ---- Tick ----
@@ -361,14 +388,17 @@ void check_v3_time_sync() {
     AGENT_LOG(AGENT_LOG_INFO, "%s: V3引擎时间同步检查完成", kTimeSyncTag);
 }
 
-// Dispatches one datagram from ip:port. Takes the list lock.
-void dispatch_datagram(const uint8_t *data, uint32_t len, const char *ip, uint16_t port, DispatchScratch &scratch) {
+// Dispatches one received datagram: answers are looked for only on the socket of the agent at the
+// datagram's source address. Takes the list lock.
+void dispatch_datagram(const net_recv_packet &packet, DispatchScratch &scratch) {
     bool deliver = false;
     {
         CoreSection section;
-        snmp_core_agent *agent = core_find_agent_by_addr(ip, port);
-        deliver = agent != nullptr ? process_agent_datagram(*agent, data, len, scratch.work, scratch.trap)
-                                   : process_foreign_datagram(data, len, ip, port, scratch.work, scratch.trap);
+        snmp_core_agent *agent = core_find_agent_by_addr(packet.ip, packet.port);
+        deliver = agent != nullptr && agent->sock == packet.sock
+                      ? process_agent_datagram(*agent, packet.data, packet.len, scratch.work, scratch.trap)
+                      : process_notification_datagram(agent, packet.data, packet.len, packet.ip, packet.port,
+                                                      scratch.work, scratch.trap);
     }
     if (deliver) {
         deliver_trap(scratch.trap);
@@ -396,7 +426,7 @@ void *core_net_recv_thread(void *arg) {
         if (!snmp_core_is_running()) {
             break;
         }
-        dispatch_datagram(packet->data, packet->len, packet->ip, packet->port, *scratch);
+        dispatch_datagram(*packet, *scratch);
     }
     return nullptr;
 }

@@ -109,6 +109,22 @@ void relink_agents() noexcept {
     }
 }
 
+// The request-id of a new agent's first request: a random positive value from the system's random
+// source, so that a host off the path cannot guess the id of an outstanding request. Later requests
+// count up from it.
+int32_t first_request_id() noexcept {
+    std::array<uint8_t, sizeof(uint32_t)> bytes{};
+    uint32_t value = 0;
+    if (platform_rand_generate_crypto(bytes.data(), static_cast<uint32_t>(bytes.size())) == 1) {
+        value = platform_be32_to_cpu(bytes.data());
+    } else {
+        AGENT_LOG(AGENT_LOG_WARN, "%s: 系统随机源不可用，请求ID起始值取自时钟", "snmp_core_agent_create");
+        value = static_cast<uint32_t>(platform_get_tick_us() ^ platform_get_utc_ms());
+    }
+    value &= static_cast<uint32_t>(INT32_MAX);
+    return value == 0 ? kRequestIdRestart : static_cast<int32_t>(value);
+}
+
 snmp_core_agent *search_list(const char *ip, uint16_t port) noexcept {
     for (auto &owned : g_agents) {
         if (same_address(*owned, ip, port)) {
@@ -387,6 +403,7 @@ snmp_core_agent *agent_list_head() noexcept { return g_agents.empty() ? nullptr 
 
 void wake_receive_thread() noexcept {
     net_recv_packet marker{};
+    marker.sock = NET_INVALID_SOCKET;
     marker.data[0] = kWakeMarkerByte;
     marker.len = 1;
     copy_text(marker.ip, sizeof(marker.ip), kWakeMarkerAddress);
@@ -503,7 +520,7 @@ api_snmp_err snmp_core_agent_create(const char *ip, uint16_t port, const api_snm
         AGENT_LOG(AGENT_LOG_ERROR, "%s: Socket创建失败", __func__);
         return API_SNMP_ERR_NETWORK;
     }
-    agent->next_request_id = static_cast<int32_t>(now_seconds());
+    agent->next_request_id = first_request_id();
     (void)core_snmpv3_engine_init(&agent->v3_engine);
     if (agent->version == API_SNMP_V3) {
         init_v3_agent_engine(*agent);

@@ -868,7 +868,8 @@ api_snmp_err adapter_decode_snmp_msg(const void *agent, const uint8_t *data, uin
     uint16_t consumed = 0;
     int32_t rc = snmp_ber_decode_snmp_message(data, available, codec_msg_out, &consumed);
     if (rc != SNMP_OK) {
-        AGENT_LOG(AGENT_LOG_ERROR, "%s: 协议层解码失败（错误码：%d）", __func__, static_cast<int>(rc));
+        // A datagram that does not decode is dropped by the caller: no louder than its own line.
+        AGENT_LOG(AGENT_LOG_DEBUG, "%s: 协议层解码失败（错误码：%d）", __func__, static_cast<int>(rc));
         return API_SNMP_ERR_DECODE;
     }
     msg_out->version = codec_msg_out->version;
@@ -885,7 +886,7 @@ api_snmp_err adapter_decode_snmp_msg(const void *agent, const uint8_t *data, uin
             encrypted = (codec_msg_out->msg_flags & SNMP_V3_FLAG_PRIV) != 0;
             break;
         default:
-            AGENT_LOG(AGENT_LOG_ERROR, "%s: 不支持的版本：%d", __func__,
+            AGENT_LOG(AGENT_LOG_DEBUG, "%s: 不支持的版本：%d", __func__,
                       static_cast<int>(codec_msg_out->version));
             return API_SNMP_ERR_VERSION_MISMATCH;
     }
@@ -903,6 +904,17 @@ api_snmp_err adapter_decode_snmp_msg(const void *agent, const uint8_t *data, uin
               static_cast<int>(msg_out->version), static_cast<int>(msg_out->var_count),
               static_cast<int>(consumed));
     return API_SNMP_OK;
+}
+
+int adapter_v1v2_community_matches(const adapter_msg *msg, const char *community) {
+    if (msg == nullptr || community == nullptr || msg->community_truncated != 0) {
+        return 0;
+    }
+    snmp_v3_usm sent{};
+    set_community(sent, community);
+    return msg->community_len == sent.user_len && std::memcmp(msg->community, sent.username, sent.user_len) == 0
+               ? 1
+               : 0;
 }
 
 api_snmp_err adapter_v3_process_security(const adapter_v3_user *user, uint8_t enabled, adapter_msg *msg,

@@ -171,6 +171,10 @@ api_snmp_err adapter_snmp_inform_ack_encode(const adapter_msg *inform, uint8_t *
 api_snmp_err adapter_decode_snmp_msg(const void *agent, const uint8_t *data, uint32_t len,
                                      adapter_msg *msg_out, snmp_message *codec_msg_out);
 
+/* 1 when a decoded SNMPv1/v2c message carries exactly the community that a request to an agent
+ * configured with `community` carries on the wire (its first 31 bytes), else 0. */
+int adapter_v1v2_community_matches(const adapter_msg *msg, const char *community);
+
 /* Refills the PDU fields of msg (cmd_type, pdu_op, error_status, error_index, var_count, varbinds)
  * from codec_msg->pdu, e.g. after the scoped PDU of an SNMPv3 message has been decrypted.
  * API_SNMP_OK, API_SNMP_ERR_INVALID_OID, or API_SNMP_ERR_INVALID_PARAM for missing arguments. */

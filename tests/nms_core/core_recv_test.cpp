@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core_test_support.h"
+#include "nms/net_interface.h"
 
 namespace core_test {
 namespace {
@@ -93,6 +94,66 @@ TEST_F(TrapTest, AnswersFromUnknownSendersAreDropped) {
     stranger.send_to(trap_port_, v2c_notification(false, 2, "public", 0));  // marks the end
     ASSERT_TRUE(recorder().wait_traps(1));
     EXPECT_TRUE(recorder().responses().empty());
+}
+
+// Forged answers to an outstanding GET: each is dropped and leaves the request outstanding, so that
+// the agent's own answer still completes it.
+TEST_F(TrapTest, ForgedResponsesAreDroppedAndTheRequestStaysOutstanding) {
+    enum class To { kRequestSocket, kTrapSocket, kDynamicSocket };
+    struct Forgery {
+        const char *name;
+        bool from_agent;  // from the agent's address and port, else from another port
+        To to;
+        std::function<std::vector<Bytes>(const Bytes &request)> make;
+    };
+    auto forged_value = [](const Bytes &request) { return std::vector<Bytes>{v2c_answer(request, "forged")}; };
+    const int64_t now = platform_get_utc_seconds();
+    const std::vector<Forgery> forgeries = {
+        {"right answer to the trap socket", true, To::kTrapSocket, forged_value},
+        {"right answer to the dynamic socket", true, To::kDynamicSocket, forged_value},
+        {"right answer from another port", false, To::kRequestSocket, forged_value},
+        {"ids guessed around the time of creation", true, To::kRequestSocket,
+         [now](const Bytes &request) {
+             std::vector<Bytes> guesses;
+             for (int64_t id = now - 8; id <= now + 8; ++id) {
+                 guesses.push_back(v2c_answer(request, "forged", 0, static_cast<int32_t>(id)));
+             }
+             return guesses;
+         }},
+        {"wrong community", true, To::kRequestSocket,
+         [](const Bytes &request) {
+             return std::vector<Bytes>{v1v2_message(SNMP_VERSION_2C, SNMP_OP_GET_RESPONSE, request_id_of(request),
+                                                    "forged", {string_varbind("1.3.6.1.2.1.1.1.0", "forged")})};
+         }},
+        {"undecodable bytes", true, To::kRequestSocket,
+         [](const Bytes &) { return std::vector<Bytes>{Bytes{0x30, 0x05, 0x02, 0x01}}; }},
+    };
+    Responder agent;  // answers only by hand
+    UdpPeer stranger;
+    ASSERT_EQ(create_agent(agent.port(), API_SNMP_V2C), API_SNMP_OK);
+    const uint16_t ports[] = {0, trap_port_, eth_dynamic_port()};
+    for (const Forgery &forgery : forgeries) {
+        SCOPED_TRACE(forgery.name);
+        recorder().reset();
+        const size_t sent_before = agent.count();
+        ASSERT_EQ(send_get(agent.port()), API_SNMP_OK);
+        ASSERT_TRUE(agent.wait_count(sent_before + 1));
+        const Datagram request = agent.received().back();
+        const uint16_t to = forgery.to == To::kRequestSocket ? request.from_port : ports[static_cast<int>(forgery.to)];
+        const UdpPeer &from = forgery.from_agent ? agent.peer() : stranger;
+        for (const Bytes &datagram : forgery.make(request.data)) {
+            from.send_to(to, datagram);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(recorder().responses().empty());
+        with_agent(agent.port(), [](snmp_core_agent &a) { EXPECT_EQ(a.pending, 1); });
+
+        agent.peer().send_to(request.from_port, v2c_answer(request.data, "genuine"));
+        ASSERT_TRUE(recorder().wait_responses(1));
+        const ResponseRecord answer = recorder().responses()[0];
+        const api_snmp_varbind &vb = answer.response.varbinds[0];
+        EXPECT_EQ(std::string(vb.value.str, vb.value_len), "genuine");
+    }
 }
 
 // The one slow test: the default schedule takes 16 seconds.
