@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -174,23 +175,16 @@ TEST_F(AgentRequests, GetBulkAnswersNonRepeatersThenRowsUntilTheViewEnds) {
 // A name whose last sub-identifier overflows 32 bits (2^32) or starts with a 0x80 octet is malformed:
 // read modulo 2^32, or with the leading zero group skipped, both would name instance 0.
 TEST_F(AgentRequests, OverflowingAndNonMinimalSubIdentifiersAreMalformed) {
-    const Bytes five_octets = {0x81, 0x80, 0x80, 0x80, 0x00};  // 2^28, patched below
-    constexpr uint8_t kOverflowLead = 0x90;                    // 90 80 80 80 00 = 2^32
-    constexpr uint8_t kNonMinimalLead = 0x80;                  // 80 80 80 80 00 = 0, not minimal
-    struct Case {
-        uint32_t op;
-        const char *community;
-        const char *column;
-    };
-    const Case cases[] = {{SNMP_OP_GET, kReadOnly, "1.3.6.1.2.1.1.1."},
-                          {SNMP_OP_GETNEXT, kReadOnly, "1.3.6.1.2.1.1.1."},
-                          {SNMP_OP_SET, kReadWrite, "1.3.6.1.2.1.1.4."}};
-    for (const Case &c : cases) {
-        for (const uint8_t lead : {kOverflowLead, kNonMinimalLead}) {
-            SCOPED_TRACE("op " + std::to_string(c.op) + ", lead octet " + std::to_string(lead));
-            Request request = get_request(SNMP_VERSION_2C, c.community, {}, c.op);
-            const std::string name = std::string(c.column) + "268435456";
-            request.bindings.push_back(c.op == SNMP_OP_SET ? octets_binding(name, "forged") : null_binding(name));
+    const Bytes five_octets = {0x81, 0x80, 0x80, 0x80, 0x00};  // 2^28; its first octet is replaced by
+    const uint8_t leads[] = {0x90, 0x80};                      // 2^32, and 0 in a non-minimal form
+    const std::pair<uint32_t, std::string> requests[] = {
+        {SNMP_OP_GET, "1.3.6.1.2.1.1.1."}, {SNMP_OP_GETNEXT, "1.3.6.1.2.1.1.1."}, {SNMP_OP_SET, "1.3.6.1.2.1.1.4."}};
+    for (const auto &[op, column] : requests) {
+        for (const uint8_t lead : leads) {
+            SCOPED_TRACE("op " + std::to_string(op) + ", lead octet " + std::to_string(lead));
+            Request request = get_request(SNMP_VERSION_2C, kReadWrite, {}, op);
+            const std::string name = column + "268435456";
+            request.bindings.push_back(op == SNMP_OP_SET ? octets_binding(name, "forged") : null_binding(name));
             Bytes bytes = encode(request);
             const auto at = std::search(bytes.begin(), bytes.end(), five_octets.begin(), five_octets.end());
             ASSERT_NE(at, bytes.end());
@@ -198,9 +192,9 @@ TEST_F(AgentRequests, OverflowingAndNonMinimalSubIdentifiersAreMalformed) {
             manager_.send_to(agent_.port(), bytes.data(), bytes.size());
             const std::optional<Datagram> reply = agent_.serve(manager_);
             ASSERT_TRUE(reply.has_value());
-            const Answer answer = decode(reply->bytes);
             // As for any binding that cannot be decoded: the list ends before it, nothing is read or
             // written, and the answer names nothing.
+            const Answer answer = decode(reply->bytes);
             ASSERT_TRUE(answer.decoded);
             EXPECT_EQ(answer.pdu().varbind_count, 0);
             EXPECT_EQ(answer.pdu().error_status, 0u);
