@@ -72,7 +72,9 @@ struct BulkShape {
     uint8_t row = 0;
 };
 
-BulkShape answer_shape(const agent_msg_ctx &ctx) { return BulkShape{ctx.bulk_head, ctx.bulk_row}; }
+BulkShape answer_shape(const agent_msg_ctx &ctx) {
+    return BulkShape{ctx.bulk_head, ctx.bulk_row};
+}
 
 void record_bulk_shape(agent_msg_ctx &ctx, const BulkShape &shape) {
     ctx.bulk_head = shape.head;
@@ -574,8 +576,9 @@ void run_get_bulk(snmp_message &msg, const BulkShape &shape) {
     AGENT_LOG(AGENT_LOG_INFO, "GETBULK PRE-CALL: max_reps=%u", repetitions);
     std::array<snmp_varbind, SNMP_MAX_VARBINDS> out{};
     uint8_t out_count = 0;
-    const int32_t ret = agent_mib_get_bulk(pdu.varbinds, static_cast<uint8_t>(shape.head + shape.row), shape.head,
-                                           static_cast<uint8_t>(repetitions), out.data(), &out_count);
+    const int32_t ret =
+        agent_mib_get_bulk(pdu.varbinds, static_cast<uint8_t>(shape.head + shape.row), shape.head,
+                           static_cast<uint8_t>(repetitions), out.data(), &out_count);
     out_count = std::min<uint8_t>(out_count, SNMP_MAX_VARBINDS);
     AGENT_LOG(AGENT_LOG_INFO, "GETBULK MIB_RET: ret=%d, out_count=%u", static_cast<int>(ret),
               static_cast<unsigned>(out_count));
@@ -666,7 +669,8 @@ template <typename Encode>
 int32_t encode_fitting(snmp_message &msg, uint32_t request_op, const BulkShape &shape, Encode encode) {
     int32_t ret = encode();
     while (ret == SNMP_ERR_NO_ROOM && request_op == SNMP_OP_GETBULK && msg.pdu.varbind_count > kOneBinding) {
-        msg.pdu.varbind_count = static_cast<uint8_t>(msg.pdu.varbind_count - size_cut(msg.pdu.varbind_count, shape));
+        msg.pdu.varbind_count =
+            static_cast<uint8_t>(msg.pdu.varbind_count - size_cut(msg.pdu.varbind_count, shape));
         ret = encode();
     }
     return ret;
@@ -677,7 +681,8 @@ bool encode_v1v2_answer(snmp_message &msg, uint32_t request_op, const BulkShape 
     const int display_version = static_cast<int>(msg.version) + 1;
     AGENT_LOG(AGENT_LOG_DEBUG, "处理SNMPv%d响应（共同体名：%.*s）", display_version,
               text_len(std::min<size_t>(msg.usm.user_len, SNMP_USERNAME_SIZE)), as_text(msg.usm.username));
-    const int32_t ret = encode_fitting(msg, request_op, shape, [&] { return encode_v1v2(msg, out.data(), len); });
+    const int32_t ret =
+        encode_fitting(msg, request_op, shape, [&] { return encode_v1v2(msg, out.data(), len); });
     if (ret == SNMP_OK && len > 0) {
         AGENT_LOG(AGENT_LOG_DEBUG, "V%d编码成功（%u字节）", display_version, static_cast<unsigned>(len));
         return true;
@@ -998,8 +1003,9 @@ void agent_func_mib_response(uint32_t op, uint8_t index) {
     }
     MessageBuffer out;  // written by the encoder before it is read
     uint16_t len = 0;
-    const bool encoded = ctx.msg.version == SNMP_VERSION_3 ? encode_v3_answer(ctx, op, out, len)
-                                                           : encode_v1v2_answer(ctx.msg, op, answer_shape(ctx), out, len);
+    const bool encoded = ctx.msg.version == SNMP_VERSION_3
+                             ? encode_v3_answer(ctx, op, out, len)
+                             : encode_v1v2_answer(ctx.msg, op, answer_shape(ctx), out, len);
     if (encoded) {
         AGENT_LOG(AGENT_LOG_INFO, "发送响应：版本=%d，长度=%u字节", static_cast<int>(ctx.msg.version),
                   static_cast<unsigned>(len));

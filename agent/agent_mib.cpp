@@ -124,8 +124,8 @@ int32_t bulk_row(BulkColumns &columns, snmp_varbind *out_vars, uint8_t *out_coun
 
 // Repeaters: rows of one binding per repeating request binding, as many whole rows as max_repetitions
 // and the output allow; the row in which every column has reached the end of the view is the last.
-int32_t bulk_repeat(const snmp_varbind *repeaters, uint8_t count, uint8_t max_repetitions, snmp_varbind *out_vars,
-                    uint8_t *out_count) {
+int32_t bulk_repeat(const snmp_varbind *repeaters, uint8_t count, uint8_t max_repetitions,
+                    snmp_varbind *out_vars, uint8_t *out_count) {
     const uint8_t rows = whole_rows(*out_count, count, max_repetitions);
     if (rows == 0) {
         return MIB_OK;
@@ -231,8 +231,8 @@ int32_t agent_mib_get_bulk(const snmp_varbind *req, uint8_t req_cnt, uint8_t non
         return result;
     }
     if (non_rep < req_cnt) {
-        result = bulk_repeat(req + non_rep, static_cast<uint8_t>(req_cnt - non_rep), max_repetitions, out_vars,
-                             out_count);
+        result = bulk_repeat(req + non_rep, static_cast<uint8_t>(req_cnt - non_rep), max_repetitions,
+                             out_vars, out_count);
         if (result != MIB_OK) {
             return result;
         }

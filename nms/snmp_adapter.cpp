@@ -912,9 +912,9 @@ int adapter_v1v2_community_matches(const adapter_msg *msg, const char *community
     }
     snmp_v3_usm sent{};
     set_community(sent, community);
-    return msg->community_len == sent.user_len && std::memcmp(msg->community, sent.username, sent.user_len) == 0
-               ? 1
-               : 0;
+    const bool same =
+        msg->community_len == sent.user_len && std::memcmp(msg->community, sent.username, sent.user_len) == 0;
+    return same ? 1 : 0;
 }
 
 api_snmp_err adapter_v3_process_security(const adapter_v3_user *user, uint8_t enabled, adapter_msg *msg,

@@ -89,8 +89,8 @@ class Interop : public testing::Test {
     }
 
     // The same against whatever listens on 127.0.0.1:port.
-    ToolRun run_at(uint16_t port, const std::string &tool, const std::string &version, const std::string &community,
-                   std::vector<std::string> arguments) {
+    ToolRun run_at(uint16_t port, const std::string &tool, const std::string &version,
+                   const std::string &community, std::vector<std::string> arguments) {
         std::vector<std::string> argv = {*find_tool(tool),
                                          "-v",
                                          version,
@@ -183,8 +183,8 @@ class Interop : public testing::Test {
         const fs::path conf = scratch_.path() / "snmpd.conf";
         std::ofstream(conf) << "rocommunity public 127.0.0.1\nsysDescr Test agent\n";
         const uint16_t port = agent_test::free_udp_port();
-        snmpd_ = spawn({*snmpd, "-f", "-Lf", (scratch_.path() / "snmpd.log").string(), "-C", "-c", conf.string(),
-                        "udp:127.0.0.1:" + std::to_string(port)},
+        snmpd_ = spawn({*snmpd, "-f", "-Lf", (scratch_.path() / "snmpd.log").string(), "-C", "-c",
+                        conf.string(), "udp:127.0.0.1:" + std::to_string(port)},
                        {"MIBS="}, scratch_.path() / "snmpd.out");
         for (int attempt = 0; snmpd_ > 0 && attempt < kSnmpdStartAttempts; ++attempt) {
             if (run_at(port, "snmpget", "2c", kReadOnly, {".1.3.6.1.2.1.1.1.0"}).exit_code == 0) {
@@ -260,12 +260,14 @@ bool in_rows(const std::vector<std::string> &names, size_t n, const std::vector<
 
 TEST_F(Interop, SnmpbulkgetAnswersColumnsRowByRowLikeSnmpd) {
     const std::vector<std::string> ours = {".1.3.6.1.2.1.1.1", ".1.3.6.1.2.1.1", ".1.3.6.1.4.1.12345.1"};
-    const ToolRun bulk = this->run("snmpbulkget", "2c", kReadOnly, {"-Cn1", "-Cr3", ours[0], ours[1], ours[2]});
+    const ToolRun bulk =
+        this->run("snmpbulkget", "2c", kReadOnly, {"-Cn1", "-Cr3", ours[0], ours[1], ours[2]});
     EXPECT_EQ(bulk.exit_code, 0) << bulk.output;
     const std::vector<std::string> names = names_in(bulk.output);
-    EXPECT_EQ(names, (std::vector<std::string>{".1.3.6.1.2.1.1.1.0", ".1.3.6.1.2.1.1.1.0", ".1.3.6.1.4.1.12345.1.1",
-                                               ".1.3.6.1.2.1.1.3.0", ".1.3.6.1.4.1.12345.1.2", ".1.3.6.1.2.1.1.4.0",
-                                               ".1.3.6.1.4.1.12345.1.3"}))
+    EXPECT_EQ(names,
+              (std::vector<std::string>{".1.3.6.1.2.1.1.1.0", ".1.3.6.1.2.1.1.1.0", ".1.3.6.1.4.1.12345.1.1",
+                                        ".1.3.6.1.2.1.1.3.0", ".1.3.6.1.4.1.12345.1.2", ".1.3.6.1.2.1.1.4.0",
+                                        ".1.3.6.1.4.1.12345.1.3"}))
         << bulk.output;
     EXPECT_TRUE(in_rows(names, 1, ours)) << bulk.output;
 
@@ -275,7 +277,8 @@ TEST_F(Interop, SnmpbulkgetAnswersColumnsRowByRowLikeSnmpd) {
     if (snmpd == 0) {
         GTEST_SKIP() << "snmpd is not installed (Debian package snmpd) or did not start";
     }
-    const std::vector<std::string> theirs = {".1.3.6.1.2.1.1.1", ".1.3.6.1.2.1.1.9.1.2", ".1.3.6.1.2.1.1.9.1.3"};
+    const std::vector<std::string> theirs = {".1.3.6.1.2.1.1.1", ".1.3.6.1.2.1.1.9.1.2",
+                                             ".1.3.6.1.2.1.1.9.1.3"};
     const ToolRun reference =
         run_at(snmpd, "snmpbulkget", "2c", kReadOnly, {"-Cn1", "-Cr3", theirs[0], theirs[1], theirs[2]});
     EXPECT_EQ(reference.exit_code, 0) << reference.output;

@@ -153,7 +153,8 @@ TEST_F(AgentRequests, GetBulkAnswersNonRepeatersThenRowsUntilTheViewEnds) {
         names.push_back(text_of(answer.pdu().varbinds[i].oid));
     }
     // The row in which the walk ends carries its last name with endOfMibView.
-    EXPECT_EQ(names, (std::vector<std::string>{kSysUpTimeOid, kTempOid, kLedOid, kFanOid, kEngineIdOid, kEngineIdOid}));
+    EXPECT_EQ(names, (std::vector<std::string>{kSysUpTimeOid, kTempOid, kLedOid, kFanOid, kEngineIdOid,
+                                               kEngineIdOid}));
     EXPECT_EQ(answer.pdu().varbinds[answer.pdu().varbind_count - 1].type, SNMP_TAG_END_OF_MIB_VIEW);
 
     // max-repetitions 0 counts as one repetition.
@@ -177,14 +178,16 @@ TEST_F(AgentRequests, GetBulkAnswersNonRepeatersThenRowsUntilTheViewEnds) {
 TEST_F(AgentRequests, OverflowingAndNonMinimalSubIdentifiersAreMalformed) {
     const Bytes five_octets = {0x81, 0x80, 0x80, 0x80, 0x00};  // 2^28; its first octet is replaced by
     const uint8_t leads[] = {0x90, 0x80};                      // 2^32, and 0 in a non-minimal form
-    const std::pair<uint32_t, std::string> requests[] = {
-        {SNMP_OP_GET, "1.3.6.1.2.1.1.1."}, {SNMP_OP_GETNEXT, "1.3.6.1.2.1.1.1."}, {SNMP_OP_SET, "1.3.6.1.2.1.1.4."}};
+    const std::pair<uint32_t, std::string> requests[] = {{SNMP_OP_GET, "1.3.6.1.2.1.1.1."},
+                                                         {SNMP_OP_GETNEXT, "1.3.6.1.2.1.1.1."},
+                                                         {SNMP_OP_SET, "1.3.6.1.2.1.1.4."}};
     for (const auto &[op, column] : requests) {
         for (const uint8_t lead : leads) {
             SCOPED_TRACE("op " + std::to_string(op) + ", lead octet " + std::to_string(lead));
             Request request = get_request(SNMP_VERSION_2C, kReadWrite, {}, op);
             const std::string name = column + "268435456";
-            request.bindings.push_back(op == SNMP_OP_SET ? octets_binding(name, "forged") : null_binding(name));
+            request.bindings.push_back(op == SNMP_OP_SET ? octets_binding(name, "forged")
+                                                         : null_binding(name));
             Bytes bytes = encode(request);
             const auto at = std::search(bytes.begin(), bytes.end(), five_octets.begin(), five_octets.end());
             ASSERT_NE(at, bytes.end());

@@ -120,7 +120,8 @@ std::vector<int32_t> values_of(const std::array<snmp_varbind, SNMP_MAX_VARBINDS>
 }
 
 TEST_F(FiveNodes, GetBulkWalksRowsAfterTheNonRepeaters) {
-    std::array<snmp_varbind, 3> req = {request(make_oid({1, 3})), request(enterprise(1)), request(enterprise(3))};
+    std::array<snmp_varbind, 3> req = {request(make_oid({1, 3})), request(enterprise(1)),
+                                       request(enterprise(3))};
     std::array<snmp_varbind, SNMP_MAX_VARBINDS> out{};
     uint8_t count = 0;
     std::string log = capture_log([&] {

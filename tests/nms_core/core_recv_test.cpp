@@ -106,7 +106,9 @@ TEST_F(TrapTest, ForgedResponsesAreDroppedAndTheRequestStaysOutstanding) {
         To to;
         std::function<std::vector<Bytes>(const Bytes &request)> make;
     };
-    auto forged_value = [](const Bytes &request) { return std::vector<Bytes>{v2c_answer(request, "forged")}; };
+    auto forged_value = [](const Bytes &request) {
+        return std::vector<Bytes>{v2c_answer(request, "forged")};
+    };
     const int64_t now = platform_get_utc_seconds();
     const std::vector<Forgery> forgeries = {
         {"right answer to the trap socket", true, To::kTrapSocket, forged_value},
@@ -122,11 +124,14 @@ TEST_F(TrapTest, ForgedResponsesAreDroppedAndTheRequestStaysOutstanding) {
          }},
         {"wrong community", true, To::kRequestSocket,
          [](const Bytes &request) {
-             return std::vector<Bytes>{v1v2_message(SNMP_VERSION_2C, SNMP_OP_GET_RESPONSE, request_id_of(request),
-                                                    "forged", {string_varbind("1.3.6.1.2.1.1.1.0", "forged")})};
+             return std::vector<Bytes>{v1v2_message(SNMP_VERSION_2C, SNMP_OP_GET_RESPONSE,
+                                                    request_id_of(request), "forged",
+                                                    {string_varbind("1.3.6.1.2.1.1.1.0", "forged")})};
          }},
         {"undecodable bytes", true, To::kRequestSocket,
-         [](const Bytes &) { return std::vector<Bytes>{Bytes{0x30, 0x05, 0x02, 0x01}}; }},
+         [](const Bytes &) {
+             return std::vector<Bytes>{Bytes{0x30, 0x05, 0x02, 0x01}};
+         }},
     };
     Responder agent;  // answers only by hand
     UdpPeer stranger;
@@ -139,7 +144,8 @@ TEST_F(TrapTest, ForgedResponsesAreDroppedAndTheRequestStaysOutstanding) {
         ASSERT_EQ(send_get(agent.port()), API_SNMP_OK);
         ASSERT_TRUE(agent.wait_count(sent_before + 1));
         const Datagram request = agent.received().back();
-        const uint16_t to = forgery.to == To::kRequestSocket ? request.from_port : ports[static_cast<int>(forgery.to)];
+        const uint16_t to =
+            forgery.to == To::kRequestSocket ? request.from_port : ports[static_cast<int>(forgery.to)];
         const UdpPeer &from = forgery.from_agent ? agent.peer() : stranger;
         for (const Bytes &datagram : forgery.make(request.data)) {
             from.send_to(to, datagram);
