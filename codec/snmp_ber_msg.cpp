@@ -49,8 +49,9 @@ bool pdu_tag_allowed(uint32_t version, uint8_t tag) {
             return (tag >= SNMP_PDU_TAG_GET && tag <= SNMP_PDU_TAG_SET) ||
                    (tag >= SNMP_PDU_TAG_GETBULK && tag <= SNMP_PDU_TAG_V2_TRAP);
         case SNMP_VERSION_3:
-            return (tag >= SNMP_PDU_TAG_GET && tag <= SNMP_PDU_TAG_SET) || tag == SNMP_PDU_TAG_GETBULK ||
-                   tag == SNMP_PDU_TAG_REPORT;
+            // Everything of v2c (SNMPv3 notifications included) and the Report.
+            return (tag >= SNMP_PDU_TAG_GET && tag <= SNMP_PDU_TAG_SET) ||
+                   (tag >= SNMP_PDU_TAG_GETBULK && tag <= SNMP_PDU_TAG_REPORT);
         default:
             return false;
     }

@@ -663,6 +663,13 @@ int32_t snmp_v3_in_time_window(uint32_t local_boots, uint32_t local_time, uint32
     return gap <= SNMP_V3_TIME_WINDOW_S ? 1 : 0;
 }
 
+int32_t snmp_v3_timely_for_estimate(uint32_t estimated_boots, uint32_t estimated_time, uint32_t boots, uint32_t time) {
+    if (boots >= SNMP_V3_ENGINE_VALUE_MAX || boots < estimated_boots) {
+        return 0;
+    }
+    return boots > estimated_boots || static_cast<uint64_t>(time) + SNMP_V3_TIME_WINDOW_S >= estimated_time ? 1 : 0;
+}
+
 int32_t snmp_v3_keys_stale(uint8_t keys_valid, uint32_t key_boots, uint32_t engine_boots) {
     return keys_valid == 0 || key_boots != engine_boots ? 1 : 0;
 }

@@ -137,6 +137,10 @@ uint8_t snmp_v3_verdict_of_oid(const snmp_oid *oid);
 /* 1 when a message of (boots, time) is timely for an engine at (local_boots, local_time): same
  * boots, below the latched maximum, and time within SNMP_V3_TIME_WINDOW_S either way. */
 int32_t snmp_v3_in_time_window(uint32_t local_boots, uint32_t local_time, uint32_t boots, uint32_t time);
+/* 1 when a message of (boots, time) from another engine is timely for the receiver's estimate of
+ * that engine's clock (RFC 3414 section 3.2 step 7b): boots not below the estimate (nor latched at
+ * the maximum), and with the estimated boots a time at most SNMP_V3_TIME_WINDOW_S behind it. */
+int32_t snmp_v3_timely_for_estimate(uint32_t estimated_boots, uint32_t estimated_time, uint32_t boots, uint32_t time);
 /* 1 when keys localised for engine boots key_boots (keys_valid non-zero) must be made again for an
  * engine now at engine_boots. This system's keys follow the engine ID and its boots; a change of
  * the engine ID always makes them again. */

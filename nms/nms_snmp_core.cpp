@@ -292,7 +292,7 @@ void fill_adapter_agent(snmp_core_agent &agent, const char *user_name, adapter_a
     out.engine_id = engine.engine_id;
     out.engine_id_len = engine.engine_id_len;
     out.engine_boots = engine.engine_boots;
-    out.engine_time = engine.engine_time;
+    out.engine_time = core_snmpv3_estimated_time(&engine);
     out.user = nullptr;
     if (agent.version != API_SNMP_V3 || user_name == nullptr) {
         return;
