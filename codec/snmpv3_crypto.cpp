@@ -230,6 +230,25 @@ Check run_checks(const uint8_t *data, uint16_t len, snmp_message &msg, const snm
     return check;
 }
 
+// ---- Keys ----
+
+constexpr uint8_t kAuthTable = 1;
+constexpr uint8_t kPrivTable = 0;
+
+using KeyGenerator = int32_t (*)(const snmp_v3_usm *, const uint8_t *, uint8_t, uint8_t *, uint16_t);
+
+// One localised key of the algorithm `proto` into key / key_len.
+bool localize_key(const snmp_v3_usm &usm, uint8_t proto, uint8_t table, KeyGenerator generate,
+                  std::span<const uint8_t> pass, uint8_t *key, uint16_t &key_len) {
+    const uint16_t len = snmpv3_get_key_length(proto, table);
+    if (len == 0 || len > SNMP_KEY_SIZE ||
+        generate(&usm, pass.data(), static_cast<uint8_t>(pass.size()), key, len) != 1) {
+        return false;
+    }
+    key_len = len;
+    return true;
+}
+
 // ---- Reports ----
 
 constexpr uint32_t kUsmStatsArc[] = {1, 3, 6, 1, 6, 3, 15, 1, 1};  // usmStats; counter n is .n, instance .n.0
@@ -688,21 +707,13 @@ int32_t snmp_v3_localize_user_keys(snmp_v3_user *user, const uint8_t *engine_id,
     usm.engine_time = SNMP_V3_KEY_ENGINE_TIME;
     usm.auth_proto = user->auth_proto;
     usm.priv_proto = user->priv_proto;
-    if (user->auth_proto != SNMP_V3_AUTH_NONE) {
-        const uint16_t len = snmpv3_get_key_length(user->auth_proto, 1);
-        if (len == 0 || len > SNMP_KEY_SIZE ||
-            snmp_v3_generate_auth_key(&usm, auth_pass, auth_pass_len, user->auth_key, len) != 1) {
-            return 0;
-        }
-        user->auth_key_len = len;
-    }
-    if (user->priv_proto != SNMP_V3_PRIV_NONE) {
-        const uint16_t len = snmpv3_get_key_length(user->priv_proto, 0);
-        if (len == 0 || len > SNMP_KEY_SIZE ||
-            snmp_v3_generate_priv_key(&usm, priv_pass, priv_pass_len, user->priv_key, len) != 1) {
-            return 0;
-        }
-        user->priv_key_len = len;
+    if ((user->auth_proto != SNMP_V3_AUTH_NONE &&
+         !localize_key(usm, user->auth_proto, kAuthTable, snmp_v3_generate_auth_key, {auth_pass, auth_pass_len},
+                       user->auth_key, user->auth_key_len)) ||
+        (user->priv_proto != SNMP_V3_PRIV_NONE &&
+         !localize_key(usm, user->priv_proto, kPrivTable, snmp_v3_generate_priv_key, {priv_pass, priv_pass_len},
+                       user->priv_key, user->priv_key_len))) {
+        return 0;
     }
     user->key_engine_boots = engine_boots;
     user->key_engine_time = SNMP_V3_KEY_ENGINE_TIME;

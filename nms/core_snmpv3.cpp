@@ -246,6 +246,16 @@ bool resync_and_resend(snmp_core_agent &agent, const adapter_msg &msg, bool auth
     return true;
 }
 
+// Fails the request; the next command discovers the engine again first.
+void fail_and_forget_engine(snmp_core_agent &agent, const adapter_msg &msg, uint32_t error, bool discovering,
+                            void *user_data) {
+    fail_request(agent, API_SNMP_CMD_REPORT, msg.user_name, error, user_data);
+    agent.v3_engine.discovery_state = CORE_V3_NOT_DISCOVERED;
+    if (discovering) {
+        AGENT_LOG(AGENT_LOG_WARN, "%s: 发现阶段安全错误，允许重新发起发现", kReportTag);
+    }
+}
+
 // Looks at one varbind of a report: the usmStats counter it names says what went wrong (the one table
 // of the codec). List lock held.
 ReportVerdict judge_report_oid(snmp_core_agent &agent, const adapter_msg &msg, const char *oid_text, bool discovering,
@@ -262,8 +272,7 @@ ReportVerdict judge_report_oid(snmp_core_agent &agent, const adapter_msg &msg, c
             }
             AGENT_LOG(AGENT_LOG_ERROR, "%s: 业务阶段REPORT反馈USM错误 - 未知引擎ID（%s）", kReportTag, msg.user_name);
             if (!rediscover_and_resend(agent)) {
-                fail_request(agent, API_SNMP_CMD_REPORT, msg.user_name, API_SNMP_ERR_NO_ENGINE_ID, user_data);
-                agent.v3_engine.discovery_state = CORE_V3_NOT_DISCOVERED;
+                fail_and_forget_engine(agent, msg, API_SNMP_ERR_NO_ENGINE_ID, false, user_data);
             }
             return ReportVerdict::kStop;
         case SNMP_V3_VERDICT_UNKNOWN_USER_NAME:
@@ -273,9 +282,7 @@ ReportVerdict judge_report_oid(snmp_core_agent &agent, const adapter_msg &msg, c
         case SNMP_V3_VERDICT_WRONG_DIGEST:
             AGENT_LOG(AGENT_LOG_ERROR, "%s: REPORT反馈USM错误 - 认证失败（%s）", kReportTag, msg.user_name);
             if (discovering) {
-                fail_request(agent, API_SNMP_CMD_REPORT, msg.user_name, API_SNMP_ERR_AUTH_FAILED, user_data);
-                agent.v3_engine.discovery_state = CORE_V3_NOT_DISCOVERED;
-                AGENT_LOG(AGENT_LOG_WARN, "%s: 发现阶段安全错误，允许重新发起发现", kReportTag);
+                fail_and_forget_engine(agent, msg, API_SNMP_ERR_AUTH_FAILED, true, user_data);
                 return ReportVerdict::kStop;
             }
             if (!rediscover_and_resend(agent)) {
@@ -289,12 +296,8 @@ ReportVerdict judge_report_oid(snmp_core_agent &agent, const adapter_msg &msg, c
             if (!discovering && resync_and_resend(agent, msg, authenticated)) {
                 return ReportVerdict::kStop;
             }
-            fail_request(agent, API_SNMP_CMD_REPORT, msg.user_name, API_SNMP_ERR_V3_TIME_EXPIRED, user_data);
             // The engine time we send is no longer accepted: discover again before the next command.
-            agent.v3_engine.discovery_state = CORE_V3_NOT_DISCOVERED;
-            if (discovering) {
-                AGENT_LOG(AGENT_LOG_WARN, "%s: 发现阶段安全错误，允许重新发起发现", kReportTag);
-            }
+            fail_and_forget_engine(agent, msg, API_SNMP_ERR_V3_TIME_EXPIRED, discovering, user_data);
             return ReportVerdict::kStop;
         case SNMP_V3_VERDICT_UNSUPPORTED_SEC_LEVEL:
             AGENT_LOG(AGENT_LOG_ERROR, "%s: REPORT反馈USM错误 - 安全级别不被支持（%s）", kReportTag, msg.user_name);
