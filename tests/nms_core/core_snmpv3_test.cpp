@@ -40,7 +40,8 @@ struct Seen {
 class V3Agent {
    public:
     enum class Answer { kResponse, kSilent, kWrongDigestReport, kNewBootsReport, kUnsecuredNewBootsReport,
-                        kTimeWindowReportOnce, kUnsecuredTimeWindowReport };
+                        kTimeWindowReportOnce, kUnsecuredTimeWindowReport, kUnknownUserReport,
+                        kUnknownEngineReportOnce };
 
     V3Agent() : responder_([this](const Datagram &d) { return handle(d); }) {}
 
@@ -207,6 +208,13 @@ class V3Agent {
                     case Answer::kTimeWindowReportOnce:
                         time = kResyncTime;
                         replies.push_back(report(msg->msg_id, kOidNotInTimeWindows, current_boots, true));
+                        answer = Answer::kResponse;
+                        break;
+                    case Answer::kUnknownUserReport:
+                        replies.push_back(report(msg->msg_id, kOidUnknownUserNames, current_boots, false));
+                        break;
+                    case Answer::kUnknownEngineReportOnce:
+                        replies.push_back(report(msg->msg_id, kOidUnknownEngineIds, current_boots, false));
                         answer = Answer::kResponse;
                         break;
                     case Answer::kUnsecuredTimeWindowReport:
@@ -483,6 +491,17 @@ TEST_F(V3Test, AuthenticatedTimeWindowReportResyncsAndResendsOnce) {
     EXPECT_EQ(get_and_wait().response.error, static_cast<uint32_t>(API_SNMP_ERR_V3_TIME_EXPIRED));
     EXPECT_EQ(agent_.seen().size(), 5u) << "no resend on an unauthenticated Report";
     with_agent(agent_.port(), [&](snmp_core_agent &a) { EXPECT_EQ(a.v3_engine.engine_time, time_before); });
+}
+
+TEST_F(V3Test, ReportsAreReadByTheirUsmCounter) {
+    ASSERT_EQ(get_and_wait().response.error, static_cast<uint32_t>(API_SNMP_OK));
+    agent_.answer = V3Agent::Answer::kUnknownUserReport;
+    EXPECT_EQ(get_and_wait().response.error, static_cast<uint32_t>(API_SNMP_ERR_USER_NOT_FOUND));
+    // An engine that no longer knows the one we address (a restarted agent with a new engine ID) is
+    // discovered again and the request goes out once more.
+    agent_.answer = V3Agent::Answer::kUnknownEngineReportOnce;
+    EXPECT_EQ(get_and_wait().response.error, static_cast<uint32_t>(API_SNMP_OK));
+    EXPECT_EQ(discoveries(), 2u);
 }
 
 TEST_F(CoreTest, V3UsersFillAndReuseSlots) {
