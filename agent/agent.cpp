@@ -12,18 +12,19 @@
 #include <string_view>
 
 #include "agent/agent_mib.h"
+#include "agent/agent_engine.h"
 #include "agent/agent_trap.h"
-#include "agent/agent_v3_response.h"
+#include "agent/agent_usm.h"
 #include "agent/mib_registry.h"
 #include "agent/snmpv3_user_mgr.h"
 #include "agent/tps.h"
 #include "base/agent_log.h"
-#include "base/irq_section.h"
+#include "base/log_mask.h"
 #include "base/platform.h"
-#include "codec/oid_literal.h"
 #include "codec/snmp_ber.h"
 #include "codec/snmp_protocol.h"
 #include "codec/snmpv3_crypto.h"
+#include "codec/snmpv3_reply.h"
 
 #ifndef VEK_AGENT_SDK_VERSION
 #define VEK_AGENT_SDK_VERSION "1.0.0"
@@ -42,29 +43,12 @@ using MessageBuffer = std::array<uint8_t, SNMP_MAX_MSG_SIZE>;
 
 constexpr Ipv4 kDefaultNmsIp{192, 168, 1, 200};
 constexpr std::string_view kBannerTitle = "VEK SNMP Agent SDK (SNMP v1/v2c/v3, vekcrypto)";
-constexpr uint8_t kAuthKeyTable = 1;
-constexpr uint8_t kPrivKeyTable = 0;
-constexpr uint16_t kKeyDumpBytes = 8;
 constexpr uint32_t kMaxBulkRepetitions = SNMP_MAX_VARBINDS;
 constexpr uint16_t kOidLogTextSize = 128;
 constexpr uint32_t kErrStatusWrongEncoding = 9;
-constexpr uint32_t kUsmStatsCounterValue = 1;
 constexpr uint32_t kFirstBinding = 1;  // error-index of the first binding
 constexpr uint32_t kNoBinding = 0;     // error-index that names no binding
 constexpr uint8_t kOneBinding = 1;
-// Keys are localized to the engine ID and boots a message names; the engine time, which moves with
-// every second, is left out of the derivation (0), as the manager of this system derives them.
-constexpr uint32_t kKeyEngineTime = 0;
-
-using vek::codec::make_oid;
-
-// USM statistics (RFC 3414).
-constexpr snmp_oid kUsmStatsNotInTimeWindows = make_oid({1, 3, 6, 1, 6, 3, 15, 1, 1, 2});
-constexpr snmp_oid kUsmStatsUnknownUserNames = make_oid({1, 3, 6, 1, 6, 3, 15, 1, 1, 3});
-constexpr snmp_oid kUsmStatsUnknownEngineIds = make_oid({1, 3, 6, 1, 6, 3, 15, 1, 1, 4});
-constexpr snmp_oid kUsmStatsUnknownEngineIdsInstance = make_oid({1, 3, 6, 1, 6, 3, 15, 1, 1, 4, 0});
-
-using vek::IrqSection;
 
 // Layout of a GETBULK answer: `head` non-repeater bindings, then rows of `row` bindings.
 struct BulkShape {
@@ -97,19 +81,6 @@ int text_len(size_t len) {
     return static_cast<int>(len);
 }
 
-bool same_oid(const snmp_oid &a, const snmp_oid &b) {
-    return a.len == b.len && a.len <= SNMP_MAX_OID_LEN && std::equal(a.sub_ids, a.sub_ids + a.len, b.sub_ids);
-}
-
-// The object itself or its .0 instance, as managers send it.
-bool is_usm_stat(const snmp_oid &oid, const snmp_oid &object) {
-    if (same_oid(oid, object)) {
-        return true;
-    }
-    return oid.len == object.len + 1 && oid.sub_ids[object.len] == 0 &&
-           std::equal(object.sub_ids, object.sub_ids + object.len, oid.sub_ids);
-}
-
 std::span<snmp_varbind> bindings(snmp_pdu &pdu) {
     return {pdu.varbinds, std::min<size_t>(pdu.varbind_count, SNMP_MAX_VARBINDS)};
 }
@@ -125,21 +96,6 @@ void set_exception(snmp_varbind &vb, uint8_t exception_tag) {
     vb.type = exception_tag;
     vb.value = snmp_value{};
     vb.value_len = 0;
-}
-
-// ---- Engine clock ----
-
-void engine_time_step() {
-    IrqSection section;
-    snmp_engine_clock clock{agent_cfg.engine_boots, agent_cfg.engine_time};
-    snmp_v3_update_local_engine_time(&clock);
-    agent_cfg.engine_boots = clock.engine_boots;
-    agent_cfg.engine_time = clock.engine_time;
-}
-
-snmp_engine_clock local_clock() {
-    IrqSection section;
-    return snmp_engine_clock{agent_cfg.engine_boots, agent_cfg.engine_time};
 }
 
 // ---- Initialisation ----
@@ -225,18 +181,13 @@ void handle_community(uint8_t index) {
     const uint32_t request_op = msg.pdu.op;
     const bool read_only = community_is(usm, agent_cfg.ro_community, agent_cfg.ro_community_len);
     if (read_only) {
-        AGENT_LOG(AGENT_LOG_DEBUG, "v1/v2c 匹配只读共同体：%.*s", text_len(usm.user_len),
-                  as_text(usm.username));
+        AGENT_LOG(AGENT_LOG_DEBUG, "v1/v2c 匹配只读共同体：%s", vek::kLogMask);
     } else if (community_is(usm, agent_cfg.rw_community, agent_cfg.rw_community_len)) {
-        AGENT_LOG(AGENT_LOG_DEBUG, "v1/v2c 匹配读写共同体：%.*s", text_len(usm.user_len),
-                  as_text(usm.username));
+        AGENT_LOG(AGENT_LOG_DEBUG, "v1/v2c 匹配读写共同体：%s", vek::kLogMask);
     } else {
-        AGENT_LOG(AGENT_LOG_WARN, "v1/v2c 共同体名验证失败：请求='%.*s'，支持ro='%.*s'、rw='%.*s'",
-                  text_len(std::min<size_t>(usm.user_len, SNMP_USERNAME_SIZE)), as_text(usm.username),
-                  text_len(std::min<size_t>(agent_cfg.ro_community_len, AGENT_COMMUNITY_SIZE)),
-                  as_text(agent_cfg.ro_community),
-                  text_len(std::min<size_t>(agent_cfg.rw_community_len, AGENT_COMMUNITY_SIZE)),
-                  as_text(agent_cfg.rw_community));
+        // A wrong community may be a mistyped right one: neither it nor the configured ones are logged.
+        AGENT_LOG(AGENT_LOG_WARN, "v1/v2c 共同体名验证失败：请求='%s'，支持ro='%s'、rw='%s'", vek::kLogMask,
+                  vek::kLogMask, vek::kLogMask);
         refuse(index, request_op, MIB_ERRSTAT_NO_SUCH_NAME, kNoBinding);
         return;
     }
@@ -258,230 +209,23 @@ void handle_community(uint8_t index) {
 
 // ---- SNMPv3 ----
 
-void set_local_context(snmp_pdu &pdu) {
-    const uint16_t len = std::min<uint16_t>(agent_cfg.engine_id_len, SNMP_ENGINE_ID_SIZE);
-    std::memcpy(pdu.context_engine_id, agent_cfg.engine_id, len);
-    pdu.context_engine_id_len = len;
-    pdu.context_name_len = 0;
-}
-
-// Turns a discovery request into the Report that tells the manager the local engine.
-void build_discovery_report(snmp_message &msg) {
-    msg.msg_flags = 0;
-    const snmp_engine_clock clock = local_clock();
-    snmp_v3_usm usm{};
-    usm.engine_id_len = std::min<uint16_t>(agent_cfg.engine_id_len, SNMP_ENGINE_ID_SIZE);
-    std::memcpy(usm.engine_id, agent_cfg.engine_id, usm.engine_id_len);
-    usm.engine_boots = clock.engine_boots;
-    usm.engine_time = clock.engine_time;
-    msg.usm = usm;
-    snmp_pdu &pdu = msg.pdu;
-    set_local_context(pdu);
-    pdu.op = SNMP_OP_REPORT;
-    pdu.error_status = MIB_ERRSTAT_NO_ERROR;
-    pdu.error_index = kNoBinding;
-    if (pdu.varbind_count > 0) {
-        for (snmp_varbind &vb : bindings(pdu)) {
-            vb.type = SNMP_TAG_NULL;
-            vb.value = snmp_value{};
-            vb.value_len = 0;
-        }
-        return;
-    }
-    snmp_varbind *stat = snmp_pdu_add_varbind(&pdu);
-    stat->oid = kUsmStatsUnknownEngineIdsInstance;
-    stat->type = SNMP_TAG_COUNTER32;
-    stat->value.integer = static_cast<int32_t>(kUsmStatsCounterValue);
-}
-
-int user_name_len(const snmp_v3_user &user) {
-    return text_len(std::min<size_t>(user.user_len, SNMP_USERNAME_SIZE));
-}
-
-std::span<const uint8_t> password_of(const uint8_t *own, uint16_t own_len, const uint8_t *fallback,
-                                     uint8_t fallback_len) {
-    if (own_len > 0) {
-        return {own, std::min<size_t>(own_len, SNMP_V3_PASS_SIZE)};
-    }
-    return {fallback, std::min<size_t>(fallback_len, AGENT_V3_PASS_SIZE)};
-}
-
-// The message's engine as a key-generation record for the user.
-bool key_generation_usm(const snmp_v3_user &user, const snmp_v3_usm &message, snmp_v3_usm &usm) {
-    if (message.engine_id_len > SNMP_ENGINE_ID_SIZE) {
-        AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_generate_keys_if_needed: NMS引擎ID过长，无法存储。");
-        return false;
-    }
-    usm = snmp_v3_usm{};
-    usm.user_len = std::min<uint8_t>(user.user_len, SNMP_USERNAME_SIZE);
-    std::memcpy(usm.username, user.username, usm.user_len);
-    std::memcpy(usm.engine_id, message.engine_id, message.engine_id_len);
-    usm.engine_id_len = message.engine_id_len;
-    usm.engine_boots = message.engine_boots;
-    usm.engine_time = kKeyEngineTime;
-    usm.auth_proto = user.auth_proto;
-    usm.priv_proto = user.priv_proto;
-    AGENT_LOG(AGENT_LOG_DEBUG, "snmp_v3_generate_keys_if_needed: 构建的 key_gen_usm 参数:");
-    AGENT_LOG(AGENT_LOG_DEBUG, "  用户名: %.*s (长度: %u)", text_len(usm.user_len), as_text(usm.username),
-              static_cast<unsigned>(usm.user_len));
-    agent_log_hexdump("  引擎ID:", usm.engine_id, usm.engine_id_len);
-    AGENT_LOG(AGENT_LOG_DEBUG, "  引擎启动次数: %u", usm.engine_boots);
-    AGENT_LOG(AGENT_LOG_DEBUG, "  引擎时间: %u", usm.engine_time);
-    AGENT_LOG(AGENT_LOG_DEBUG, "  认证算法: %u", static_cast<unsigned>(usm.auth_proto));
-    AGENT_LOG(AGENT_LOG_DEBUG, "  加密算法: %u", static_cast<unsigned>(usm.priv_proto));
-    return true;
-}
-
-// The texts of one key kind (authentication or privacy) in the key-generation log lines.
-struct KeyTexts {
-    const char *no_password;
-    const char *bad_length;
-    const char *failed;
-    const char *done;
-    const char *dump_title;
-};
-
-constexpr KeyTexts kAuthKeyTexts{
-    "snmp_v3_generate_keys_if_needed: 用户 '%.*s' 认证密钥生成失败：无可用认证密码",
-    "snmp_v3_generate_keys_if_needed: 用户 '%.*s' 不支持的认证算法或密钥长度：alg=%d, len=%u",
-    "snmp_v3_generate_keys_if_needed: 用户 '%.*s' 认证密钥生成失败！",
-    "snmp_v3_generate_keys_if_needed: 用户 '%.*s' 认证密钥生成成功（长度：%u字节）",
-    "  认证密钥(前8字节)：",
-};
-
-constexpr KeyTexts kPrivKeyTexts{
-    "snmp_v3_generate_keys_if_needed: 用户 '%.*s' 加密密钥生成失败：无可用加密密码",
-    "snmp_v3_generate_keys_if_needed: 用户 '%.*s' 不支持的加密算法或密钥长度：alg=%d, len=%u",
-    "snmp_v3_generate_keys_if_needed: 用户 '%.*s' 加密密钥生成失败！",
-    "snmp_v3_generate_keys_if_needed: 用户 '%.*s' 加密密钥生成成功（长度：%u字节）",
-    "  加密密钥(前8字节)：",
-};
-
-using KeyGenerator = int32_t (*)(const snmp_v3_usm *, const uint8_t *, uint8_t, uint8_t *, uint16_t);
-
-// Derives one key of the user into key/key_len.
-bool derive_key(const snmp_v3_user &user, const snmp_v3_usm &usm, uint8_t alg, uint8_t table,
-                std::span<const uint8_t> password, KeyGenerator generate, const KeyTexts &texts, uint8_t *key,
-                uint16_t &key_len) {
-    if (password.empty()) {
-        AGENT_LOG(AGENT_LOG_ERROR, texts.no_password, user_name_len(user), as_text(user.username));
-        return false;
-    }
-    const uint16_t len = snmpv3_get_key_length(alg, table);
-    if (len == 0 || len > SNMP_KEY_SIZE) {
-        AGENT_LOG(AGENT_LOG_ERROR, texts.bad_length, user_name_len(user), as_text(user.username),
-                  static_cast<int>(alg), static_cast<unsigned>(len));
-        return false;
-    }
-    if (generate(&usm, password.data(), static_cast<uint8_t>(password.size()), key, len) != 1) {
-        AGENT_LOG(AGENT_LOG_ERROR, texts.failed, user_name_len(user), as_text(user.username));
-        return false;
-    }
-    key_len = len;
-    AGENT_LOG(AGENT_LOG_INFO, texts.done, user_name_len(user), as_text(user.username),
-              static_cast<unsigned>(len));
-    agent_log_hexdump(texts.dump_title, key, std::min(len, kKeyDumpBytes));
-    return true;
-}
-
-// Derives the user's keys for the engine of this message unless they are still valid for it: made
-// by this path (engine time 0) for the same engine boots.
-bool generate_keys_if_needed(snmp_v3_user &user, const snmp_v3_usm &message) {
-    const int name_len = user_name_len(user);
-    if (user.auth_proto == SNMP_V3_AUTH_NONE && user.priv_proto == SNMP_V3_PRIV_NONE) {
-        AGENT_LOG(AGENT_LOG_DEBUG,
-                  "snmp_v3_generate_keys_if_needed: 用户 '%.*s' 无需密钥（noAuthNoPriv模式）", name_len,
-                  as_text(user.username));
-        return true;
-    }
-    if (user.keys_valid != 0 && user.key_engine_boots == message.engine_boots &&
-        user.key_engine_time == kKeyEngineTime) {
-        AGENT_LOG(AGENT_LOG_DEBUG, "snmp_v3_generate_keys_if_needed: 用户 '%.*s' 的密钥仍有效，无需更新。",
-                  name_len, as_text(user.username));
-        return true;
-    }
-    if (user.keys_valid == 0) {
-        AGENT_LOG(AGENT_LOG_INFO,
-                  "snmp_v3_generate_keys_if_needed: 检测到用户 '%.*s' 的首个认证请求，开始动态生成密钥...",
-                  name_len, as_text(user.username));
-    } else {
-        AGENT_LOG(AGENT_LOG_INFO,
-                  "snmp_v3_generate_keys_if_needed: 检测到NMS引擎参数变化，为用户 '%.*s' 重新生成密钥...",
-                  name_len, as_text(user.username));
-        AGENT_LOG(AGENT_LOG_INFO, "  旧引擎参数: boots=%u, time=%u", user.key_engine_boots,
-                  user.key_engine_time);
-        AGENT_LOG(AGENT_LOG_INFO, "  新引擎参数: boots=%u, time=%u", message.engine_boots,
-                  message.engine_time);
-    }
-    // Half-derived keys must never count as valid.
-    user.keys_valid = 0;
-    snmp_v3_usm usm{};
-    if (!key_generation_usm(user, message, usm)) {
-        return false;
-    }
-    if (user.auth_proto != SNMP_V3_AUTH_NONE &&
-        !derive_key(user, usm, user.auth_proto, kAuthKeyTable,
-                    password_of(user.auth_pass, user.auth_pass_len, agent_cfg.v3_auth_pass,
-                                agent_cfg.v3_auth_pass_len),
-                    snmp_v3_generate_auth_key, kAuthKeyTexts, user.auth_key, user.auth_key_len)) {
-        return false;
-    }
-    if (user.priv_proto != SNMP_V3_PRIV_NONE &&
-        !derive_key(user, usm, user.priv_proto, kPrivKeyTable,
-                    password_of(user.priv_pass, user.priv_pass_len, agent_cfg.v3_priv_pass,
-                                agent_cfg.v3_priv_pass_len),
-                    snmp_v3_generate_priv_key, kPrivKeyTexts, user.priv_key, user.priv_key_len)) {
-        return false;
-    }
-    user.keys_valid = 1;
-    user.key_engine_boots = message.engine_boots;
-    user.key_engine_time = kKeyEngineTime;
-    AGENT_LOG(AGENT_LOG_INFO, "snmp_v3_generate_keys_if_needed: 用户 '%.*s' 密钥生成/更新流程完成", name_len,
-              as_text(user.username));
-    return true;
-}
-
 void handle_v3(uint8_t index, const uint8_t *data, uint16_t len) {
     agent_msg_ctx &ctx = msg_contexts[index];
-    snmp_message &msg = ctx.msg;
-    if (msg.usm.engine_id_len == 0) {
-        AGENT_LOG(AGENT_LOG_INFO, "agent_nms_snmp_msg: 检测到SNMPv3 Discover请求，生成Report响应");
-        const uint32_t request_op = msg.pdu.op;
-        build_discovery_report(msg);
-        agent_func_mib_response(request_op, index);
-        return;
+    const uint32_t request_op = ctx.msg.pdu.op;
+    switch (agent_usm_check_request(&ctx, data, len)) {
+        case AGENT_USM_ACCEPTED:
+            adopt_sender_as_manager(ctx);
+            agent_usm_stamp_local_engine(&ctx.msg);
+            agent_func_mib_proc(index);
+            return;
+        case AGENT_USM_REPORT:
+            agent_func_mib_response(request_op, index);
+            return;
+        case AGENT_USM_DROPPED:
+        default:
+            agent_free_context(index);
+            return;
     }
-    const int name_len = text_len(std::min<size_t>(msg.usm.user_len, SNMP_USERNAME_SIZE));
-    snmp_v3_user *user = snmp_v3_user_find(msg.usm.username, msg.usm.user_len);
-    if (user == nullptr) {
-        AGENT_LOG(AGENT_LOG_ERROR, "V3用户 '%.*s' 不存在或未启用，丢弃消息", name_len,
-                  as_text(msg.usm.username));
-        agent_free_context(index);
-        return;
-    }
-    ctx.v3_user = user;
-    AGENT_LOG(AGENT_LOG_DEBUG, "V3用户 '%.*s' 查找成功，已存入上下文", name_len, as_text(msg.usm.username));
-    // Keys are derived into a copy and kept only once a message has passed the security check with
-    // them, so that a forged message cannot replace the keys the real managers use.
-    snmp_v3_user candidate = *user;
-    if (!generate_keys_if_needed(candidate, msg.usm)) {
-        AGENT_LOG(AGENT_LOG_ERROR, "V3用户 '%.*s' 密钥生成失败，丢弃消息", name_len,
-                  as_text(msg.usm.username));
-        agent_free_context(index);
-        return;
-    }
-    msg.usm.auth_proto = candidate.auth_proto;
-    msg.usm.priv_proto = candidate.priv_proto;
-    const int32_t ret = snmp_v3_process_security(data, len, &msg, &agent_cfg, &candidate);
-    if (ret != SNMP_OK) {
-        AGENT_LOG(AGENT_LOG_ERROR, "V3安全处理失败（码=%d），静默丢弃", static_cast<int>(ret));
-        agent_free_context(index);
-        return;
-    }
-    *user = candidate;
-    adopt_sender_as_manager(ctx);
-    set_local_context(msg.pdu);
-    agent_func_mib_proc(index);
 }
 
 // ---- Intake ----
@@ -604,7 +348,8 @@ void run_get_bulk(snmp_message &msg, const BulkShape &shape) {
     AGENT_LOG(AGENT_LOG_INFO, "GETBULK FAILED: set gen error status");
 }
 
-// A Report from a manager: logged, and a notInTimeWindow Report moves the local clock forward.
+// A Report from a manager is only logged: the local engine clock is the agent's own and nothing a
+// message says moves it.
 void run_report(const snmp_message &msg) {
     AGENT_LOG(AGENT_LOG_INFO, "收到 NMS 发来的 Report 消息，正在处理...");
     const snmp_pdu &pdu = msg.pdu;
@@ -613,30 +358,21 @@ void run_report(const snmp_message &msg) {
     } else {
         AGENT_LOG(AGENT_LOG_DEBUG, "Report PDU 内容: OID节点数=%u", static_cast<unsigned>(pdu.varbind_count));
         const snmp_oid &oid = pdu.varbinds[0].oid;
-        if (is_usm_stat(oid, kUsmStatsNotInTimeWindows)) {
-            AGENT_LOG(AGENT_LOG_WARN,
-                      "收到 'notInTimeWindow' Report。NMS 时间窗口不匹配，正在更新本地引擎时间...");
-            bool synced = false;
-            {
-                IrqSection section;
-                if (msg.usm.engine_time > agent_cfg.engine_time) {
-                    agent_cfg.engine_boots = msg.usm.engine_boots;
-                    agent_cfg.engine_time = msg.usm.engine_time;
-                    synced = true;
-                }
-            }
-            if (synced) {
-                AGENT_LOG(AGENT_LOG_INFO, "已将本地引擎时间同步为: %u (boots: %u)", msg.usm.engine_time,
-                          msg.usm.engine_boots);
-            }
-        } else if (is_usm_stat(oid, kUsmStatsUnknownEngineIds)) {
-            AGENT_LOG(AGENT_LOG_WARN,
-                      "收到 'unknownEngineID' Report。NMS 不认识我们的 Engine ID，请检查两端配置。");
-        } else if (is_usm_stat(oid, kUsmStatsUnknownUserNames)) {
-            AGENT_LOG(AGENT_LOG_WARN, "收到 'unknownSecurityName' Report。NMS 不认识我们发送的用户名。");
-        } else {
-            AGENT_LOG(AGENT_LOG_INFO, "收到未知类型的 Report 消息，OID节点数=%u",
-                      static_cast<unsigned>(oid.len));
+        switch (snmp_v3_verdict_of_oid(&oid)) {
+            case SNMP_V3_VERDICT_NOT_IN_TIME_WINDOW:
+                AGENT_LOG(AGENT_LOG_WARN, "收到 'notInTimeWindow' Report。本地引擎时间只随本机时钟前进，不因 Report 改变。");
+                break;
+            case SNMP_V3_VERDICT_UNKNOWN_ENGINE_ID:
+                AGENT_LOG(AGENT_LOG_WARN,
+                          "收到 'unknownEngineID' Report。NMS 不认识我们的 Engine ID，请检查两端配置。");
+                break;
+            case SNMP_V3_VERDICT_UNKNOWN_USER_NAME:
+                AGENT_LOG(AGENT_LOG_WARN, "收到 'unknownSecurityName' Report。NMS 不认识我们发送的用户名。");
+                break;
+            default:
+                AGENT_LOG(AGENT_LOG_INFO, "收到未知类型的 Report 消息，OID节点数=%u",
+                          static_cast<unsigned>(oid.len));
+                break;
         }
     }
     AGENT_LOG(AGENT_LOG_INFO, "Report 消息处理完毕，按规范不发送响应。");
@@ -679,8 +415,7 @@ int32_t encode_fitting(snmp_message &msg, uint32_t request_op, const BulkShape &
 bool encode_v1v2_answer(snmp_message &msg, uint32_t request_op, const BulkShape &shape, MessageBuffer &out,
                         uint16_t &len) {
     const int display_version = static_cast<int>(msg.version) + 1;
-    AGENT_LOG(AGENT_LOG_DEBUG, "处理SNMPv%d响应（共同体名：%.*s）", display_version,
-              text_len(std::min<size_t>(msg.usm.user_len, SNMP_USERNAME_SIZE)), as_text(msg.usm.username));
+    AGENT_LOG(AGENT_LOG_DEBUG, "处理SNMPv%d响应（共同体名：%s）", display_version, vek::kLogMask);
     const int32_t ret =
         encode_fitting(msg, request_op, shape, [&] { return encode_v1v2(msg, out.data(), len); });
     if (ret == SNMP_OK && len > 0) {
@@ -695,10 +430,13 @@ bool encode_v1v2_answer(snmp_message &msg, uint32_t request_op, const BulkShape 
 bool encode_v3_user_answer(agent_msg_ctx &ctx, uint32_t request_op, MessageBuffer &out, uint16_t &len) {
     snmp_message &msg = ctx.msg;
     const snmp_v3_user &user = *ctx.v3_user;
-    AGENT_LOG(AGENT_LOG_DEBUG, "V3正常阶段，用户：%.*s（配置认证=%u，配置加密=%u）", user_name_len(user),
+    AGENT_LOG(AGENT_LOG_DEBUG, "V3正常阶段，用户：%.*s（配置认证=%u，配置加密=%u）",
+              text_len(std::min<size_t>(user.user_len, SNMP_USERNAME_SIZE)),
               as_text(user.username), static_cast<unsigned>(user.auth_proto),
               static_cast<unsigned>(user.priv_proto));
-    const uint8_t response_op = snmp_get_response_op(request_op);
+    // A Report (of a failed check) stays a Report; a request is answered by its response.
+    const uint8_t response_op =
+        msg.pdu.op == SNMP_OP_REPORT ? static_cast<uint8_t>(SNMP_OP_REPORT) : snmp_get_response_op(request_op);
     if (response_op == SNMP_OP_UNKNOWN) {
         AGENT_LOG(AGENT_LOG_ERROR, "V3无效请求类型=%u，无法生成响应", request_op);
         return false;
@@ -716,7 +454,7 @@ bool encode_v3_user_answer(agent_msg_ctx &ctx, uint32_t request_op, MessageBuffe
               static_cast<unsigned>(priv));
     const int32_t ret = encode_fitting(msg, request_op, answer_shape(ctx), [&] {
         len = static_cast<uint16_t>(out.size());
-        return agent_v3_encode_response(&msg, &user, auth, priv, out.data(), &len);
+        return snmp_v3_encode_reply(&msg, &user, auth, priv, out.data(), &len);
     });
     if (ret != SNMP_OK) {
         AGENT_LOG(AGENT_LOG_ERROR, "V3正常阶段编码失败（错误码=%d）", static_cast<int>(ret));
@@ -755,6 +493,8 @@ bool encode_v3_plain_answer(snmp_message &msg, MessageBuffer &out, uint16_t &len
 bool encode_v3_answer(agent_msg_ctx &ctx, uint32_t request_op, MessageBuffer &out, uint16_t &len) {
     AGENT_LOG(AGENT_LOG_DEBUG, "处理SNMPv3响应（消息ID=%u，请求类型=%u）", ctx.msg.msg_id, request_op);
     if (ctx.msg.usm.engine_id_len > 0 && ctx.v3_user != nullptr) {
+        // The agent answers as the authoritative engine: its own ID, boots and time now.
+        agent_usm_stamp_local_engine(&ctx.msg);
         return encode_v3_user_answer(ctx, request_op, out, len);
     }
     return encode_v3_plain_answer(ctx.msg, out, len);
@@ -807,11 +547,19 @@ void agent_init(const agent_config *cfg) {
     install_whitelist();
 
     snmpv3_crypto_init();
+    agent_engine_set_last_boots(cfg->engine_boots);
+    agent_usm_reset_stats();
     snmp_v3_user_mgr_init();
     snmp_v3_user_migrate_from_cfg(&agent_cfg);
 }
 
 void agent_start(void) {
+    // A new start is a new boot of the engine: time starts again at 0 under boots one higher, and
+    // every user's keys are localised to it.
+    agent_engine_start();
+    if (g_snmpv3_user_mgr.user_count > 0) {
+        snmp_v3_regenerate_all_auth_keys();
+    }
     is_running = 1;
     reopen_transport(TRANS_ETH, agent_cfg.eth_port, eth_trans_ctx);
     reopen_transport(TRANS_ES, agent_cfg.es_port, es_trans_ctx);
@@ -842,7 +590,7 @@ void agent_main_loop(void) {
     }
     agent_inform_timeout_check();
     agent_recv_nms_msg_loop();
-    engine_time_step();
+    agent_engine_now();  // keeps the engine clock's mirror in agent_cfg current
     const uint32_t now = platform_get_tick();
     if (now - last_poll_time >= agent_cfg.poll_period) {
         agent_mib_collect_all();
@@ -862,7 +610,7 @@ void agent_recv_nms_msg_loop(void) {
 }
 
 void snmp_v3_engine_time_1ms_cb(void) {
-    engine_time_step();
+    agent_engine_now();
 }
 
 // ---- Intake ----

@@ -1,9 +1,9 @@
 /* Agent core: holds the configuration, initialises and starts the other agent modules, runs the main
  * loop the application calls repeatedly, and turns each received SNMP message into its answer.
  *
- * v1/v2c requests pass the community check and go to the MIB layer; SNMPv3 requests are answered
- * with a discovery Report, or have their USM user looked up, keys derived on demand and their
- * security checked before the MIB layer runs them. Responses to pending informs are matched and end
+ * v1/v2c requests pass the community check and go to the MIB layer; SNMPv3 requests pass the USM
+ * checks against the agent's own engine (agent/agent_usm.h) before the MIB layer runs them, and a
+ * request that fails them is answered with a Report instead. Responses to pending informs are matched and end
  * those informs. Every answer goes back to the address and port its request came from.
  *
  * Everything runs on the application's thread inside agent_main_loop, except the once-a-second
@@ -55,7 +55,7 @@ void agent_init(const agent_config *cfg);
 void agent_start(void);
 void agent_stop(void);
 
-/* One pass: inform time-outs, at most one received message, the engine-time step, collection. */
+/* One pass: inform time-outs, at most one received message, the engine clock's mirror, collection. */
 void agent_main_loop(void);
 /* Takes at most one message from the TRANS_ETH queue and processes it. */
 void agent_recv_nms_msg_loop(void);
@@ -82,7 +82,7 @@ void agent_nms_msg_response(uint32_t trans_type, const uint8_t *data, uint16_t l
 void agent_nms_msg_response_to(uint32_t trans_type, const uint8_t *data, uint16_t len, const uint8_t *dst_ip,
                                uint16_t dst_port);
 
-/* Platform timer callback: one engine-time step. */
+/* Platform timer callback: refreshes the engine clock's mirror in agent_cfg. */
 void snmp_v3_engine_time_1ms_cb(void);
 
 #ifdef __cplusplus

@@ -41,8 +41,9 @@ typedef struct agent_config {
 
     uint8_t engine_id[AGENT_ENGINE_ID_SIZE];
     uint16_t engine_id_len;            /* 0 = agent not initialised */
-    uint32_t engine_boots;             /* shared with the 1 s callback: platform_irq_save bracket */
-    uint32_t engine_time;              /* shared with the 1 s callback: platform_irq_save bracket */
+    uint32_t engine_boots;             /* agent_init: boots of the previous start (the next adds one);
+                                          then the engine clock's mirror (agent/agent_engine.h) */
+    uint32_t engine_time;              /* the engine clock's mirror: written inside platform_irq_save */
 
     uint16_t eth_port;                 /* UDP port of TRANS_ETH (normally 161) */
     uint16_t es_port;                  /* port of TRANS_ES (0 = not used) */

@@ -12,6 +12,7 @@
 #include "agent/agent_config.h"
 #include "agent/tps.h"
 #include "base/agent_log.h"
+#include "base/log_mask.h"
 #include "base/platform.h"
 #include "codec/oid_literal.h"
 
@@ -389,7 +390,7 @@ int32_t sys_contact_read(void * /*user_data*/, snmp_varbind *vb) {
         return MIB_ERR_INVALID_ARG;
     }
     fill_octet_text(*vb, g_sys_contact.data(), std::strlen(g_sys_contact.data()));
-    AGENT_LOG(AGENT_LOG_DEBUG, "sys_contact_read成功：%s", reinterpret_cast<const char *>(vb->value.octets));
+    AGENT_LOG(AGENT_LOG_DEBUG, "sys_contact_read成功：%s", vek::kLogMask);
     return MIB_OK;
 }
 
@@ -410,7 +411,8 @@ int32_t sys_contact_write(void * /*user_data*/, const snmp_varbind *vb) {
     }
     std::memcpy(g_sys_contact.data(), vb->value.octets, vb->value_len);
     g_sys_contact[vb->value_len] = '\0';
-    AGENT_LOG(AGENT_LOG_INFO, "sys_contact_write成功：新值为'%s'", g_sys_contact.data());
+    // The value may have come encrypted: it does not go to the log.
+    AGENT_LOG(AGENT_LOG_INFO, "sys_contact_write成功：新值为'%s'", vek::kLogMask);
     return MIB_OK;
 }
 

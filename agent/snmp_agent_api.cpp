@@ -11,6 +11,7 @@
 
 #include "agent/agent.h"
 #include "agent/agent_config.h"
+#include "agent/agent_engine.h"
 #include "agent/agent_mib.h"
 #include "agent/agent_trap.h"
 #include "agent/mib_registry.h"
@@ -256,17 +257,6 @@ void copy_community_out(char *dst, uint8_t size, const uint8_t *community, uint8
 
 // ---- Users ----
 
-// Keys re-derived for the local engine cover only authentication and are localized with the local
-// engine time, which requests do not use: every user derives both keys again on its next request
-// instead of pairing a new authentication key with an old privacy key or an old engine ID.
-void regenerate_user_keys() {
-    snmp_v3_regenerate_all_auth_keys();
-    const size_t count = std::min<size_t>(g_snmpv3_user_mgr.user_count, MAX_V3_USERS);
-    for (snmp_v3_user &user : std::span<snmp_v3_user>(g_snmpv3_user_mgr.users).first(count)) {
-        user.keys_valid = 0;
-    }
-}
-
 snmp_v3_user *find_user(const char *name) {
     const size_t len = strnlen(name, SNMP_USERNAME_SIZE + 1);
     if (len > SNMP_USERNAME_SIZE) {
@@ -484,8 +474,20 @@ int32_t agent_snmp_set_engine_id(const uint8_t *id, uint8_t len) {
     }
     std::memcpy(agent_cfg.engine_id, id, len);
     agent_cfg.engine_id_len = len;
-    regenerate_user_keys();
+    snmp_v3_regenerate_all_auth_keys();
     return AGENT_SNMP_OK;
+}
+
+int32_t agent_snmp_set_engine_boots(uint32_t last_boots) {
+    if (is_running != 0 || agent_cfg.engine_id_len == 0) {
+        return AGENT_SNMP_ERR_PARAM;
+    }
+    agent_engine_set_last_boots(last_boots);
+    return AGENT_SNMP_OK;
+}
+
+uint32_t agent_snmp_get_engine_boots(void) {
+    return agent_engine_boots();
 }
 
 uint8_t agent_snmp_get_engine_id(uint8_t *buf, uint8_t buf_size) {
@@ -520,6 +522,10 @@ int32_t agent_snmp_v3_user_add(const agent_snmp_v3_user *u) {
     user.auth_pass_len = copy_text(user.auth_pass, SNMP_V3_PASS_SIZE, u->auth_pass, kPasswordMax);
     user.priv_pass_len = copy_text(user.priv_pass, SNMP_V3_PASS_SIZE, u->priv_pass, kPasswordMax);
     if (snmp_v3_user_add(&user)) {
+        // A stopped agent localises every user's keys when it starts (to the boots of that start).
+        if (is_running != 0) {
+            snmp_v3_regenerate_auth_key(user.username, user.user_len);
+        }
         return AGENT_SNMP_OK;
     }
     return g_snmpv3_user_mgr.user_count >= MAX_V3_USERS ? AGENT_SNMP_ERR_V3_USER_FULL
@@ -530,11 +536,8 @@ int32_t agent_snmp_v3_user_del(const char *name) {
     if (name == nullptr || name[0] == '\0') {
         return AGENT_SNMP_ERR_PARAM;
     }
-    if (!snmp_v3_user_remove(name)) {
-        return AGENT_SNMP_ERR_V3_USER_NOT_FOUND;
-    }
-    regenerate_user_keys();
-    return AGENT_SNMP_OK;
+    // The other users' keys do not depend on this one: they stay as they are.
+    return snmp_v3_user_remove(name) ? AGENT_SNMP_OK : AGENT_SNMP_ERR_V3_USER_NOT_FOUND;
 }
 
 int32_t agent_snmp_v3_user_get(const char *name, agent_snmp_v3_user *out) {

@@ -1,5 +1,5 @@
-// The agent's SNMPv3 user table (five entries) and the derivation of its users' authentication keys
-// for the local engine.
+// The agent's SNMPv3 user table (five entries) and the localisation of its users' keys to the local
+// engine (its ID and the boots of this start).
 #include "agent/snmpv3_user_mgr.h"
 
 #include <algorithm>
@@ -7,8 +7,9 @@
 #include <cstring>
 #include <span>
 
+#include "agent/agent_engine.h"
 #include "base/agent_log.h"
-#include "base/platform.h"
+#include "base/log_mask.h"
 #include "codec/snmpv3_crypto.h"
 
 extern "C" {
@@ -18,7 +19,6 @@ snmp_v3_user_mgr g_snmpv3_user_mgr{};
 namespace {
 
 constexpr uint8_t kAuthTable = 1;
-constexpr uint16_t kKeyDumpBytes = 8;
 constexpr uint16_t kMaxStoredPass = SNMP_V3_PASS_SIZE - 1;       // passwords keep a terminating zero
 constexpr uint8_t kMaxUserName = SNMP_MAX_COMMUNITY_LEN;        // 31 bytes
 constexpr uint32_t kProtoByteMask = 0xFFu;
@@ -61,19 +61,14 @@ std::span<const uint8_t> auth_password(const snmp_v3_user &user) {
     return {agent_cfg.v3_auth_pass, std::min<size_t>(agent_cfg.v3_auth_pass_len, AGENT_V3_PASS_SIZE)};
 }
 
-// The local engine as a key-generation record: engine ID, boots and time, the user's algorithm.
-snmp_v3_usm local_key_usm(const snmp_v3_user &user) {
-    snmp_v3_usm usm{};
-    std::memcpy(usm.engine_id, agent_cfg.engine_id, agent_cfg.engine_id_len);
-    usm.engine_id_len = agent_cfg.engine_id_len;
-    const uint32_t irq = platform_irq_save();  // boots and time move together on the 1 s callback
-    usm.engine_boots = agent_cfg.engine_boots;
-    usm.engine_time = agent_cfg.engine_time;
-    platform_irq_restore(irq);
-    usm.auth_proto = user.auth_proto;
-    usm.priv_proto = user.priv_proto;
-    return usm;
+std::span<const uint8_t> priv_password(const snmp_v3_user &user) {
+    if (user.priv_pass_len > 0) {
+        return {user.priv_pass, std::min<size_t>(user.priv_pass_len, SNMP_V3_PASS_SIZE)};
+    }
+    return {agent_cfg.v3_priv_pass, std::min<size_t>(agent_cfg.v3_priv_pass_len, AGENT_V3_PASS_SIZE)};
 }
+
+uint8_t pass_len(std::span<const uint8_t> pass) { return static_cast<uint8_t>(pass.size()); }
 
 // Copies at most kMaxStoredPass bytes, zero-terminated; returns the stored length.
 uint16_t store_password(uint8_t *dst, const uint8_t *src, uint8_t src_len) {
@@ -181,10 +176,9 @@ bool snmp_v3_regenerate_auth_key(const uint8_t *name, uint8_t len) {
     if (user.auth_proto == SNMP_V3_AUTH_NONE) {
         AGENT_LOG(AGENT_LOG_WARN, "snmp_v3_regenerate_auth_key：用户 %.*s 未启用认证，无需生成密钥", name_len(len),
                   as_text(name));
-        return true;
     }
-    const std::span<const uint8_t> pass = auth_password(user);
-    if (pass.empty()) {
+    const std::span<const uint8_t> auth_pass = auth_password(user);
+    if (user.auth_proto != SNMP_V3_AUTH_NONE && auth_pass.empty()) {
         AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_regenerate_auth_key：无可用认证密码");
         return false;
     }
@@ -193,26 +187,25 @@ bool snmp_v3_regenerate_auth_key(const uint8_t *name, uint8_t len) {
                   static_cast<unsigned>(agent_cfg.engine_id_len));
         return false;
     }
-    const snmp_v3_usm usm = local_key_usm(user);
     const uint16_t key_len = snmpv3_get_key_length(user.auth_proto, kAuthTable);
-    if (key_len == 0 || key_len > SNMP_KEY_SIZE) {
+    if (user.auth_proto != SNMP_V3_AUTH_NONE && (key_len == 0 || key_len > SNMP_KEY_SIZE)) {
         AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_regenerate_auth_key：不支持密钥长度 %u", static_cast<unsigned>(key_len));
         return false;
     }
-    std::array<uint8_t, SNMP_KEY_SIZE> key{};
-    if (snmp_v3_generate_auth_key(&usm, pass.data(), static_cast<uint8_t>(pass.size()), key.data(), key_len) != 1) {
+    // Both keys follow the local engine: its ID and the boots of this start.
+    const std::span<const uint8_t> priv_pass = priv_password(user);
+    if (snmp_v3_localize_user_keys(&user, agent_cfg.engine_id, agent_cfg.engine_id_len, agent_engine_boots(),
+                                   auth_pass.data(), pass_len(auth_pass), priv_pass.data(),
+                                   pass_len(priv_pass)) != 1) {
         AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_regenerate_auth_key：密钥生成失败（用户%.*s）", name_len(len),
                   as_text(name));
         return false;
     }
-    std::memcpy(user.auth_key, key.data(), key_len);
-    user.auth_key_len = key_len;
-    user.key_engine_boots = usm.engine_boots;
-    user.key_engine_time = usm.engine_time;
-    user.keys_valid = 1;
-    AGENT_LOG(AGENT_LOG_INFO, "snmp_v3_regenerate_auth_key：用户%.*s密钥更新成功，长度%u", name_len(len),
-              as_text(name), static_cast<unsigned>(key_len));
-    agent_log_hexdump("新认证密钥前8字节：", user.auth_key, std::min(key_len, kKeyDumpBytes));
+    if (user.auth_proto != SNMP_V3_AUTH_NONE) {
+        AGENT_LOG(AGENT_LOG_INFO, "snmp_v3_regenerate_auth_key：用户%.*s密钥更新成功，长度%u", name_len(len),
+                  as_text(name), static_cast<unsigned>(key_len));
+        vek::log_masked_dump("新认证密钥前8字节：");
+    }
     return true;
 }
 

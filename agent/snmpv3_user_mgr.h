@@ -1,4 +1,4 @@
-/* The agent's table of SNMPv3 USM users: add, find, remove, key regeneration for the local engine,
+/* The agent's table of SNMPv3 USM users: add, find, remove, key localisation to the local engine,
  * and installation of the user carried by the agent configuration. Used from the application's
  * thread only (main loop and API). */
 #ifndef VEK_AGENT_SNMPV3_USER_MGR_H
@@ -42,9 +42,11 @@ bool snmp_v3_user_add(const snmp_v3_user *user);
 /* The enabled entry with exactly this name, or null. */
 snmp_v3_user *snmp_v3_user_find(const uint8_t *name, uint8_t len);
 bool snmp_v3_user_remove(const char *name);
-/* Re-derives one user's authentication key for the local engine (agent_cfg engine ID, boots, time). */
+/* Localises one user's keys (authentication and privacy) to the local engine: the engine ID of
+ * agent_cfg and the boots of this start. Done when the user is added to a running agent, at every
+ * start and when the engine ID changes; never per message. */
 bool snmp_v3_regenerate_auth_key(const uint8_t *name, uint8_t len);
-/* Number of users whose key was re-derived. */
+/* Localises every enabled user's keys; the number of users whose keys were made. */
 uint32_t snmp_v3_regenerate_all_auth_keys(void);
 /* Installs the user of the configuration (v3_user_enabled, v3_username ...). */
 void snmp_v3_user_migrate_from_cfg(const agent_config *cfg);

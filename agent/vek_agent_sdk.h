@@ -163,8 +163,18 @@ bool agent_snmp_oid_validate(const char *oid);
 
 /* ---- Identity ---- */
 
-/* Replace the local engine ID (1 .. 32 bytes) and re-derive every user's keys: 0, or 1. */
+/* Replace the local engine ID (1 .. 32 bytes) and localise every user's keys to it: 0, or 1. */
 int32_t agent_snmp_set_engine_id(const uint8_t *id, uint8_t len);
+/* SNMPv3 engine boots. Every start of the agent is a new boot: engine boots grows by one and engine
+ * time starts again at 0, so that no message of an earlier run is accepted again. For that to hold
+ * across restarts of the program, the application keeps the boots value somewhere that survives
+ * them: after agent_snmp_init and before agent_snmp_start it hands in the value it kept, and after
+ * agent_snmp_start it keeps agent_snmp_get_engine_boots() (the start uses the value handed in plus
+ * one; without one it starts from 0 every time).
+ * Hand in the boots value of the previous start: 0, or 1 while running or before initialisation. */
+int32_t agent_snmp_set_engine_boots(uint32_t last_boots);
+/* Engine boots of the current start (the value to keep for the next one). */
+uint32_t agent_snmp_get_engine_boots(void);
 /* Copy the engine ID into buf: its length, or 0 if buf is null or smaller than the ID. */
 uint8_t agent_snmp_get_engine_id(uint8_t *buf, uint8_t buf_size);
 /* Copy both communities (cut to size - 1, NUL-terminated): 0, or 1 if either buffer is null. */
@@ -172,10 +182,11 @@ int32_t agent_snmp_get_community(char *ro, uint8_t ro_size, char *rw, uint8_t rw
 
 /* ---- SNMPv3 users ---- */
 
-/* Add an enabled user: 0; 1 for null, an empty name or an unknown algorithm code; 11 duplicate
- * name; 12 table full. */
+/* Add an enabled user (its keys are localised to the local engine at once, or at the next start
+ * when the agent is stopped): 0; 1 for null, an empty name or an unknown algorithm code; 11
+ * duplicate name; 12 table full. */
 int32_t agent_snmp_v3_user_add(const agent_snmp_v3_user *u);
-/* Remove a user and re-derive the others' keys: 0; 1 for null or empty; 13 unknown. */
+/* Remove a user: 0; 1 for null or empty; 13 unknown. */
 int32_t agent_snmp_v3_user_del(const char *name);
 /* Name and algorithm codes of a user (passwords are left empty): 0; 1; 13 unknown. */
 int32_t agent_snmp_v3_user_get(const char *name, agent_snmp_v3_user *out);

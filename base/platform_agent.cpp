@@ -1,6 +1,6 @@
 // Agent variant of the platform layer (library vek_base_agent): monotonic tick clocks, a busy-wait
 // delay, byte order, the interrupt bracket (a process-wide re-entrant lock), the once-a-second
-// soft timer that drives the SNMPv3 engine time, and the shift-register random generator.
+// soft timer that refreshes the SNMPv3 engine clock, and random bytes from the operating system.
 #include <pthread.h>
 #include <time.h>
 
@@ -13,7 +13,6 @@
 #include <system_error>
 #include <thread>
 
-#include "base/irq_section.h"
 #include "base/agent_log.h"
 #include "base/platform.h"
 #include "base/platform_internal.h"
@@ -25,13 +24,7 @@ namespace {
 constexpr uint64_t kUsPerMs = 1000;
 constexpr uint64_t kUsPerSecond = 1000000;
 constexpr uint64_t kNsPerUs = 1000;
-constexpr unsigned kWordBits = 32;
-constexpr uint32_t kLfsrFeedback = 0x87u;
-constexpr unsigned kBytesPerStep = 4;
 constexpr auto kSoftTimerPeriod = std::chrono::seconds(1);
-
-// Any non-zero value will do: used only when every clock reading folds to zero.
-constexpr pi::LfsrState kFallbackSeed = {0x5A17C3E9u, 0x0D4B8F21u, 0x9E3779B9u, 0x7F4A7C15u};
 
 // ---- Interrupt bracket ----
 // Statically initialised and never destroyed, so the soft timer and late callers can still use it
@@ -39,32 +32,6 @@ constexpr pi::LfsrState kFallbackSeed = {0x5A17C3E9u, 0x0D4B8F21u, 0x9E3779B9u, 
 pthread_mutex_t g_irq_lock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 thread_local uint32_t t_irq_depth = 0;
 
-using vek::IrqSection;
-
-// ---- Random generator ----
-pi::LfsrState g_lfsr_state{};
-bool rand_inited = false;
-
-void seed_generator() {
-    std::array<uint64_t, pi::kLfsrWords> readings{};
-    for (uint64_t &reading : readings) {
-        reading = platform_get_tick_us();
-    }
-    g_lfsr_state = pi::lfsr_seed(readings);
-    rand_inited = true;
-    AGENT_LOG(AGENT_LOG_DEBUG, "_platform_rand_c_std: crypto-grade RNG init success");
-}
-
-void fill_from_register(uint8_t *buf, uint32_t len) {
-    uint32_t written = 0;
-    while (written < len) {
-        pi::lfsr_step(g_lfsr_state);
-        uint32_t word = g_lfsr_state[pi::kLfsrWords - 1];
-        for (unsigned i = 0; i < kBytesPerStep && written < len; ++i) {
-            buf[written++] = static_cast<uint8_t>(word >> (i * pi::kBitsPerByte));
-        }
-    }
-}
 
 // ---- Soft timer ----
 // A thread that calls the registered callback once a second. It starts with the first
@@ -149,30 +116,6 @@ SoftTimer g_soft_timer;
 
 namespace vek::platform_internal {
 
-void lfsr_step(LfsrState &state) {
-    const LfsrState before = state;
-    uint32_t feedback = (before[3] & 1u) != 0 ? kLfsrFeedback : 0;
-    state[3] = (before[3] >> 1) | ((before[2] & 1u) << (kWordBits - 1));
-    state[2] = (before[2] >> 1) | ((before[1] & 1u) << (kWordBits - 1));
-    state[1] = (before[1] >> 1) | ((before[0] & 1u) << (kWordBits - 1));
-    state[0] = (before[0] >> 1) ^ feedback;
-}
-
-LfsrState lfsr_seed(const std::array<uint64_t, kLfsrWords> &readings) {
-    LfsrState words{};
-    bool all_zero = true;
-    for (size_t i = 0; i < kLfsrWords; ++i) {
-        words[i] = static_cast<uint32_t>(readings[i]) ^ static_cast<uint32_t>(readings[i] >> kWordBits);
-        all_zero = all_zero && words[i] == 0;
-    }
-    return all_zero ? kFallbackSeed : words;
-}
-
-LfsrState lfsr_snapshot() {
-    IrqSection section;
-    return g_lfsr_state;
-}
-
 bool soft_timer_running() { return g_soft_timer.running(); }
 
 }  // namespace vek::platform_internal
@@ -242,12 +185,9 @@ int platform_rand_generate_crypto(uint8_t *buf, uint32_t len) {
                   static_cast<int>(len));
         return 0;
     }
-    {
-        IrqSection section;
-        if (!rand_inited) {
-            seed_generator();
-        }
-        fill_from_register(buf, len);
+    if (!pi::fill_from_os(buf, len)) {
+        AGENT_LOG(AGENT_LOG_ERROR, "_platform_rand_c_std: system random source failed (len=%d)", static_cast<int>(len));
+        return 0;
     }
     AGENT_LOG(AGENT_LOG_DEBUG, "_platform_rand_c_std: generate %d bytes crypto-grade random success",
               static_cast<int>(len));

@@ -64,21 +64,15 @@ timespec deadline_after(timespec now, uint32_t timeout_ms);
 // whole buffer first. Returns the name's length, 0 for a null path or buffer or size 0.
 uint32_t cut_runtime_name(const char *path, char *buf, uint32_t size);
 
+// ---- Both variants: random bytes from the operating system ----
+
+// Fills all len bytes from the device at path; false when it cannot be opened or read in full.
+bool fill_from_device(const char *path, uint8_t *buf, uint32_t len);
+// Fills all len bytes from getrandom, or from /dev/urandom where getrandom does not exist; false
+// when neither delivers every byte.
+bool fill_from_os(uint8_t *buf, uint32_t len);
+
 // ---- Agent variant (vek_base_agent) ----
-
-// Register words w0..w3 of the random generator, w0 the most significant.
-constexpr size_t kLfsrWords = 4;
-using LfsrState = std::array<uint32_t, kLfsrWords>;
-
-// Advances the register by one step.
-void lfsr_step(LfsrState &state);
-
-// Seed words from four 64-bit clock readings (low half XOR high half each); a fixed non-zero
-// seed when all four words come out 0, since an all-zero register never leaves zero.
-LfsrState lfsr_seed(const std::array<uint64_t, kLfsrWords> &readings);
-
-// Copy of the generator's current register, taken inside the interrupt bracket.
-LfsrState lfsr_snapshot();
 
 // True while the once-a-second soft timer thread is running.
 bool soft_timer_running();

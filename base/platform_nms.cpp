@@ -32,7 +32,6 @@ constexpr uint64_t kUsPerMs = 1000;
 constexpr uint64_t kUsPerSecond = 1000000;
 constexpr long kNsPerMs = 1000000;
 constexpr long kNsPerSecond = 1000000000;
-constexpr const char *kRandomDevice = "/dev/urandom";
 constexpr const char *kSelfExeLink = "/proc/self/exe";
 constexpr char kPathSeparator = '/';
 constexpr const char *kExeSuffix = ".exe";
@@ -357,11 +356,7 @@ int platform_rand_generate_crypto(uint8_t *buf, uint32_t len) {
     if (buf == nullptr || len == 0) {
         return 0;
     }
-    FileDescriptor device(open(kRandomDevice, O_RDONLY | O_CLOEXEC));
-    if (!device.valid()) {
-        return 0;
-    }
-    return read(device.get(), buf, len) > 0 ? 1 : 0;
+    return pi::fill_from_os(buf, len) ? 1 : 0;
 }
 
 // ---- Port probe and program name ----

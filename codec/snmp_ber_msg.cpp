@@ -10,6 +10,7 @@
 #include <span>
 
 #include "base/agent_log.h"
+#include "base/log_mask.h"
 #include "codec/ber_octets.h"
 #include "codec/ber_writer.h"
 #include "codec/snmp_ber.h"
@@ -48,8 +49,9 @@ bool pdu_tag_allowed(uint32_t version, uint8_t tag) {
             return (tag >= SNMP_PDU_TAG_GET && tag <= SNMP_PDU_TAG_SET) ||
                    (tag >= SNMP_PDU_TAG_GETBULK && tag <= SNMP_PDU_TAG_V2_TRAP);
         case SNMP_VERSION_3:
-            return (tag >= SNMP_PDU_TAG_GET && tag <= SNMP_PDU_TAG_SET) || tag == SNMP_PDU_TAG_GETBULK ||
-                   tag == SNMP_PDU_TAG_REPORT;
+            // Everything of v2c (SNMPv3 notifications included) and the Report.
+            return (tag >= SNMP_PDU_TAG_GET && tag <= SNMP_PDU_TAG_SET) ||
+                   (tag >= SNMP_PDU_TAG_GETBULK && tag <= SNMP_PDU_TAG_REPORT);
         default:
             return false;
     }
@@ -505,9 +507,9 @@ int32_t decode_v1_v2c_rest(Bytes message, uint16_t pos, snmp_message &msg, uint1
     }
     msg.usm.user_len = static_cast<uint8_t>(copied);
     pos = static_cast<uint16_t>(pos + used);
-    AGENT_LOG(AGENT_LOG_DEBUG, "SNMPv1/v2c解码：共同体名解码完成，长度=%d字节，值=%.*s，累计偏移=%d",
-              static_cast<int>(copied), static_cast<int>(copied),
-              reinterpret_cast<const char *>(msg.usm.username), static_cast<int>(pos));
+    // The community may be a configured one: only its length is logged.
+    AGENT_LOG(AGENT_LOG_DEBUG, "SNMPv1/v2c解码：共同体名解码完成，长度=%d字节，值=%s，累计偏移=%d",
+              static_cast<int>(copied), vek::kLogMask, static_cast<int>(pos));
     uint16_t pdu_used = 0;
     ret = snmp_ber_decode_snmp_pdu(message.data() + pos, static_cast<uint16_t>(message.size() - pos),
                                    msg.version, &msg.pdu, &pdu_used);

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "base/agent_log.h"
+#include "base/log_mask.h"
 #include "codec/snmp_protocol.h"
 
 namespace {
@@ -154,8 +155,7 @@ int32_t set_v2c_community(snmp_message &resp, const char *community) {
     size_t len = strnlen(community, SNMP_MAX_COMMUNITY_LEN);
     std::memcpy(resp.usm.username, community, len);
     resp.usm.user_len = static_cast<uint8_t>(len);
-    AGENT_LOG(AGENT_LOG_DEBUG, "snmp_inform_build_response: v2c共同体名设置成功 %s",
-              reinterpret_cast<const char *>(resp.usm.username));
+    AGENT_LOG(AGENT_LOG_DEBUG, "snmp_inform_build_response: v2c共同体名设置成功 %s", vek::kLogMask);
     return SNMP_OK;
 }
 

@@ -9,6 +9,7 @@
 #include <span>
 
 #include "base/agent_log.h"
+#include "base/log_mask.h"
 #include "codec/ber_octets.h"
 #include "codec/snmp_ber.h"
 #include "codec/snmp_protocol.h"
@@ -119,41 +120,49 @@ uint16_t widen_password(const uint8_t *pass, uint8_t pass_len, std::array<uint8_
 
 bool usm_engine_id_ok(const snmp_v3_usm &usm) { return usm.engine_id_len <= SNMP_ENGINE_ID_SIZE; }
 
-// The message's security level must be one the user supports, and a user with authentication
-// only accepts authenticated messages.
-int32_t check_security_level(const snmp_message &msg, const snmp_v3_user &user) {
-    bool wants_auth = (msg.msg_flags & SNMP_V3_FLAG_AUTH) != 0;
-    bool wants_priv = (msg.msg_flags & SNMP_V3_FLAG_PRIV) != 0;
-    int32_t ret = SNMP_OK;
-    if (wants_auth != (user.auth_proto != SNMP_V3_AUTH_NONE)) {
-        ret = SNMP_ERR_AUTH;
-    } else if (wants_priv && user.priv_proto == SNMP_V3_PRIV_NONE) {
-        ret = SNMP_ERR_PRIV;
+// ---- Checks of a received message ----
+
+// A verdict and the codec result code that snmp_v3_process_security reports for it.
+struct Check {
+    uint8_t verdict;
+    int32_t code;
+};
+
+constexpr Check kPassed{SNMP_V3_VERDICT_OK, SNMP_OK};
+
+bool flag_set(const snmp_message &msg, uint8_t flag) { return (msg.msg_flags & flag) != 0; }
+
+// The message must ask for exactly the user's security level: a lower one would let a request be
+// answered in clear text (or unauthenticated) for a user who has keys, a higher one claims what the
+// user cannot check.
+Check check_security_level(const snmp_message &msg, const snmp_v3_user &user) {
+    const bool auth_differs = flag_set(msg, SNMP_V3_FLAG_AUTH) != (user.auth_proto != SNMP_V3_AUTH_NONE);
+    const bool priv_differs = flag_set(msg, SNMP_V3_FLAG_PRIV) != (user.priv_proto != SNMP_V3_PRIV_NONE);
+    if (!auth_differs && !priv_differs) {
+        return kPassed;
     }
-    if (ret != SNMP_OK) {
-        AGENT_LOG(AGENT_LOG_ERROR, "[SEC_PROC] 安全级别与用户配置不符（msgFlags=0x%02X，用户鉴权：%d，用户加密：%d）",
-                  static_cast<unsigned>(msg.msg_flags), static_cast<int>(user.auth_proto),
-                  static_cast<int>(user.priv_proto));
-    }
-    return ret;
+    AGENT_LOG(AGENT_LOG_ERROR, "[SEC_PROC] 安全级别与用户配置不符（msgFlags=0x%02X，用户鉴权：%d，用户加密：%d）",
+              static_cast<unsigned>(msg.msg_flags), static_cast<int>(user.auth_proto),
+              static_cast<int>(user.priv_proto));
+    return {SNMP_V3_VERDICT_UNSUPPORTED_SEC_LEVEL, auth_differs ? SNMP_ERR_AUTH : SNMP_ERR_PRIV};
 }
 
 using MessageArea = std::array<uint8_t, SNMP_MAX_MSG_SIZE>;
 
-int32_t authenticate_received(const uint8_t *data, uint16_t len, const snmp_message &msg, const snmp_v3_user &user,
-                              MessageArea &work) {
+Check authenticate_received(const uint8_t *data, uint16_t len, const snmp_message &msg, const snmp_v3_user &user,
+                            MessageArea &work) {
     snmp_v3_usm usm = msg.usm;
     usm.auth_proto = user.auth_proto;
     if (user.auth_key_len > SNMP_KEY_SIZE ||
         snmp_v3_validate_auth_param(data, len, &usm, user.auth_key, user.auth_key_len, msg.usm.auth_param, work.data(),
                                     static_cast<uint16_t>(work.size())) == 0) {
         AGENT_LOG(AGENT_LOG_ERROR, "[SEC_PROC] 鉴权失败");
-        return SNMP_ERR_AUTH;
+        return {SNMP_V3_VERDICT_WRONG_DIGEST, SNMP_ERR_AUTH};
     }
-    return SNMP_OK;
+    return kPassed;
 }
 
-int32_t decrypt_received(snmp_message &msg, const snmp_v3_user &user, MessageArea &work) {
+Check decrypt_received(snmp_message &msg, const snmp_v3_user &user, MessageArea &work) {
     snmp_v3_usm usm = msg.usm;
     usm.priv_proto = user.priv_proto;
     MessageArea plain;  // written by the decryption before it is read
@@ -163,20 +172,115 @@ int32_t decrypt_received(snmp_message &msg, const snmp_v3_user &user, MessageAre
         snmp_v3_decrypt_pdu(msg.encrypted_pdu, encrypted_len, &usm, user.priv_key, user.priv_key_len, plain.data(),
                             &plain_len, work.data(), static_cast<uint16_t>(work.size())) == 0) {
         AGENT_LOG(AGENT_LOG_ERROR, "[SEC_PROC] 解密失败");
-        return SNMP_ERR_PRIV;
+        return {SNMP_V3_VERDICT_DECRYPTION_ERROR, SNMP_ERR_PRIV};
     }
     if (plain_len < kMinPlaintextLen) {
         AGENT_LOG(AGENT_LOG_ERROR, "[SEC_PROC] 明文过短（%d字节 < 2字节）", static_cast<int>(plain_len));
-        return SNMP_ERR_MALFORMED;
+        return {SNMP_V3_VERDICT_DECRYPTION_ERROR, SNMP_ERR_MALFORMED};
     }
     uint16_t used = 0;
     int32_t ret = snmp_ber_decode_v3_scoped_pdu(plain.data(), plain_len, &msg.pdu, &used);
+    wipe(plain.data(), plain.size());
     if (ret != SNMP_OK) {
         AGENT_LOG(AGENT_LOG_ERROR, "[SEC_PROC] ScopedPDU解码失败（错误码：%d）", static_cast<int>(ret));
-        return ret;
+        return {SNMP_V3_VERDICT_DECRYPTION_ERROR, ret};
     }
-    return SNMP_OK;
+    return kPassed;
 }
+
+bool names_engine(const snmp_v3_usm &usm, const snmp_v3_local_engine &engine) {
+    return engine.engine_id != nullptr && usm.engine_id_len == engine.engine_id_len &&
+           usm.engine_id_len <= SNMP_ENGINE_ID_SIZE &&
+           std::equal(usm.engine_id, usm.engine_id + usm.engine_id_len, engine.engine_id);
+}
+
+Check check_timeliness(const snmp_message &msg, const snmp_v3_local_engine &engine) {
+    if (snmp_v3_in_time_window(engine.engine_boots, engine.engine_time, msg.usm.engine_boots,
+                               msg.usm.engine_time) != 0) {
+        return kPassed;
+    }
+    AGENT_LOG(AGENT_LOG_ERROR, "[SEC_PROC] 消息不在时间窗口内（本地boots=%u，time=%u；消息boots=%u，time=%u）",
+              engine.engine_boots, engine.engine_time, msg.usm.engine_boots, msg.usm.engine_time);
+    return {SNMP_V3_VERDICT_NOT_IN_TIME_WINDOW, SNMP_ERR_AUTH};
+}
+
+// RFC 3414 section 3.2: engine, user, level, digest, time window (after the digest, so that an
+// unauthenticated message learns nothing about the clock), decryption.
+Check run_checks(const uint8_t *data, uint16_t len, snmp_message &msg, const snmp_v3_local_engine *authoritative,
+                 const snmp_v3_user *user) {
+    if (authoritative != nullptr && !names_engine(msg.usm, *authoritative)) {
+        AGENT_LOG(AGENT_LOG_ERROR, "[SEC_PROC] 消息的权威引擎ID不是本引擎（长度=%u）",
+                  static_cast<unsigned>(msg.usm.engine_id_len));
+        return {SNMP_V3_VERDICT_UNKNOWN_ENGINE_ID, SNMP_ERR_AUTH};
+    }
+    if (user == nullptr) {
+        return {SNMP_V3_VERDICT_UNKNOWN_USER_NAME, SNMP_ERR_AUTH};
+    }
+    Check check = check_security_level(msg, *user);
+    MessageArea work;  // message copy for the HMAC, then cipher text; written before it is read
+    if (check.verdict == SNMP_V3_VERDICT_OK && flag_set(msg, SNMP_V3_FLAG_AUTH)) {
+        check = authenticate_received(data, len, msg, *user, work);
+        if (check.verdict == SNMP_V3_VERDICT_OK && authoritative != nullptr) {
+            check = check_timeliness(msg, *authoritative);
+        }
+    }
+    if (check.verdict == SNMP_V3_VERDICT_OK && flag_set(msg, SNMP_V3_FLAG_PRIV)) {
+        check = decrypt_received(msg, *user, work);
+    }
+    return check;
+}
+
+// ---- Keys ----
+
+constexpr uint8_t kAuthTable = 1;
+constexpr uint8_t kPrivTable = 0;
+
+using KeyGenerator = int32_t (*)(const snmp_v3_usm *, const uint8_t *, uint8_t, uint8_t *, uint16_t);
+
+// One localised key of the algorithm `proto` into key / key_len.
+bool localize_key(const snmp_v3_usm &usm, uint8_t proto, uint8_t table, KeyGenerator generate,
+                  std::span<const uint8_t> pass, uint8_t *key, uint16_t &key_len) {
+    const uint16_t len = snmpv3_get_key_length(proto, table);
+    if (len == 0 || len > SNMP_KEY_SIZE ||
+        generate(&usm, pass.data(), static_cast<uint8_t>(pass.size()), key, len) != 1) {
+        return false;
+    }
+    key_len = len;
+    return true;
+}
+
+// ---- Reports ----
+
+constexpr uint32_t kUsmStatsArc[] = {1, 3, 6, 1, 6, 3, 15, 1, 1};  // usmStats; counter n is .n, instance .n.0
+constexpr uint8_t kUsmStatsArcLen = sizeof kUsmStatsArc / sizeof kUsmStatsArc[0];
+constexpr uint32_t kInstanceSubId = 0;
+
+// One row per failure verdict, indexed by the verdict (the counter's sub-identifier).
+struct UsmReport {
+    uint8_t verdict;
+    uint8_t at_request_level;
+};
+
+constexpr std::array<UsmReport, SNMP_V3_VERDICT_COUNT> kUsmReports = {{
+    {SNMP_V3_VERDICT_OK, 0},
+    {SNMP_V3_VERDICT_UNSUPPORTED_SEC_LEVEL, 0},
+    {SNMP_V3_VERDICT_NOT_IN_TIME_WINDOW, 1},
+    {SNMP_V3_VERDICT_UNKNOWN_USER_NAME, 0},
+    {SNMP_V3_VERDICT_UNKNOWN_ENGINE_ID, 0},
+    {SNMP_V3_VERDICT_WRONG_DIGEST, 0},
+    {SNMP_V3_VERDICT_DECRYPTION_ERROR, 0},
+}};
+
+constexpr bool report_rows_in_order() {
+    for (size_t i = 0; i < kUsmReports.size(); ++i) {
+        if (kUsmReports[i].verdict != i) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(report_rows_in_order(), "each report row sits at its verdict");
+static_assert(kUsmStatsArcLen + 2 <= SNMP_MAX_OID_LEN, "a usmStats instance fits an OID");
 
 }  // namespace
 
@@ -258,8 +362,8 @@ int32_t snmpv3_crypto_gen_full_iv(snmp_v3_usm *usm) {
     std::memset(usm->priv_param, 0, sizeof usm->priv_param);
     std::memcpy(usm->priv_param, random_part, random_len);
     usm->priv_param_len = random_len;
-    agent_log_hexdump("IV fixed part (engine_boots+engine_time)", usm->full_iv, SNMP_V3_IV_FIXED_LEN);
-    agent_log_hexdump("IV random part", random_part, random_len);
+    vek::log_masked_dump("IV fixed part (engine_boots+engine_time)");
+    vek::log_masked_dump("IV random part");
     return 1;
 }
 
@@ -284,7 +388,7 @@ int32_t snmp_v3_encrypt_pdu(const uint8_t *plain, uint16_t plain_len, const snmp
                   static_cast<int>(alg.key_len), static_cast<int>(key_len));
         return 0;
     }
-    agent_log_hexdump("加密密钥 fixed_priv_key", key, key_len);
+    vek::log_masked_dump("加密密钥 fixed_priv_key");
     CipherContext cipher;
     if (!cipher.init(usm->priv_proto, key, key_len, usm->full_iv, usm->full_iv_len)) {
         AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_encrypt_pdu: vek cipher init failed");
@@ -344,7 +448,7 @@ int32_t snmp_v3_decrypt_pdu(const uint8_t *data, uint16_t data_len, const snmp_v
                   static_cast<int>(cipher_len), static_cast<int>(work_len));
         return 0;
     }
-    agent_log_hexdump("解密密钥 fixed_priv_key", key, key_len);
+    vek::log_masked_dump("解密密钥 fixed_priv_key");
     CipherContext cipher;
     if (!cipher.init(usm->priv_proto, key, key_len, iv.data(), iv_len)) {
         AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_decrypt_pdu: vek cipher init failed");
@@ -374,7 +478,7 @@ int32_t snmpv3_crypto_gen_auth_param(const snmp_v3_usm *usm, const uint8_t *key,
     }
     AGENT_LOG(AGENT_LOG_DEBUG, "snmpv3_crypto_gen_auth_param: auth_proto=%d, key_len=%d, msg_len=%d",
               static_cast<int>(usm->auth_proto), static_cast<int>(key_len), static_cast<int>(msg_len));
-    agent_log_hexdump("认证密钥 auth_key", key, key_len);
+    vek::log_masked_dump("认证密钥 auth_key");
     int32_t ret = vek_snmpv3_generate_auth_param(usm->auth_proto, key, key_len, msg, msg_len, out_param);
     if (ret != VEK_OK) {
         AGENT_LOG(AGENT_LOG_ERROR, "snmpv3_crypto_gen_auth_param: VEK生成认证参数失败，错误码：%d", static_cast<int>(ret));
@@ -544,6 +648,87 @@ int32_t snmp_v3_generate_priv_key(const snmp_v3_usm *usm, const uint8_t *pass, u
 
 // ---- Received messages ----
 
+int32_t snmp_v3_verdict_report(uint8_t verdict, snmp_oid *oid, uint8_t *at_request_level) {
+    if (verdict == SNMP_V3_VERDICT_OK || verdict >= kUsmReports.size() || oid == nullptr) {
+        return 0;
+    }
+    *oid = snmp_oid{};
+    std::copy(std::begin(kUsmStatsArc), std::end(kUsmStatsArc), oid->sub_ids);
+    oid->sub_ids[kUsmStatsArcLen] = verdict;
+    oid->sub_ids[kUsmStatsArcLen + 1] = kInstanceSubId;
+    oid->len = kUsmStatsArcLen + 2;
+    if (at_request_level != nullptr) {
+        *at_request_level = kUsmReports[verdict].at_request_level;
+    }
+    return 1;
+}
+
+uint8_t snmp_v3_verdict_of_oid(const snmp_oid *oid) {
+    if (oid == nullptr || oid->len <= kUsmStatsArcLen || oid->len > kUsmStatsArcLen + 2 ||
+        !std::equal(std::begin(kUsmStatsArc), std::end(kUsmStatsArc), oid->sub_ids) ||
+        (oid->len == kUsmStatsArcLen + 2 && oid->sub_ids[kUsmStatsArcLen + 1] != kInstanceSubId)) {
+        return SNMP_V3_VERDICT_OK;
+    }
+    const uint32_t counter = oid->sub_ids[kUsmStatsArcLen];
+    return counter > SNMP_V3_VERDICT_OK && counter < kUsmReports.size() ? kUsmReports[counter].verdict
+                                                                        : static_cast<uint8_t>(SNMP_V3_VERDICT_OK);
+}
+
+int32_t snmp_v3_in_time_window(uint32_t local_boots, uint32_t local_time, uint32_t boots, uint32_t time) {
+    if (local_boots >= SNMP_V3_ENGINE_VALUE_MAX || boots != local_boots) {
+        return 0;
+    }
+    const uint32_t gap = local_time > time ? local_time - time : time - local_time;
+    return gap <= SNMP_V3_TIME_WINDOW_S ? 1 : 0;
+}
+
+int32_t snmp_v3_timely_for_estimate(uint32_t estimated_boots, uint32_t estimated_time, uint32_t boots, uint32_t time) {
+    if (boots >= SNMP_V3_ENGINE_VALUE_MAX || boots < estimated_boots) {
+        return 0;
+    }
+    return boots > estimated_boots || static_cast<uint64_t>(time) + SNMP_V3_TIME_WINDOW_S >= estimated_time ? 1 : 0;
+}
+
+int32_t snmp_v3_keys_stale(uint8_t keys_valid, uint32_t key_boots, uint32_t engine_boots) {
+    return keys_valid == 0 || key_boots != engine_boots ? 1 : 0;
+}
+
+int32_t snmp_v3_localize_user_keys(snmp_v3_user *user, const uint8_t *engine_id, uint16_t engine_id_len,
+                                   uint32_t engine_boots, const uint8_t *auth_pass, uint8_t auth_pass_len,
+                                   const uint8_t *priv_pass, uint8_t priv_pass_len) {
+    if (user == nullptr || engine_id == nullptr || engine_id_len == 0 || engine_id_len > SNMP_ENGINE_ID_SIZE) {
+        return 0;
+    }
+    user->keys_valid = 0;  // half-made keys never count as valid
+    snmp_v3_usm usm{};
+    std::memcpy(usm.engine_id, engine_id, engine_id_len);
+    usm.engine_id_len = engine_id_len;
+    usm.engine_boots = engine_boots;
+    usm.engine_time = SNMP_V3_KEY_ENGINE_TIME;
+    usm.auth_proto = user->auth_proto;
+    usm.priv_proto = user->priv_proto;
+    if ((user->auth_proto != SNMP_V3_AUTH_NONE &&
+         !localize_key(usm, user->auth_proto, kAuthTable, snmp_v3_generate_auth_key, {auth_pass, auth_pass_len},
+                       user->auth_key, user->auth_key_len)) ||
+        (user->priv_proto != SNMP_V3_PRIV_NONE &&
+         !localize_key(usm, user->priv_proto, kPrivTable, snmp_v3_generate_priv_key, {priv_pass, priv_pass_len},
+                       user->priv_key, user->priv_key_len))) {
+        return 0;
+    }
+    user->key_engine_boots = engine_boots;
+    user->key_engine_time = SNMP_V3_KEY_ENGINE_TIME;
+    user->keys_valid = 1;
+    return 1;
+}
+
+uint8_t snmp_v3_check_message(const uint8_t *data, uint16_t len, snmp_message *msg,
+                              const snmp_v3_local_engine *authoritative, const snmp_v3_user *user) {
+    if (data == nullptr || msg == nullptr) {
+        return SNMP_V3_VERDICT_UNKNOWN_USER_NAME;
+    }
+    return run_checks(data, len, *msg, authoritative, user).verdict;
+}
+
 int32_t snmp_v3_process_security(const uint8_t *data, uint16_t len, snmp_message *msg, const void *ctx,
                                  const snmp_v3_user *user) {
     if (data == nullptr || msg == nullptr || ctx == nullptr || user == nullptr) {
@@ -562,16 +747,9 @@ int32_t snmp_v3_process_security(const uint8_t *data, uint16_t len, snmp_message
         AGENT_LOG(AGENT_LOG_ERROR, "[SEC_PROC] 用户未启用：%.*s", user_len, reinterpret_cast<const char *>(user->username));
         return SNMP_ERR_AUTH;
     }
-    int32_t ret = check_security_level(*msg, *user);
-    if (ret != SNMP_OK) {
-        return ret;
-    }
-    MessageArea work;  // message copy for the HMAC, then cipher text; written before it is read
-    if ((msg->msg_flags & SNMP_V3_FLAG_AUTH) != 0 && (ret = authenticate_received(data, len, *msg, *user, work)) != SNMP_OK) {
-        return ret;
-    }
-    if ((msg->msg_flags & SNMP_V3_FLAG_PRIV) != 0 && (ret = decrypt_received(*msg, *user, work)) != SNMP_OK) {
-        return ret;
+    const Check check = run_checks(data, len, *msg, nullptr, user);
+    if (check.verdict != SNMP_V3_VERDICT_OK) {
+        return check.code;
     }
     snmp_v3_store_engine_info(msg->usm.engine_id, msg->usm.engine_id_len, msg->usm.engine_boots, msg->usm.engine_time);
     AGENT_LOG(AGENT_LOG_INFO, "[SEC_PROC] 安全处理全流程完成");

@@ -99,8 +99,69 @@ int32_t snmp_v3_generate_auth_key(const snmp_v3_usm *usm, const uint8_t *pass, u
 int32_t snmp_v3_generate_priv_key(const snmp_v3_usm *usm, const uint8_t *pass, uint8_t pass_len, uint8_t *key,
                                   uint16_t key_len);
 
+/* ---- Keys, time window and the checks of a received message ---- */
+
+#define SNMP_V3_TIME_WINDOW_S 150u        /* a message is timely within 150 s of the engine time */
+#define SNMP_V3_ENGINE_VALUE_MAX 2147483647u /* largest engine boots and engine time */
+#define SNMP_V3_KEY_ENGINE_TIME 0u        /* keys are localised with this engine time, whatever the clock says */
+
+/* Outcome of the checks of a received message. A failure carries the last sub-identifier of the
+ * usmStats counter that counts it (1.3.6.1.6.3.15.1.1.n). */
+typedef enum snmp_v3_verdict {
+    SNMP_V3_VERDICT_OK = 0,
+    SNMP_V3_VERDICT_UNSUPPORTED_SEC_LEVEL = 1,
+    SNMP_V3_VERDICT_NOT_IN_TIME_WINDOW = 2,
+    SNMP_V3_VERDICT_UNKNOWN_USER_NAME = 3,
+    SNMP_V3_VERDICT_UNKNOWN_ENGINE_ID = 4,
+    SNMP_V3_VERDICT_WRONG_DIGEST = 5,
+    SNMP_V3_VERDICT_DECRYPTION_ERROR = 6
+} snmp_v3_verdict;
+#define SNMP_V3_VERDICT_COUNT 7u
+
+/* The authoritative engine a received message must name, with its clock now. */
+typedef struct snmp_v3_local_engine {
+    const uint8_t *engine_id;
+    uint16_t engine_id_len;
+    uint32_t engine_boots;
+    uint32_t engine_time;
+} snmp_v3_local_engine;
+
+/* The Report of a failed verdict: the instance OID of its usmStats counter and whether the Report
+ * goes out at the request's security level (1, so that the sender can trust the engine clock it
+ * carries) or without security (0). 1 for a failure verdict, 0 otherwise. */
+int32_t snmp_v3_verdict_report(uint8_t verdict, snmp_oid *oid, uint8_t *at_request_level);
+/* The failure a Report binding names (its usmStats OID, with or without the .0 instance);
+ * SNMP_V3_VERDICT_OK for any other OID. */
+uint8_t snmp_v3_verdict_of_oid(const snmp_oid *oid);
+
+/* 1 when a message of (boots, time) is timely for an engine at (local_boots, local_time): same
+ * boots, below the latched maximum, and time within SNMP_V3_TIME_WINDOW_S either way. */
+int32_t snmp_v3_in_time_window(uint32_t local_boots, uint32_t local_time, uint32_t boots, uint32_t time);
+/* 1 when a message of (boots, time) from another engine is timely for the receiver's estimate of
+ * that engine's clock (RFC 3414 section 3.2 step 7b): boots not below the estimate (nor latched at
+ * the maximum), and with the estimated boots a time at most SNMP_V3_TIME_WINDOW_S behind it. */
+int32_t snmp_v3_timely_for_estimate(uint32_t estimated_boots, uint32_t estimated_time, uint32_t boots, uint32_t time);
+/* 1 when keys localised for engine boots key_boots (keys_valid non-zero) must be made again for an
+ * engine now at engine_boots. This system's keys follow the engine ID and its boots; a change of
+ * the engine ID always makes them again. */
+int32_t snmp_v3_keys_stale(uint8_t keys_valid, uint32_t key_boots, uint32_t engine_boots);
+/* 1 / 0. Localises both keys of the user (by its auth_proto / priv_proto) to the engine ID and boots;
+ * records the boots, marks the keys valid. On failure no key is valid. */
+int32_t snmp_v3_localize_user_keys(snmp_v3_user *user, const uint8_t *engine_id, uint16_t engine_id_len,
+                                   uint32_t engine_boots, const uint8_t *auth_pass, uint8_t auth_pass_len,
+                                   const uint8_t *priv_pass, uint8_t priv_pass_len);
+
+/* The checks of a received (decoded, non-discovery) message in the order of RFC 3414 section 3.2:
+ * the authoritative engine (only when `authoritative` is given), the user (null: unknown), the
+ * security level (it must be the user's own), the digest, the time window (authoritative engine and
+ * authenticated messages only) and the decryption of the scoped PDU into msg->pdu. Returns the
+ * snmp_v3_verdict; nothing is recorded. */
+uint8_t snmp_v3_check_message(const uint8_t *data, uint16_t len, snmp_message *msg,
+                              const snmp_v3_local_engine *authoritative, const snmp_v3_user *user);
+
 /* Security processing of a received v3 message after snmp_ber_decode_snmp_message: checks the
- * authentication parameter, decrypts and decodes the scoped PDU into msg->pdu, and records the
+ * security level, the authentication parameter, decrypts and decodes the scoped PDU into msg->pdu
+ * (snmp_v3_check_message without an authoritative engine), and records the
  * sender's engine (snmp_v3_store_engine_info). A discovery message (empty engine ID) passes
  * unchecked. ctx is the caller's context and must be non-null. 0, SNMP_ERR_NULL,
  * SNMP_ERR_AUTH (authentication), SNMP_ERR_PRIV (privacy) or a scoped-PDU decode code. */

@@ -13,6 +13,7 @@
 #include <span>
 
 #include "base/agent_log.h"
+#include "base/log_mask.h"
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define VEK_AES_HAVE_AESNI 1
@@ -551,15 +552,22 @@ void trace_wrapped(const char *label, std::span<const uint8_t> bytes) {
     std::fputc('\n', stdout);
 }
 
-// CBC encryption block by block, printing every intermediate value.
-void traced_cbc_encrypt(const AesSchedule &ks, const uint8_t *key, const uint8_t *iv, const uint8_t *in,
-                        uint8_t *out, uint32_t len) {
+// The trace of a secret: its label and the mask instead of its bytes.
+void trace_secret(const char *label) {
+    std::fputs(label, stdout);
+    std::fputs(vek::kLogMask, stdout);
+    std::fputc('\n', stdout);
+}
+
+// CBC encryption block by block, printing every public intermediate value (IV and cipher text);
+// the key, the plaintext and what is derived from it alone show the mask.
+void traced_cbc_encrypt(const AesSchedule &ks, const uint8_t *iv, const uint8_t *in, uint8_t *out, uint32_t len) {
     const uint32_t blocks = len / kBlockBytes;
     std::fputs("\n=== AES-128-CBC 加密调试开始 ===\n", stdout);
     std::printf("数据长度: %u 字节 (%u 个块)\n", len, blocks);
-    trace_bytes("密钥: ", {key, VEK_AES128_KEY_SIZE});
+    trace_secret("密钥: ");
     trace_bytes("IV: ", {iv, kBlockBytes});
-    trace_wrapped("明文: ", {in, len});
+    trace_secret("明文: ");
     Block chain{};
     std::memcpy(chain.data(), iv, kBlockBytes);
     for (uint32_t b = 0; b < blocks; ++b) {
@@ -567,9 +575,9 @@ void traced_cbc_encrypt(const AesSchedule &ks, const uint8_t *key, const uint8_t
         std::memcpy(x.data(), in + b * kBlockBytes, kBlockBytes);
         std::printf("\n--- 处理块 %u ---\n", b);
         trace_bytes("前一个块: ", chain);
-        trace_bytes("当前明文: ", x);
+        trace_secret("当前明文: ");
         xor_block(x, chain.data());
-        trace_bytes("异或结果: ", x);
+        trace_secret("异或结果: ");
         cbc_encrypt_blocks(ks, kZeroBlock.data(), x.data(), chain.data(), 1);
         trace_bytes("加密结果: ", chain);
         std::memcpy(out + b * kBlockBytes, chain.data(), kBlockBytes);
@@ -595,7 +603,7 @@ void cbc_encrypt(uint32_t key_len, const char *error, const uint8_t *key, const 
     AesSchedule ks{};
     expand_key(key, key_len, ks);
     if (trace) {
-        traced_cbc_encrypt(ks, key, iv, in, out, len);
+        traced_cbc_encrypt(ks, iv, in, out, len);
     } else {
         cbc_encrypt_blocks(ks, iv, in, out, len / kBlockBytes);
     }

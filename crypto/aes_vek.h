@@ -22,7 +22,8 @@ void vek_aes_encrypt_block(const uint8_t *key, uint32_t key_len, const uint8_t i
 void vek_aes_decrypt_block(const uint8_t *key, uint32_t key_len, const uint8_t in[16], uint8_t out[16]);
 
 /* CBC over len bytes (a multiple of 16; 0 does nothing). vek_aes128_cbc_encrypt also writes a
- * byte-level trace of its work to standard output when the log level is DEBUG. */
+ * byte-level trace of its work to standard output when the log level is DEBUG (the key and the
+ * plaintext appear there masked as "***"). */
 void vek_aes128_cbc_encrypt(const uint8_t *key, const uint8_t *iv, const uint8_t *in, uint8_t *out,
                             uint32_t len);
 void vek_aes192_cbc_encrypt(const uint8_t *key, const uint8_t *iv, const uint8_t *in, uint8_t *out,

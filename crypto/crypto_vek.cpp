@@ -10,6 +10,7 @@
 #include <span>
 
 #include "base/agent_log.h"
+#include "base/log_mask.h"
 #include "base/platform.h"
 #include "crypto/aes_vek.h"
 #include "crypto/des_vek.h"
@@ -23,7 +24,6 @@ constexpr uint32_t kBitsPerByte = 8;
 constexpr uint32_t kLengthFieldOffset = 56;  // where the 64-bit bit count starts in a final block
 constexpr uint32_t kBlockIndexSize = 4;      // BE32(i) behind the salt in PBKDF2's first HMAC
 constexpr uint32_t kWordBytes = 4;
-constexpr uint32_t kKeyTraceBytes = 8;       // key bytes shown by the DEBUG trace of a new key
 
 // vek_hmac step failures.
 constexpr int32_t kErrHmacKeyInit = -3;
@@ -444,16 +444,14 @@ int32_t derive_localized_key(const char *func, bool auth, const LocalizedKeyRequ
     if (auth) {
         AGENT_LOG(AGENT_LOG_INFO, "%s: Authentication key generated successfully (len=%d)", func,
                   static_cast<int>(req.key_len));
-        agent_log_hexdump("Generated Auth Key (first 8 bytes)", req.key, kKeyTraceBytes);
+        vek::log_masked_dump("Generated Auth Key (first 8 bytes)");
     } else {
         AGENT_LOG(AGENT_LOG_INFO, "%s: Privacy key generated successfully (len=%d)", func,
                   static_cast<int>(req.key_len));
-        agent_log_hexdump("Generated Priv Key (first 8 bytes)", req.key, kKeyTraceBytes);
+        vek::log_masked_dump("Generated Priv Key (first 8 bytes)");
     }
     return VEK_OK;
 }
-
-static_assert(VEK_DES_KEY_SIZE >= kKeyTraceBytes, "every localized key has at least the traced bytes");
 
 struct AuthParamInfo {
     int32_t proto;

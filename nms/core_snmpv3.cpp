@@ -8,6 +8,8 @@
 
 #include "base/agent_log.h"
 #include "base/platform.h"
+#include "codec/snmpv3_crypto.h"
+#include "nms/core_v3_notify.h"
 #include "nms/core_snmpv3.h"
 #include "nms/nms_core_internal.h"
 #include "nms/nms_snmp_core.h"
@@ -57,8 +59,20 @@ adapter_v3_key_params key_params(const snmp_core_v3_engine &engine, const snmp_c
 
 const uint8_t *password_bytes(const char *password) noexcept { return reinterpret_cast<const uint8_t *>(password); }
 
-api_snmp_err make_auth_key(const adapter_v3_key_params &params, snmp_core_v3_user &user, const char *func,
-                           const char *too_long_format) {
+// Where a user's keys for one engine go: the agent's keys in the user record, or notification keys.
+struct KeySlots {
+    uint8_t *auth_key;
+    uint8_t &auth_key_len;
+    uint8_t *priv_key;
+    uint8_t &priv_key_len;
+};
+
+KeySlots agent_key_slots(snmp_core_v3_user &user) noexcept {
+    return {user.auth_key, user.auth_key_len, user.priv_key, user.priv_key_len};
+}
+
+api_snmp_err make_auth_key(const adapter_v3_key_params &params, snmp_core_v3_user &user, const KeySlots &slots,
+                           const char *func, const char *too_long_format) {
     size_t len = std::strlen(user.auth_password);
     if (len == 0) {
         AGENT_LOG(AGENT_LOG_ERROR, "%s: 用户[%s]认证密码为空", func, user.user_name);
@@ -68,16 +82,17 @@ api_snmp_err make_auth_key(const adapter_v3_key_params &params, snmp_core_v3_use
         AGENT_LOG(AGENT_LOG_ERROR, too_long_format, func, user.user_name, static_cast<int>(len));
         return API_SNMP_ERR_INVALID_PARAM;
     }
-    uint16_t key_len = sizeof(user.auth_key);
+    uint16_t key_len = CORE_V3_ENGINE_ID_SIZE;
     if (adapter_v3_gen_auth_key(&params, password_bytes(user.auth_password), static_cast<uint32_t>(len),
-                                user.auth_key, &key_len, sizeof(user.auth_key)) != 1) {
+                                slots.auth_key, &key_len, CORE_V3_ENGINE_ID_SIZE) != 1) {
         return API_SNMP_ERR_AUTH_FAILED;
     }
-    user.auth_key_len = static_cast<uint8_t>(key_len);
+    slots.auth_key_len = static_cast<uint8_t>(key_len);
     return API_SNMP_OK;
 }
 
-api_snmp_err make_priv_key(const adapter_v3_key_params &params, snmp_core_v3_user &user, const char *func) {
+api_snmp_err make_priv_key(const adapter_v3_key_params &params, snmp_core_v3_user &user, const KeySlots &slots,
+                           const char *func) {
     size_t len = std::strlen(user.priv_password);
     if (len == 0) {
         AGENT_LOG(AGENT_LOG_ERROR, "%s: 用户[%s]加密密码为空", func, user.user_name);
@@ -89,7 +104,7 @@ api_snmp_err make_priv_key(const adapter_v3_key_params &params, snmp_core_v3_use
     }
     uint16_t key_len = 0;
     if (adapter_v3_gen_priv_key(&params, password_bytes(user.priv_password), static_cast<uint32_t>(len),
-                                user.priv_key, &key_len, sizeof(user.priv_key)) != 1) {
+                                slots.priv_key, &key_len, CORE_V3_ENGINE_ID_SIZE) != 1) {
         AGENT_LOG(AGENT_LOG_ERROR, "%s: 用户[%s]加密密钥生成失败（适配层返回失败）", func, user.user_name);
         return API_SNMP_ERR_ENCRYPT_FAILED;
     }
@@ -97,8 +112,25 @@ api_snmp_err make_priv_key(const adapter_v3_key_params &params, snmp_core_v3_use
         AGENT_LOG(AGENT_LOG_ERROR, "%s: 用户[%s]加密密钥长度为0（无效密钥）", func, user.user_name);
         return API_SNMP_ERR_ENCRYPT_FAILED;
     }
-    user.priv_key_len = static_cast<uint8_t>(key_len);
+    slots.priv_key_len = static_cast<uint8_t>(key_len);
     return API_SNMP_OK;
+}
+
+// Both keys of a user for an engine (its ID and boots) into the slots; logged like the agent's keys.
+api_snmp_err make_keys(const adapter_v3_key_params &params, snmp_core_v3_user &user, const KeySlots &slots,
+                       const char *func) {
+    slots.auth_key_len = 0;
+    slots.priv_key_len = 0;
+    if (auth_enabled(user)) {
+        api_snmp_err rc = make_auth_key(params, user, slots, func, "%s: 用户[%s]认证密码过长（最大255字节）");
+        if (rc == API_SNMP_ERR_AUTH_FAILED) {
+            AGENT_LOG(AGENT_LOG_ERROR, "%s: 用户[%s]认证密钥生成失败", func, user.user_name);
+        }
+        if (rc != API_SNMP_OK) {
+            return rc;
+        }
+    }
+    return priv_enabled(user) ? make_priv_key(params, user, slots, func) : API_SNMP_OK;
 }
 
 // Makes the keys of every active user except skip_name for the agent's current engine; a user whose
@@ -140,20 +172,6 @@ void store_command(snmp_core_agent &agent, uint32_t cmd_type, const char *user_n
     }
 }
 
-// Records boots announced by a report of a discovered engine; a change makes the time check fail, so
-// that the next command discovers the engine again.
-void note_reported_boots(snmp_core_agent &agent, const adapter_msg &msg) noexcept {
-    snmp_core_v3_engine &engine = agent.v3_engine;
-    if (engine.discovery_state != CORE_V3_DISCOVERED || msg.engine_id_len == 0 ||
-        msg.engine_boots == engine.engine_boots) {
-        return;
-    }
-    AGENT_LOG(AGENT_LOG_WARN, "%s: REPORT携带的引擎启动次数变化（当前：%u，上次：%u），下次请求将重新发现",
-              "snmp_core_handle_v3_report", static_cast<unsigned>(msg.engine_boots),
-              static_cast<unsigned>(engine.engine_boots));
-    engine.engine_boots = msg.engine_boots;
-}
-
 // A periodic re-discovery (no held command) has completed: take the engine and remake the keys.
 void complete_periodic_discovery(snmp_core_agent &agent, const adapter_msg &msg) {
     api_snmp_err rc = core_snmpv3_handle_discover_response(&agent.v3_engine, &msg);
@@ -182,43 +200,116 @@ void count_auth_failure(snmp_core_agent &agent, const char *user_name) {
 
 enum class ReportVerdict { kContinue, kStop };
 
-// Looks at one varbind of a report. List lock held.
-ReportVerdict judge_report_oid(snmp_core_agent &agent, const adapter_msg &msg, const char *oid, bool discovering,
-                               void *user_data) {
-    constexpr char kFunc[] = "snmp_core_handle_v3_report";
-    if (std::strcmp(oid, "1.3.6.1.6.3.15.1.1.4.0") == 0) {
-        if (discovering) {
-            AGENT_LOG(AGENT_LOG_INFO, "%s: 发现阶段REPORT无用户名，符合SNMPv3协议（仅传递引擎信息）", kFunc);
-            return ReportVerdict::kContinue;
-        }
-        AGENT_LOG(AGENT_LOG_ERROR, "%s: 业务阶段REPORT反馈USM错误 - 未知用户（%s）", kFunc, msg.user_name);
-        fail_request(agent, API_SNMP_CMD_REPORT, msg.user_name, API_SNMP_ERR_USER_NOT_FOUND, user_data);
-        agent.v3_engine.discovery_state = CORE_V3_NOT_DISCOVERED;  // the engine no longer knows us
-        return ReportVerdict::kStop;
+constexpr char kReportTag[] = "snmp_core_handle_v3_report";
+
+// The held command goes out once more after a fresh discovery (the agent may have restarted, which
+// gives its engine new boots or a new ID, and this system's keys follow both); false when it was
+// sent twice already or nothing is held. List lock held.
+bool rediscover_and_resend(snmp_core_agent &agent) {
+    snmp_core_v3_pending_cmd &held = agent.v3_pending_cmd;
+    if (held.cmd_type == 0 || held.resent != 0) {
+        return false;
     }
-    if (std::strcmp(oid, "1.3.6.1.6.3.15.1.1.5.0") == 0) {
-        AGENT_LOG(AGENT_LOG_ERROR, "%s: REPORT反馈USM错误 - 认证失败（%s）", kFunc, msg.user_name);
-        if (discovering) {
-            fail_request(agent, API_SNMP_CMD_REPORT, msg.user_name, API_SNMP_ERR_AUTH_FAILED, user_data);
-            agent.v3_engine.discovery_state = CORE_V3_NOT_DISCOVERED;
-            AGENT_LOG(AGENT_LOG_WARN, "%s: 发现阶段安全错误，允许重新发起发现", kFunc);
+    held.resent = 1;
+    AGENT_LOG(AGENT_LOG_WARN, "%s: 重新发现引擎后重发请求一次（%s:%d）", kReportTag, agent.ip, static_cast<int>(agent.port));
+    agent.v3_engine.discovery_state = CORE_V3_NOT_DISCOVERED;
+    void *user_data = agent.user_data;
+    if (core_snmpv3_send_discover(&agent, &agent.v3_engine) != API_SNMP_OK) {
+        fail_request(agent, held.cmd_type, held.user_name, API_SNMP_ERR_NETWORK, user_data);
+    }
+    return true;
+}
+
+// An authenticated notInTimeWindows Report carries the engine's clock: take it and send the held
+// command once more. false when the Report cannot be trusted or the command went twice already.
+bool resync_and_resend(snmp_core_agent &agent, const adapter_msg &msg, bool authenticated) {
+    snmp_core_v3_pending_cmd &held = agent.v3_pending_cmd;
+    if (!authenticated || held.cmd_type == 0 || held.resent != 0) {
+        return false;
+    }
+    held.resent = 1;
+    snmp_core_v3_engine &engine = agent.v3_engine;
+    engine.engine_boots = msg.engine_boots;
+    engine.engine_time = msg.engine_time;
+    engine.last_sync_time = now_seconds();
+    if (engine.engine_boots != engine.key_boots) {
+        engine.key_boots = engine.engine_boots;
+        refresh_other_user_keys(agent, nullptr);
+    }
+    AGENT_LOG(AGENT_LOG_WARN, "%s: 按REPORT校准引擎时钟（启动次数：%u，时间：%u），重发请求一次", kReportTag,
+              static_cast<unsigned>(msg.engine_boots), static_cast<unsigned>(msg.engine_time));
+    if (held.cmd_type == API_SNMP_CMD_GETBULK) {
+        agent.bulk_non_repeaters = held.non_repeaters;
+        agent.bulk_max_repetitions = held.max_repetitions;
+    }
+    (void)send_request(agent, held.cmd_type, held.user_name, held.varbinds, held.count, agent.user_data, false);
+    return true;
+}
+
+// Fails the request; the next command discovers the engine again first.
+void fail_and_forget_engine(snmp_core_agent &agent, const adapter_msg &msg, uint32_t error, bool discovering,
+                            void *user_data) {
+    fail_request(agent, API_SNMP_CMD_REPORT, msg.user_name, error, user_data);
+    agent.v3_engine.discovery_state = CORE_V3_NOT_DISCOVERED;
+    if (discovering) {
+        AGENT_LOG(AGENT_LOG_WARN, "%s: 发现阶段安全错误，允许重新发起发现", kReportTag);
+    }
+}
+
+// Looks at one varbind of a report: the usmStats counter it names says what went wrong (the one table
+// of the codec). List lock held.
+ReportVerdict judge_report_oid(snmp_core_agent &agent, const adapter_msg &msg, const char *oid_text, bool discovering,
+                               bool authenticated, void *user_data) {
+    snmp_oid oid{};
+    if (adapter_oid_str_to_snmp_oid(oid_text, &oid) != 1) {
+        return ReportVerdict::kContinue;
+    }
+    switch (snmp_v3_verdict_of_oid(&oid)) {
+        case SNMP_V3_VERDICT_UNKNOWN_ENGINE_ID:
+            if (discovering) {
+                AGENT_LOG(AGENT_LOG_INFO, "%s: 发现阶段REPORT无用户名，符合SNMPv3协议（仅传递引擎信息）", kReportTag);
+                return ReportVerdict::kContinue;
+            }
+            AGENT_LOG(AGENT_LOG_ERROR, "%s: 业务阶段REPORT反馈USM错误 - 未知引擎ID（%s）", kReportTag, msg.user_name);
+            if (!rediscover_and_resend(agent)) {
+                fail_and_forget_engine(agent, msg, API_SNMP_ERR_NO_ENGINE_ID, false, user_data);
+            }
             return ReportVerdict::kStop;
-        }
-        count_auth_failure(agent, msg.user_name);
-        fail_request(agent, API_SNMP_CMD_REPORT, msg.user_name, API_SNMP_ERR_AUTH_FAILED, user_data);
-        return ReportVerdict::kStop;
+        case SNMP_V3_VERDICT_UNKNOWN_USER_NAME:
+            AGENT_LOG(AGENT_LOG_ERROR, "%s: 业务阶段REPORT反馈USM错误 - 未知用户（%s）", kReportTag, msg.user_name);
+            fail_request(agent, API_SNMP_CMD_REPORT, msg.user_name, API_SNMP_ERR_USER_NOT_FOUND, user_data);
+            return ReportVerdict::kStop;
+        case SNMP_V3_VERDICT_WRONG_DIGEST:
+            AGENT_LOG(AGENT_LOG_ERROR, "%s: REPORT反馈USM错误 - 认证失败（%s）", kReportTag, msg.user_name);
+            if (discovering) {
+                fail_and_forget_engine(agent, msg, API_SNMP_ERR_AUTH_FAILED, true, user_data);
+                return ReportVerdict::kStop;
+            }
+            if (!rediscover_and_resend(agent)) {
+                count_auth_failure(agent, msg.user_name);
+                fail_request(agent, API_SNMP_CMD_REPORT, msg.user_name, API_SNMP_ERR_AUTH_FAILED, user_data);
+            }
+            return ReportVerdict::kStop;
+        case SNMP_V3_VERDICT_NOT_IN_TIME_WINDOW:
+            AGENT_LOG(AGENT_LOG_ERROR, "%s: REPORT反馈USM错误 - 引擎时间同步失败（超出±%ds窗口）", kReportTag,
+                      kV3TimeWindowCheck);
+            if (!discovering && resync_and_resend(agent, msg, authenticated)) {
+                return ReportVerdict::kStop;
+            }
+            // The engine time we send is no longer accepted: discover again before the next command.
+            fail_and_forget_engine(agent, msg, API_SNMP_ERR_V3_TIME_EXPIRED, discovering, user_data);
+            return ReportVerdict::kStop;
+        case SNMP_V3_VERDICT_UNSUPPORTED_SEC_LEVEL:
+            AGENT_LOG(AGENT_LOG_ERROR, "%s: REPORT反馈USM错误 - 安全级别不被支持（%s）", kReportTag, msg.user_name);
+            fail_request(agent, API_SNMP_CMD_REPORT, msg.user_name, API_SNMP_ERR_AUTH_FAILED, user_data);
+            return ReportVerdict::kStop;
+        case SNMP_V3_VERDICT_DECRYPTION_ERROR:
+            AGENT_LOG(AGENT_LOG_ERROR, "%s: REPORT反馈USM错误 - 解密失败（%s）", kReportTag, msg.user_name);
+            fail_request(agent, API_SNMP_CMD_REPORT, msg.user_name, API_SNMP_ERR_V3_DECRYPT, user_data);
+            return ReportVerdict::kStop;
+        default:
+            return ReportVerdict::kContinue;
     }
-    if (std::strcmp(oid, "1.3.6.1.6.3.15.1.1.2.0") == 0) {
-        AGENT_LOG(AGENT_LOG_ERROR, "%s: REPORT反馈USM错误 - 引擎时间同步失败（超出±%ds窗口）", kFunc, kV3TimeWindowCheck);
-        fail_request(agent, API_SNMP_CMD_REPORT, msg.user_name, API_SNMP_ERR_V3_TIME_EXPIRED, user_data);
-        // The engine time we send is no longer accepted: discover again before the next command.
-        agent.v3_engine.discovery_state = CORE_V3_NOT_DISCOVERED;
-        if (discovering) {
-            AGENT_LOG(AGENT_LOG_WARN, "%s: 发现阶段安全错误，允许重新发起发现", kFunc);
-        }
-        return ReportVerdict::kStop;
-    }
-    return ReportVerdict::kContinue;
 }
 
 // The discovery report of a held command: complete the flow, or fail the held command.
@@ -331,6 +422,7 @@ api_snmp_err core_snmpv3_user_add(const char *ip, uint16_t port, const api_snmp_
     slot->active = 1;
     ++agent->user_count;
     AGENT_LOG(AGENT_LOG_INFO, "%s: V3用户添加成功（%s@%s:%d）", __func__, slot->user_name, ip, static_cast<int>(port));
+    core_v3_localize_inform_user(slot);
     const snmp_core_v3_engine &engine = agent->v3_engine;
     if (engine.discovery_state == CORE_V3_DISCOVERED && engine.engine_id_len > 0) {
         api_snmp_err rc = core_snmpv3_gen_user_keys(&agent->v3_engine, agent, slot->user_name);
@@ -376,23 +468,9 @@ api_snmp_err core_snmpv3_gen_user_keys(snmp_core_v3_engine *engine, snmp_core_ag
         AGENT_LOG(AGENT_LOG_ERROR, "%s: 用户[%s]不存在", __func__, name);
         return API_SNMP_ERR_USER_NOT_FOUND;
     }
-    adapter_v3_key_params params = key_params(*engine, *user);
-    user->auth_key_len = 0;
-    user->priv_key_len = 0;
-    if (auth_enabled(*user)) {
-        api_snmp_err rc = make_auth_key(params, *user, __func__, "%s: 用户[%s]认证密码过长（最大255字节）");
-        if (rc == API_SNMP_ERR_AUTH_FAILED) {
-            AGENT_LOG(AGENT_LOG_ERROR, "%s: 用户[%s]认证密钥生成失败", __func__, user->user_name);
-        }
-        if (rc != API_SNMP_OK) {
-            return rc;
-        }
-    }
-    if (priv_enabled(*user)) {
-        api_snmp_err rc = make_priv_key(params, *user, __func__);
-        if (rc != API_SNMP_OK) {
-            return rc;
-        }
+    api_snmp_err rc = make_keys(key_params(*engine, *user), *user, agent_key_slots(*user), __func__);
+    if (rc != API_SNMP_OK) {
+        return rc;
     }
     AGENT_LOG(AGENT_LOG_INFO, "%s: 用户[%s]密钥生成成功（认证算法：%d，加密算法：%d）", __func__, user->user_name,
               static_cast<int>(user->auth_alg), static_cast<int>(user->priv_alg));
@@ -418,7 +496,8 @@ api_snmp_err core_snmpv3_update_auth_key(snmp_core_agent *agent, const char *nam
         AGENT_LOG(AGENT_LOG_DEBUG, "%s: 引擎参数未变化，无需更新用户[%s]密钥", __func__, name);
         return API_SNMP_OK;
     }
-    api_snmp_err rc = make_auth_key(key_params(engine, *user), *user, __func__, "%s: 用户[%s]密码过长（%d字节）");
+    api_snmp_err rc = make_auth_key(key_params(engine, *user), *user, agent_key_slots(*user), __func__,
+                                    "%s: 用户[%s]密码过长（%d字节）");
     if (rc != API_SNMP_OK) {
         if (rc == API_SNMP_ERR_AUTH_FAILED) {
             AGENT_LOG(AGENT_LOG_ERROR, "%s: 用户[%s]密钥生成失败", __func__, name);
@@ -476,8 +555,11 @@ api_snmp_err core_snmpv3_std_start_flow(snmp_core_agent *agent, uint32_t cmd_typ
             (void)core_snmpv3_update_auth_key(agent, user_name);
         }
         AGENT_LOG(AGENT_LOG_INFO, "%s: 引擎已发现，发送业务命令（类型：%d）", __func__, static_cast<int>(cmd_type));
+        // The command stays held until its request ends: a Report may ask for it once more.
         api_snmp_err rc = send_request(*agent, cmd_type, user_name, varbinds, count, user_data, true);
-        agent->v3_pending_cmd = snmp_core_v3_pending_cmd{};
+        if (rc != API_SNMP_OK) {
+            agent->v3_pending_cmd = snmp_core_v3_pending_cmd{};
+        }
         return rc;
     }
     AGENT_LOG(AGENT_LOG_INFO, "%s: 引擎未发现，触发发现流程（命令类型：%d）", __func__, static_cast<int>(cmd_type));
@@ -591,8 +673,71 @@ api_snmp_err core_snmpv3_handle_discover_phase_report(snmp_core_agent *agent, co
         AGENT_LOG(AGENT_LOG_ERROR, "%s: 带鉴权请求发送失败（错误码：%d）", __func__, static_cast<int>(rc));
         return rc;
     }
-    agent->v3_pending_cmd = snmp_core_v3_pending_cmd{};
     AGENT_LOG(AGENT_LOG_INFO, "%s: 带鉴权请求发送成功，清理发现阶段上下文", __func__);
+    return API_SNMP_OK;
+}
+
+uint32_t core_snmpv3_estimated_time(const snmp_core_v3_engine *engine) {
+    if (engine == nullptr) {
+        return 0;
+    }
+    const int64_t elapsed = std::max<int64_t>(now_seconds() - engine->last_sync_time, 0);
+    return static_cast<uint32_t>(
+        std::min<int64_t>(static_cast<int64_t>(engine->engine_time) + elapsed, SNMP_V3_ENGINE_VALUE_MAX));
+}
+
+bool core_snmpv3_is_unsecured_report(const adapter_msg *msg) {
+    return msg != nullptr && msg->cmd_type == API_SNMP_CMD_REPORT &&
+           (msg->msg_flags & (SNMP_V3_FLAG_AUTH | SNMP_V3_FLAG_PRIV)) == 0;
+}
+
+bool core_snmpv3_take_authenticated(snmp_core_agent *agent, const adapter_msg *msg) {
+    if (!is_v3(agent) || msg == nullptr) {
+        return false;
+    }
+    snmp_core_v3_engine &engine = agent->v3_engine;
+    if (msg->engine_id_len != engine.engine_id_len ||
+        std::memcmp(msg->engine_id, engine.engine_id, engine.engine_id_len) != 0) {
+        AGENT_LOG(AGENT_LOG_WARN, "%s: 消息的引擎ID与已发现的引擎不符，丢弃（%s:%d）", __func__, agent->ip,
+                  static_cast<int>(agent->port));
+        return false;
+    }
+    const uint32_t estimated = core_snmpv3_estimated_time(&engine);
+    if (snmp_v3_timely_for_estimate(engine.engine_boots, estimated, msg->engine_boots, msg->engine_time) == 0) {
+        AGENT_LOG(AGENT_LOG_WARN, "%s: 消息不在时间窗口内（启动次数：%u，时间：%u；本地估计：%u，%u），丢弃", __func__,
+                  static_cast<unsigned>(msg->engine_boots), static_cast<unsigned>(msg->engine_time),
+                  static_cast<unsigned>(engine.engine_boots), static_cast<unsigned>(estimated));
+        return false;
+    }
+    if (msg->engine_boots > engine.engine_boots || msg->engine_time > engine.engine_time) {
+        engine.engine_boots = msg->engine_boots;
+        engine.engine_time = msg->engine_time;
+        engine.last_sync_time = now_seconds();
+    }
+    return true;
+}
+
+api_snmp_err core_snmpv3_make_notify_keys(snmp_core_v3_user *user, const uint8_t *engine_id, uint8_t engine_id_len,
+                                          uint32_t engine_boots, snmp_core_v3_notify_keys *keys) {
+    if (user == nullptr || engine_id == nullptr || keys == nullptr || engine_id_len == 0 ||
+        engine_id_len > CORE_V3_ENGINE_ID_SIZE) {
+        return API_SNMP_ERR_INVALID_PARAM;
+    }
+    adapter_v3_key_params params{};
+    params.auth_alg = user->auth_alg;
+    params.priv_alg = user->priv_alg;
+    std::memcpy(params.engine_id, engine_id, engine_id_len);
+    params.engine_id_len = engine_id_len;
+    params.engine_boots = engine_boots;
+    keys->engine_id_len = 0;  // no keys count until both are made
+    api_snmp_err rc = make_keys(params, *user, {keys->auth_key, keys->auth_key_len, keys->priv_key, keys->priv_key_len},
+                                __func__);
+    if (rc != API_SNMP_OK) {
+        return rc;
+    }
+    std::memcpy(keys->engine_id, engine_id, engine_id_len);
+    keys->engine_id_len = engine_id_len;
+    keys->key_boots = engine_boots;
     return API_SNMP_OK;
 }
 
@@ -635,10 +780,13 @@ void snmp_core_handle_v3_report(snmp_core_agent *agent, const adapter_msg *msg, 
     }
     AGENT_LOG(AGENT_LOG_INFO, "%s: 处理SNMPv3 REPORT报文（请求ID：%d，用户：%s）", __func__,
               static_cast<int>(msg->request_id), msg->user_name);
-    note_reported_boots(*agent, *msg);
     bool discovering = agent->v3_engine.discovery_state == CORE_V3_DISCOVERY_SENT;
+    // Only a discovered engine's messages went through the security checks.
+    bool authenticated = !discovering && agent->v3_engine.discovery_state == CORE_V3_DISCOVERED &&
+                         (msg->msg_flags & SNMP_V3_FLAG_AUTH) != 0;
     for (uint8_t i = 0; i < msg->var_count && i < ADAPTER_MAX_VARBINDS; ++i) {
-        if (judge_report_oid(*agent, *msg, msg->varbinds[i].oid, discovering, user_data) == ReportVerdict::kStop) {
+        if (judge_report_oid(*agent, *msg, msg->varbinds[i].oid, discovering, authenticated, user_data) ==
+            ReportVerdict::kStop) {
             return;
         }
     }

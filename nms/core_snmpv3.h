@@ -3,9 +3,11 @@
  * that information is too old, and the two-step flow in which a command is held back, a discovery
  * request is sent and the held command follows authenticated once the agent's report arrived.
  *
- * The manager does not advance the agent's engine time: it sends the time learned at discovery and
- * treats the engine information as valid for 150 seconds; after that, or when the boots change, it
- * discovers again before the next command.
+ * The manager keeps the agent's engine boots and time from the discovery answer and from
+ * authenticated messages only, sends the time it estimates from them, and treats the engine
+ * information as valid for 150 seconds after the last of them; after that, or when the boots
+ * change, it discovers again before the next command. An authenticated notInTimeWindows Report
+ * resynchronises the clock and the held command goes out once more.
  *
  * Locking: core_snmpv3_user_add and core_snmpv3_user_remove take the core's list lock themselves;
  * every other function here expects the caller to hold it (they work on agent records). */
@@ -60,6 +62,20 @@ bool core_snmpv3_check_time_sync(snmp_core_agent *agent, snmp_core_v3_engine *en
 bool core_snmpv3_in_discovery(const snmp_core_agent *agent);
 /* Re-enables the agent's users whose disabled-until time has passed. */
 void core_snmpv3_expire_disabled_users(snmp_core_agent *agent, int64_t now);
+
+/* The agent's engine time now as the manager estimates it: the last time an authenticated message
+ * (or the discovery) showed, plus the seconds since it arrived. */
+uint32_t core_snmpv3_estimated_time(const snmp_core_v3_engine *engine);
+/* True for a Report without security: it may end the outstanding request, but nothing it carries
+ * (engine boots or time) is taken. */
+bool core_snmpv3_is_unsecured_report(const adapter_msg *msg);
+/* After a message of a discovered agent passed the security checks: true when it names the
+ * discovered engine and is timely for the manager's estimate of its clock, which it then moves on;
+ * false (logged) when it is to be dropped. */
+bool core_snmpv3_take_authenticated(snmp_core_agent *agent, const adapter_msg *msg);
+/* Makes the user's keys for another engine (trap sender, or the manager's own for informs). */
+api_snmp_err core_snmpv3_make_notify_keys(snmp_core_v3_user *user, const uint8_t *engine_id, uint8_t engine_id_len,
+                                          uint32_t engine_boots, snmp_core_v3_notify_keys *keys);
 
 /* Receive-path targets for SNMPv3 answers (list lock held). */
 void snmp_core_handle_v3_get_response(snmp_core_agent *agent, const adapter_msg *msg, void *user_data);

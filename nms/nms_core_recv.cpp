@@ -18,6 +18,7 @@
 #include "base/platform.h"
 #include "codec/snmp_types.h"
 #include "nms/core_snmpv3.h"
+#include "nms/core_v3_notify.h"
 #include "nms/net_interface.h"
 #include "nms/nms_core_internal.h"
 #include "nms/nms_snmp_core.h"
@@ -105,24 +106,6 @@ std::unique_ptr<snmp_core_agent> make_temporary_agent(const char *ip, uint16_t p
     return agent;
 }
 
-// Encodes the acknowledgement of an INFORM: for SNMPv1/v2c a Response with the INFORM's version,
-// community and request-id; for SNMPv3 a Response of the named user under the INFORM's engine.
-api_snmp_err encode_inform_ack(snmp_core_agent &responder, const adapter_msg &msg, uint8_t *buffer, uint32_t *len) {
-    if (msg.version != API_SNMP_V3) {
-        return adapter_snmp_inform_ack_encode(&msg, buffer, len);
-    }
-    adapter_agent described{};
-    adapter_v3_user user{};
-    fill_adapter_agent(responder, msg.user_name, described, user);
-    described.next_request_id = static_cast<int32_t>(msg.request_id);
-    described.discovery_state = CORE_V3_DISCOVERED;
-    described.engine_id = msg.engine_id;
-    described.engine_id_len = msg.engine_id_len;
-    described.engine_boots = msg.engine_boots;
-    described.engine_time = msg.engine_time;
-    return adapter_snmp_cmd_encode(&described, API_SNMP_CMD_RESPONSE, msg.user_name, nullptr, 0, buffer, len);
-}
-
 void send_inform_ack(snmp_core_agent *agent, const adapter_msg &msg, const char *ip, uint16_t port) {
     std::unique_ptr<snmp_core_agent> temporary;
     snmp_core_agent *responder = agent;
@@ -137,7 +120,9 @@ void send_inform_ack(snmp_core_agent *agent, const adapter_msg &msg, const char 
     }
     std::array<uint8_t, CORE_MAX_PACKET_SIZE> packet{};
     auto len = static_cast<uint32_t>(packet.size());
-    api_snmp_err rc = encode_inform_ack(*responder, msg, packet.data(), &len);
+    // SNMPv1/v2c: a Response with the INFORM's version, community and request-id (SNMPv3 INFORMs are
+    // acknowledged where they are checked, nms/core_v3_notify.cpp).
+    api_snmp_err rc = adapter_snmp_inform_ack_encode(&msg, packet.data(), &len);
     if (rc != API_SNMP_OK) {
         AGENT_LOG(AGENT_LOG_ERROR, "%s: 编码INFORM响应失败，错误码：%d", kInformTag, static_cast<int>(rc));
     } else {
@@ -170,16 +155,25 @@ bool prepare_trap(snmp_core_agent *agent, const adapter_msg &msg, const char *ip
     copy_text(out.ip, sizeof(out.ip), ip);
     out.port = port;
     out.trap.version = msg.version;
-    const char *community = CORE_DEFAULT_TRAP_COMMUNITY;
-    if (msg.version == API_SNMP_V3) {
-        community = msg.user_name;
-    } else if (agent != nullptr) {
-        community = agent->community;
-    }
-    copy_text(out.trap.community, sizeof(out.trap.community), community);
+    // The community the notification carried, not the one configured for the agent record.
+    copy_text(out.trap.community, sizeof(out.trap.community), msg.community);
     out.trap.var_count = capped_count(msg.var_count, API_SNMP_MAX_TRAP_VARBINDS);
     std::copy_n(msg.varbinds, out.trap.var_count, out.trap.varbinds);
     return true;
+}
+
+// An SNMPv3 probe, TRAP or INFORM: delivered only once it authenticates (nms/core_v3_notify.h).
+// List lock held.
+bool prepare_v3_notification(DecodeWork &work, const char *ip, uint16_t port, TrapDelivery &out) {
+    out = TrapDelivery{};
+    out.cb = trap_callback(&out.user_data);
+    if (out.cb == nullptr) {
+        AGENT_LOG(AGENT_LOG_ERROR, "%s: 无效参数（src_ip=%s, trap_msg=%p）", kTrapTag, ip, static_cast<const void *>(&work.msg));
+        return false;
+    }
+    copy_text(out.ip, sizeof(out.ip), ip);
+    out.port = port;
+    return core_v3_receive_notification(ip, port, &work.msg, &work.codec, &out.trap);
 }
 
 void deliver_trap(const TrapDelivery &delivery) {
@@ -201,6 +195,11 @@ void handle_v1v2_response(snmp_core_agent &agent, const adapter_msg &msg) {
 api_snmp_err secure_v3_message(const snmp_core_v3_user &user, DecodeWork &work) {
     adapter_v3_user described{user.user_name, user.auth_alg, user.priv_alg, user.auth_key,
                               user.auth_key_len, user.priv_key, user.priv_key_len};
+    // A Report carries nothing confidential: agents send one authenticated but in clear text
+    // (RFC 3414 does so for notInTimeWindows), and it is checked at that level.
+    if (work.msg.cmd_type == API_SNMP_CMD_REPORT && (work.msg.msg_flags & SNMP_V3_FLAG_PRIV) == 0) {
+        described.priv_alg = API_SNMP_PRIV_NONE;
+    }
     uint8_t enabled = (user.active != 0 && user.disabled == 0) ? 1 : 0;
     return adapter_v3_process_security(&described, enabled, &work.msg, &work.codec);
 }
@@ -210,7 +209,8 @@ void handle_v3_message(snmp_core_agent &agent, DecodeWork &work) {
     AGENT_LOG(AGENT_LOG_DEBUG, "%s: 处理V3响应（命令：%d，请求ID：%d）", kV3ResponseTag, static_cast<int>(msg.cmd_type),
               static_cast<int>(msg.request_id));
     void *user_data = agent.user_data;
-    if (agent.v3_engine.discovery_state == CORE_V3_DISCOVERED) {
+    // An unsecured Report is read as the request's failure; nothing it says is taken.
+    if (agent.v3_engine.discovery_state == CORE_V3_DISCOVERED && !core_snmpv3_is_unsecured_report(&msg)) {
         core_snmpv3_expire_disabled_users(&agent, now_seconds());
         const snmp_core_v3_user *user = core_snmpv3_user_ex_find(&agent, msg.user_name);
         if (user == nullptr) {
@@ -223,6 +223,9 @@ void handle_v3_message(snmp_core_agent &agent, DecodeWork &work) {
             uint32_t cmd = msg.cmd_type != 0 ? msg.cmd_type : static_cast<uint32_t>(API_SNMP_CMD_RESPONSE);
             fail_request(agent, cmd, msg.user_name, rc, user_data);
             return;
+        }
+        if (!core_snmpv3_take_authenticated(&agent, &msg)) {
+            return;  // another engine's, or a replay: the request stays outstanding
         }
     }
     bool discovered = agent.v3_engine.discovery_state == CORE_V3_DISCOVERED;
@@ -265,6 +268,9 @@ bool process_agent_datagram(snmp_core_agent &agent, const uint8_t *data, uint32_
         return false;
     }
     const adapter_msg &msg = work.msg;
+    if (core_v3_is_notification(&agent, &msg)) {
+        return prepare_v3_notification(work, agent.ip, agent.port, trap);
+    }
     if (is_notification(msg)) {
         return prepare_trap(&agent, msg, agent.ip, agent.port, trap);
     }
@@ -299,8 +305,15 @@ bool process_notification_datagram(snmp_core_agent *agent, const uint8_t *data, 
                                    uint16_t port, DecodeWork &work, TrapDelivery &trap) {
     // The decoder only checks that a sender record is present.
     const void *sender_record = agent != nullptr ? static_cast<const void *>(agent) : &work;
-    if (adapter_decode_snmp_msg(sender_record, data, len, &work.msg, &work.codec) != API_SNMP_OK ||
-        !is_notification(work.msg)) {
+    if (adapter_decode_snmp_msg(sender_record, data, len, &work.msg, &work.codec) != API_SNMP_OK) {
+        log_dropped(ip, port, kDropNotNotification);
+        return false;
+    }
+    // Nothing here answers a request, so an encrypted SNMPv3 message can only be a notification.
+    if (core_v3_is_notification(nullptr, &work.msg)) {
+        return prepare_v3_notification(work, ip, port, trap);
+    }
+    if (!is_notification(work.msg)) {
         log_dropped(ip, port, kDropNotNotification);
         return false;
     }

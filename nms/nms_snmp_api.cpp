@@ -17,6 +17,7 @@
 #include <system_error>
 
 #include "base/agent_log.h"
+#include "base/log_mask.h"
 #include "base/platform.h"
 #include "nms/core_snmpv3.h"
 #include "nms/nms_snmp_core.h"
@@ -760,7 +761,8 @@ extern "C" api_snmp_err api_snmp_create_set_varbind(const char *oid, const char 
     if (result != API_SNMP_OK) {
         return result;
     }
-    AGENT_LOG(AGENT_LOG_DEBUG, "SET变量绑定构造成功：OID=%s，类型=%s，值=%s，长度=%d", vb->oid, type_name, value,
+    // The value may be meant to travel encrypted: it does not go to the log.
+    AGENT_LOG(AGENT_LOG_DEBUG, "SET变量绑定构造成功：OID=%s，类型=%s，值=%s，长度=%d", vb->oid, type_name, vek::kLogMask,
               static_cast<int>(vb->value_len));
     return API_SNMP_OK;
 }

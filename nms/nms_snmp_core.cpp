@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/agent_log.h"
+#include "base/log_mask.h"
 #include "base/platform.h"
 #include "nms/core_snmpv3.h"
 #include "nms/net_interface.h"
@@ -308,7 +309,7 @@ void fill_adapter_agent(snmp_core_agent &agent, const char *user_name, adapter_a
     out.engine_id = engine.engine_id;
     out.engine_id_len = engine.engine_id_len;
     out.engine_boots = engine.engine_boots;
-    out.engine_time = engine.engine_time;
+    out.engine_time = core_snmpv3_estimated_time(&engine);
     out.user = nullptr;
     if (agent.version != API_SNMP_V3 || user_name == nullptr) {
         return;
@@ -361,7 +362,12 @@ api_snmp_err send_request(snmp_core_agent &agent, uint32_t cmd_type, const char 
         core_handle_error(&agent, cmd_type, user_name, API_SNMP_ERR_NETWORK, user_data);
         return API_SNMP_ERR_NETWORK;
     }
-    log_hex("core_send_raw_packet to net hex:", packet.data(), len);
+    // A v1/v2c message carries its community in clear: its bytes stay out of the log.
+    if (agent.version == API_SNMP_V3) {
+        log_hex("core_send_raw_packet to net hex:", packet.data(), len);
+    } else {
+        vek::log_masked_dump("core_send_raw_packet to net hex:");
+    }
     AGENT_LOG(AGENT_LOG_INFO, "%s: 命令发送成功（%s:%d，类型：%d，发送ID：%d，下一个ID：%d）", "core_send_raw_packet",
               agent.ip, static_cast<int>(agent.port), static_cast<int>(cmd_type), static_cast<int>(sent_id),
               static_cast<int>(agent.next_request_id));

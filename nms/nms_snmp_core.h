@@ -44,9 +44,9 @@ extern "C" {
 #define CORE_TIME_SYNC_CHECK_TICKS 300000u /* every 5 minutes */
 #define CORE_V3_ENGINE_ID_SIZE 32u
 #define CORE_V3_TIME_WINDOW_S 150u          /* engine information is valid for this long */
+#define CORE_V3_LOCAL_BOOTS 1u              /* the manager's own engine: a new engine ID at every start */
 #define CORE_V3_AUTH_FAIL_LIMIT 4u          /* the 5th authentication failure disables a user */
 #define CORE_V3_DISABLE_SECONDS 600u        /* for 10 minutes */
-#define CORE_DEFAULT_TRAP_COMMUNITY "public"
 
 /* SNMPv3 discovery states. */
 #define CORE_V3_NOT_DISCOVERED 0u
@@ -65,6 +65,22 @@ typedef struct snmp_core_v3_engine {
     uint32_t discovery_request_id;
 } snmp_core_v3_engine;
 
+/* A user's keys localised to an engine other than the agent's discovered one (the engine of its
+ * traps, or the manager's own for its informs), with the clock of that engine as authenticated
+ * notifications showed it. */
+typedef struct snmp_core_v3_notify_keys {
+    uint8_t engine_id[CORE_V3_ENGINE_ID_SIZE];
+    uint8_t engine_id_len; /* 0 = no keys made */
+    uint32_t key_boots;
+    uint8_t auth_key[CORE_V3_ENGINE_ID_SIZE];
+    uint8_t auth_key_len;
+    uint8_t priv_key[CORE_V3_ENGINE_ID_SIZE];
+    uint8_t priv_key_len;
+    uint32_t latest_boots;
+    uint32_t latest_time;
+    int64_t latest_at; /* UTC seconds when latest_time arrived; 0 = nothing yet */
+} snmp_core_v3_notify_keys;
+
 /* One SNMPv3 user of an agent. */
 typedef struct snmp_core_v3_user {
     char user_name[API_SNMP_USER_NAME_SIZE];
@@ -80,9 +96,13 @@ typedef struct snmp_core_v3_user {
     int64_t disabled_until; /* UTC seconds */
     char auth_password[API_SNMP_V3_PASSWORD_SIZE];
     char priv_password[API_SNMP_V3_PASSWORD_SIZE];
+    snmp_core_v3_notify_keys trap_keys;   /* for the engine of the agent's traps */
+    snmp_core_v3_notify_keys inform_keys; /* for the manager's own engine (informs) */
 } snmp_core_v3_user;
 
-/* The command held back while the agent's engine is discovered (cmd_type 0 = none). */
+/* The command of the agent's outstanding SNMPv3 request (cmd_type 0 = none): held back while the
+ * engine is discovered, kept until the request ends so that it can be sent once more after a
+ * Report that asks for it (resent 1 then). */
 typedef struct snmp_core_v3_pending_cmd {
     uint32_t cmd_type;
     char user_name[API_SNMP_USER_NAME_SIZE];
@@ -90,6 +110,7 @@ typedef struct snmp_core_v3_pending_cmd {
     uint8_t count;
     uint8_t non_repeaters;
     uint8_t max_repetitions;
+    uint8_t resent;
 } snmp_core_v3_pending_cmd;
 
 /* One managed agent, identified by (ip, port). Owned by the core. */

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "base/agent_log.h"
+#include "base/log_mask.h"
 #include "codec/snmp_ber.h"
 #include "codec/snmpv3_ber.h"
 #include "codec/snmpv3_crypto.h"
@@ -24,7 +25,6 @@ constexpr int kSuccess = 1;
 constexpr int kFailure = 0;
 
 constexpr uint32_t kMaxCodecSize = UINT16_MAX;                // codec sizes are 16-bit
-constexpr uint32_t kKeyDumpBytes = 8;                         // key bytes shown in the debug dump
 constexpr uint32_t kMaxErrorIndex = UINT8_MAX;                // adapter_msg.error_index is one byte
 constexpr size_t kSubIdTextSize = 11;                         // "4294967295" and the terminator
 constexpr uint32_t kApiOctetsMax = API_SNMP_VALUE_SIZE - 1u;  // received strings stay NUL-terminated
@@ -428,8 +428,7 @@ int generate_key(const KeyRequest &r) {
         AGENT_LOG(AGENT_LOG_INFO, "%s: 加密密钥生成成功（算法：%d，长度：%d字节，缓冲区剩余：%d字节）", r.fn,
                   static_cast<int>(api_alg), static_cast<int>(needed), remaining);
     }
-    agent_log_hexdump(r.is_auth ? "认证密钥（前8字节）" : "加密密钥（前8字节）", r.key_out,
-                      static_cast<uint16_t>(std::min<uint32_t>(needed, kKeyDumpBytes)));
+    vek::log_masked_dump(r.is_auth ? "认证密钥（前8字节）" : "加密密钥（前8字节）");
     return kSuccess;
 }
 

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "agent/vek_agent_sdk.h"
+#include "apps/veksnmpagent/agent_app_boots.h"
 #include "apps/veksnmpagent/agent_app_console.h"
 #include "apps/veksnmpagent/agent_app_device.h"
 #include "apps/veksnmpagent/agent_app_notify.h"
@@ -28,6 +29,7 @@ constexpr int k_exit_usage = 2;
 constexpr uint32_t k_wait_ms = 100;           /* longest sleep of the main loop */
 constexpr uint32_t k_collection_period_ms = 1000;
 constexpr uint16_t k_privileged_ports = 1024; /* ports below this need root */
+constexpr uint32_t k_max_engine_boots = 2147483647; /* RFC 3414: boots stop there */
 
 std::atomic<bool> g_stop_requested{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
@@ -42,6 +44,9 @@ void install_signal_handlers() {
     sigaction(SIGTERM, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 }
+
+/* The boots the next start of the agent uses: one more than the last, never past the maximum. */
+uint32_t next_boots(uint32_t last) { return last < k_max_engine_boots ? last + 1 : last; }
 
 void print_error(const std::string &text) { std::fprintf(stderr, "%s: %s\n", k_agent_program_name.data(), text.c_str()); }
 
@@ -87,7 +92,8 @@ template <size_t N> void copy_text(char (&field)[N], const std::string &text) {
 }
 
 /* Initialises the agent from the options: 0 or the agent's code, with `step` naming what failed. */
-int32_t configure_agent(const agent_app_options &opt, const std::vector<uint8_t> &engine_id, std::string &step) {
+int32_t configure_agent(const agent_app_options &opt, const std::vector<uint8_t> &engine_id, uint32_t last_boots,
+                        std::string &step) {
     agent_snmp_cfg cfg{};
     copy_text(cfg.ro_community, opt.ro_community);
     copy_text(cfg.rw_community, opt.rw_community);
@@ -100,6 +106,11 @@ int32_t configure_agent(const agent_app_options &opt, const std::vector<uint8_t>
     agent_snmp_set_log_level(static_cast<uint8_t>(opt.log_level));
     step = "initialisation";
     int32_t rc = agent_snmp_init(&cfg);
+    if (rc != AGENT_SNMP_OK) {
+        return rc;
+    }
+    step = "engine boots";
+    rc = agent_snmp_set_engine_boots(last_boots);
     if (rc != AGENT_SNMP_OK) {
         return rc;
     }
@@ -135,10 +146,12 @@ std::string ipv4_text(uint32_t network_order) {
 }
 
 void print_startup(const agent_app_options &opt, const std::vector<uint8_t> &engine_id, const agent_app_target &target,
-                   bool console) {
+                   const std::string &boots_file, bool console) {
     std::printf("%s listening on UDP port %u\n", k_agent_program_name.data(), static_cast<unsigned>(opt.port));
     std::printf("  communities: read-only '%s', read-write '%s'\n", opt.ro_community.c_str(), opt.rw_community.c_str());
     std::printf("  engine ID: %s\n", hex_text(engine_id).c_str());
+    std::printf("  engine boots: %u (kept in %s)\n", static_cast<unsigned>(agent_snmp_get_engine_boots()),
+                boots_file.c_str());
     if (!opt.user.name.empty()) {
         const std::string_view auth = agent_app_auth_name(opt.user.auth_proto);
         const std::string_view priv = agent_app_priv_name(opt.user.priv_proto);
@@ -193,8 +206,18 @@ int run_agent(const agent_app_options &opt) {
         print_error("cannot listen on UDP port " + std::to_string(opt.port) + ": " + why);
         return EXIT_FAILURE;
     }
+    // This run's engine boots are kept before the agent answers anything: a run that could not keep
+    // them would let the next one repeat its messages' (boots, time) pairs.
+    const std::string boots_file = opt.boots_file.empty() ? agent_app_default_boots_file() : opt.boots_file;
+    uint32_t last_boots = 0;
+    if (!agent_app_read_boots(boots_file, last_boots, why) ||
+        !agent_app_write_boots(boots_file, next_boots(last_boots), why)) {
+        print_error("cannot keep the SNMPv3 engine boots in " + boots_file + ": " + why +
+                    " (option -b names another file)");
+        return EXIT_FAILURE;
+    }
     std::string step;
-    int32_t rc = configure_agent(opt, engine_id, step);
+    int32_t rc = configure_agent(opt, engine_id, last_boots, step);
     sample_device device;
     if (rc == AGENT_SNMP_OK) {
         step = "sample device MIB";
@@ -216,7 +239,7 @@ int run_agent(const agent_app_options &opt) {
 
     console_reader reader;
     const bool console = agent_app_console_wanted() && reader.start();
-    print_startup(opt, engine_id, target, console);
+    print_startup(opt, engine_id, target, boots_file, console);
     console_context ctx{device, target};
     bool running = true;
     while (running && !g_stop_requested.load()) {

@@ -36,8 +36,8 @@ constexpr std::string_view k_hex_prefix = "0x";
 constexpr std::string_view k_hex_prefix_upper = "0X";
 
 /* Options that take the next word as their value. */
-constexpr std::array<std::string_view, 12> k_valued_options = {"-p", "-c", "-w", "-e", "-u",   "-a",
-                                                               "-A", "-x", "-X", "-lvl", "-W", "-t"};
+constexpr std::array<std::string_view, 13> k_valued_options = {"-p", "-c", "-w", "-e", "-u", "-a", "-A",
+                                                               "-x", "-X", "-lvl", "-W", "-t", "-b"};
 
 template <size_t N> int lookup(const std::array<name_code, N> &table, std::string_view name) {
     const auto *it = std::find_if(table.begin(), table.end(), [&](const name_code &e) { return e.name == name; });
@@ -187,6 +187,12 @@ void apply_option(parse_state &st, std::string_view option, std::string_view val
         }
     } else if (option == "-W") {
         add_manager(st, value);
+    } else if (option == "-b") {
+        if (value.empty()) {
+            st.refuse("option -b needs a file name");
+            return;
+        }
+        opt.boots_file = value;
     } else { // "-t"
         set_trap_target(st, value);
     }
@@ -271,6 +277,8 @@ std::string agent_app_usage() {
            "  -W <address>     accept requests only from this manager (repeatable, up to 8;\n"
            "                   127.0.0.1 is always accepted; none given: every manager)\n"
            "  -t <ip[:port]>   where traps and informs go (default 127.0.0.1:162)\n"
+           "  -b <file>        where the SNMPv3 engine boots are kept between runs (default\n"
+           "                   $XDG_STATE_HOME or ~/.local/state: veksnmpagent/engine_boots)\n"
            "  -h               this help\n"
            "\n"
            "Setting ledControl to 1 sends a linkUp inform, setting it to 0 a linkDown trap.\n"

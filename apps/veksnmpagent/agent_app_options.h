@@ -1,5 +1,5 @@
 /* Command line of veksnmpagent: port, communities, engine ID, one SNMPv3 user, log level, the
- * manager whitelist and the notification target. Parsing is pure (no agent calls, no output) so
+ * manager whitelist, the notification target and the engine boots state file. Parsing is pure (no agent calls, no output) so
  * that it can be checked on its own. */
 #ifndef VEK_APPS_VEKSNMPAGENT_OPTIONS_H
 #define VEK_APPS_VEKSNMPAGENT_OPTIONS_H
@@ -48,6 +48,7 @@ struct agent_app_options {
     std::vector<uint32_t> managers; /* IPv4 addresses in network byte order, each once */
     std::string trap_host{k_agent_default_trap_host};
     uint16_t trap_port = k_agent_default_trap_port;
+    std::string boots_file; /* empty: agent_app_default_boots_file() */
 };
 
 /* What the program does after parsing. */

@@ -261,20 +261,23 @@ TEST_F(AgentApi, UsersAddGetDeleteAndLimits) {
     EXPECT_EQ(agent_snmp_v3_user_add(&again), AGENT_SNMP_ERR_V3_USER_DUP);
 }
 
-TEST_F(AgentApi, NewEngineIdMakesEveryUserDeriveItsKeysAgain) {
+TEST_F(AgentApi, NewEngineIdLocalisesEveryUsersKeysToIt) {
     const agent_snmp_v3_user auth_only = user_named("authonly", AGENT_SNMP_AUTH_MD5, AGENT_SNMP_PRIV_NONE);
     const agent_snmp_v3_user with_priv = user_named("withpriv", AGENT_SNMP_AUTH_SHA1, AGENT_SNMP_PRIV_DES);
     ASSERT_EQ(agent_snmp_v3_user_add(&auth_only), AGENT_SNMP_OK);
     ASSERT_EQ(agent_snmp_v3_user_add(&with_priv), AGENT_SNMP_OK);
-    const uint8_t new_id[] = {0x80, 0, 0, 9, 9, 9};
-    ASSERT_EQ(agent_snmp_set_engine_id(new_id, sizeof new_id), AGENT_SNMP_OK);
     const snmp_v3_user *first = snmp_v3_user_find(reinterpret_cast<const uint8_t *>("authonly"), 8);
     const snmp_v3_user *second = snmp_v3_user_find(reinterpret_cast<const uint8_t *>("withpriv"), 8);
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
-    EXPECT_EQ(first->auth_key_len, 16);  // re-derived for the new engine ID
-    EXPECT_EQ(first->keys_valid, 0);     // and derived again, with the requests' parameters, when used
-    EXPECT_EQ(second->keys_valid, 0);    // its privacy key would belong to the old engine
+    const std::vector<uint8_t> old_priv(second->priv_key, second->priv_key + second->priv_key_len);
+    const uint8_t new_id[] = {0x80, 0, 0, 9, 9, 9};
+    ASSERT_EQ(agent_snmp_set_engine_id(new_id, sizeof new_id), AGENT_SNMP_OK);
+    EXPECT_EQ(first->auth_key_len, 16);
+    EXPECT_EQ(first->keys_valid, 1);   // both keys of every user follow the engine at once
+    EXPECT_EQ(second->keys_valid, 1);
+    ASSERT_EQ(second->priv_key_len, 8);
+    EXPECT_NE(std::vector<uint8_t>(second->priv_key, second->priv_key + 8), old_priv);
 }
 
 TEST_F(AgentApi, CustomNotificationsCheckTheirArgumentsAndAreSent) {

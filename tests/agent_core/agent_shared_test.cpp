@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "agent/snmpv3_user_mgr.h"
 #include "agent/vek_agent_sdk.h"
 #include "nms/vek_nms_sdk.h"
 #include "tests/agent_units/agent_test_util.h"
@@ -229,7 +230,7 @@ TEST_F(BothLibraries, V3WithEveryAuthenticationAndPrivacyAlgorithm) {
 TEST_F(BothLibraries, EachLibraryKeepsItsOwnLogSettings) {
     create_manager_agent(API_SNMP_V2C);
     ASSERT_TRUE(get(kTempOid).has_value());  // the manager knows the agent now
-    const std::string agent_line = "v1/v2c 匹配只读共同体：public";
+    const std::string agent_line = "v1/v2c 匹配只读共同体：***";
     const std::string manager_line = "core_send_raw_packet: 命令发送成功";
 
     api_snmp_set_log_level(AGENT_LOG_FATAL);
@@ -253,6 +254,88 @@ TEST_F(BothLibraries, EachLibraryKeepsItsOwnLogSettings) {
     }
     EXPECT_FALSE(agent_test::contains(text, agent_line));
     EXPECT_TRUE(agent_test::contains(text, manager_line));
+}
+
+// Every way a secret could be written: hexadecimal in upper and lower case, spaced as the hex dump
+// writes it or not.
+std::vector<std::string> hex_forms(const uint8_t *bytes, size_t len) {
+    std::vector<std::string> forms(4);
+    char digits[4];
+    for (size_t i = 0; i < len; ++i) {
+        std::snprintf(digits, sizeof digits, "%02X", bytes[i]);
+        forms[0] += std::string(digits) + " ";
+        forms[1] += digits;
+        std::snprintf(digits, sizeof digits, "%02x", bytes[i]);
+        forms[2] += std::string(digits) + " ";
+        forms[3] += digits;
+    }
+    return forms;
+}
+
+TEST_F(BothLibraries, NoSecretReachesTheLogAtDebug) {
+    constexpr const char *kAuthPass = "log-Auth-Secret-71";
+    constexpr const char *kPrivPass = "log-Priv-Secret-82";
+    constexpr const char *kContact = "contact-Secret-93";
+    agent_snmp_v3_user agent_user{};
+    std::strcpy(agent_user.username, "logger");
+    agent_user.auth_proto = AGENT_SNMP_AUTH_SHA256;
+    std::strcpy(agent_user.auth_pass, kAuthPass);
+    agent_user.priv_proto = AGENT_SNMP_PRIV_AES128;
+    std::strcpy(agent_user.priv_pass, kPrivPass);
+    ASSERT_EQ(agent_snmp_v3_user_add(&agent_user), AGENT_SNMP_OK);
+    create_manager_agent(API_SNMP_V3);
+    api_snmp_v3_user_config manager_user{};
+    std::strcpy(manager_user.user_name, "logger");
+    manager_user.auth_alg = API_SNMP_AUTH_SHA256;
+    manager_user.auth_password = kAuthPass;
+    manager_user.priv_alg = API_SNMP_PRIV_AES128;
+    manager_user.priv_password = kPrivPass;
+    ASSERT_EQ(api_snmp_user_add(kLoopback, port_, &manager_user), API_SNMP_OK);
+
+    std::string text;
+    {
+        agent_snmp_set_log_level(AGENT_LOG_DEBUG);
+        api_snmp_set_log_level(AGENT_LOG_DEBUG);
+        LogCapture log;
+        api_snmp_varbind set{};
+        ASSERT_EQ(api_snmp_create_set_varbind("1.3.6.1.2.1.1.4.0", "s", kContact, &set), API_SNMP_OK);
+        ASSERT_EQ(api_snmp_set(kLoopback, port_, "logger", &set, 1, kRequestTimeoutMs, reinterpret_cast<void *>(++tag_)),
+                  API_SNMP_OK);
+        std::optional<Outcome> outcome = await(tag_);
+        ASSERT_TRUE(outcome.has_value());
+        EXPECT_EQ(outcome->error_status, 0u);
+        outcome = get("1.3.6.1.2.1.1.4.0", "logger");
+        ASSERT_TRUE(outcome.has_value());
+        ASSERT_EQ(outcome->varbinds.size(), 1u);
+        EXPECT_EQ(text_value(outcome->varbinds[0]), kContact) << "the value went through, encrypted";
+        create_manager_agent(API_SNMP_V2C, "wrong-community");
+        outcome = get(kSysDescrOid);
+        ASSERT_TRUE(outcome.has_value());
+        EXPECT_EQ(outcome->error_status, 2u);  // noSuchName: the community was refused
+        agent_snmp_set_log_level(AGENT_LOG_FATAL);
+        api_snmp_set_log_level(AGENT_LOG_FATAL);
+        text = log.take();
+    }
+    EXPECT_TRUE(agent_test::contains(text, "v1/v2c 共同体名验证失败：请求='***'，支持ro='***'、rw='***'"));
+    EXPECT_TRUE(agent_test::contains(text, "[DEBUG]")) << "both libraries logged at DEBUG";
+    std::vector<std::string> secrets = {kAuthPass, kPrivPass, kContact, "public", "private"};
+    const snmp_v3_user *keys = nullptr;
+    for (const snmp_v3_user &user : g_snmpv3_user_mgr.users) {
+        keys = std::string(reinterpret_cast<const char *>(user.username), user.user_len) == "logger" ? &user : keys;
+    }
+    ASSERT_NE(keys, nullptr);
+    ASSERT_GT(keys->auth_key_len, 0);
+    ASSERT_GT(keys->priv_key_len, 0);
+    for (const uint8_t *key : {keys->auth_key, keys->priv_key}) {
+        // The key dumps showed the first bytes of a key: not even 4 of them may appear.
+        for (const std::string &form : hex_forms(key, 4)) {
+            secrets.push_back(form);
+        }
+    }
+    for (const std::string &secret : secrets) {
+        EXPECT_FALSE(agent_test::contains(text, secret)) << secret;
+    }
+    ASSERT_EQ(agent_snmp_v3_user_del("logger"), AGENT_SNMP_OK);
 }
 
 TEST(AgentLibrary, ExportsOnlyItsInterface) {
@@ -280,7 +363,7 @@ TEST(AgentLibrary, ExportsOnlyItsInterface) {
                     name == "g_snmpv3_user_mgr")
             << name;
     }
-    EXPECT_EQ(functions, 27u);  // the 26 of the interface and agent_snmp_wait
+    EXPECT_EQ(functions, 29u);  // the 26 of the interface, agent_snmp_wait and the engine boots pair
     EXPECT_EQ(names.count("agent_cfg"), 1u);
     EXPECT_EQ(names.count("g_snmpv3_user_mgr"), 1u);
 }

@@ -1,13 +1,18 @@
 // The agent answering SNMPv3 over real UDP on 127.0.0.1, with the test playing the manager through
-// the codec: discovery and its Report, users and keys on demand, authenticated and encrypted
-// answers at the request's security level, error statuses, and what is dropped silently.
+// the codec: discovery and its Report, authenticated and encrypted answers, error statuses, and
+// forged requests, each answered with the Report of its usmStats counter and never executed.
+#include <atomic>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "agent/agent_config.h"
+#include "agent/agent_engine.h"
+#include "agent/agent_mib.h"
+#include "agent/agent_usm.h"
 #include "agent/snmpv3_user_mgr.h"
 #include "base/platform.h"
 #include "tests/agent_core/agent_core_support.h"
@@ -129,25 +134,6 @@ TEST_F(AgentV3, AuthenticatedAndEncryptedGetForEachAlgorithmFamily) {
     }
 }
 
-TEST_F(AgentV3, AnswerUsesTheSecurityLevelOfTheRequest) {
-    const V3User full{"both", SNMP_V3_AUTH_SHA1, "bothpassword", SNMP_V3_PRIV_AES128, "bothprivacy"};
-    const agent_snmp_v3_user u = api_user(full);
-    ASSERT_EQ(agent_snmp_v3_user_add(&u), AGENT_SNMP_OK);
-    const Engine engine = discover();
-    // The same user asking with authentication only is answered without encryption.
-    V3User auth_only = full;
-    auth_only.priv_proto = SNMP_V3_PRIV_NONE;
-    const snmp_v3_user keys = localized(auth_only, engine);
-    const std::optional<Datagram> reply =
-        command(auth_only, keys, engine, SNMP_OP_GET, {null_binding(kTempOid)});
-    ASSERT_TRUE(reply.has_value());
-    const Answer answer = decode_v3(reply->bytes, &keys);
-    ASSERT_TRUE(answer.decoded);
-    EXPECT_NE(answer.msg.msg_flags & SNMP_V3_FLAG_AUTH, 0);
-    EXPECT_EQ(answer.msg.msg_flags & SNMP_V3_FLAG_PRIV, 0);
-    EXPECT_EQ(answer.pdu().varbinds[0].value.integer, 25);
-}
-
 TEST_F(AgentV3, FailedSetCarriesItsErrorStatus) {
     const V3User user{"writer", SNMP_V3_AUTH_SHA256, "writerpassword", SNMP_V3_PRIV_AES192, "writerprivacy"};
     const agent_snmp_v3_user u = api_user(user);
@@ -193,61 +179,174 @@ TEST_F(AgentV3, BulkAnswerIsNotCutToTenBindings) {
     EXPECT_EQ(answer.pdu().varbind_count, 12 + 3 + 1);  // 12 nodes, the sample MIB, snmpEngineID
 }
 
-TEST_F(AgentV3, UnknownUsersAndBadDigestsAreDroppedSilently) {
-    const V3User user{"known", SNMP_V3_AUTH_SHA1, "rightpassword", SNMP_V3_PRIV_NONE, ""};
-    const agent_snmp_v3_user u = api_user(user);
-    ASSERT_EQ(agent_snmp_v3_user_add(&u), AGENT_SNMP_OK);
-    const Engine engine = discover();
+// ---- Attacks: datagrams made by the test, each answered with the Report of its usmStats counter
+// and never executed ----
 
-    // A forged message naming another engine comes first: it must not leave keys behind that the
-    // real manager's messages would then fail with.
-    Engine forged = engine;
-    forged.id.back() ^= 0xFF;
-    V3User forger = user;
-    forger.auth_pass = "guessedpassword";
-    EXPECT_FALSE(command(forger, localized(forger, forged), forged, SNMP_OP_GET, {null_binding(kSysDescrOid)},
-                         0, kSilenceMs));
+constexpr uint64_t kClockStartMs = 1'000'000'000;
+constexpr uint64_t kMsPerSecond = 1000;
+constexpr uint32_t kWindow = SNMP_V3_TIME_WINDOW_S;
+std::atomic<uint64_t> g_fake_ms{kClockStartMs};
 
-    V3User stranger = user;
+uint64_t fake_clock() { return g_fake_ms.load(); }
+
+// The engine clock runs on a clock the test moves, so that minutes pass at once.
+class AgentV3Attack : public AgentV3 {
+   protected:
+    void SetUp() override {
+        agent_engine_set_clock(fake_clock);
+        for (const V3User *user : {&priv_user_, &auth_user_}) {
+            const agent_snmp_v3_user u = api_user(*user);
+            ASSERT_EQ(agent_snmp_v3_user_add(&u), AGENT_SNMP_OK);
+        }
+        advance(1000);  // engine time 1000 s, so that the window reaches both ways
+        engine_ = discover();
+        ASSERT_EQ(engine_.time, 1000u);
+    }
+    void TearDown() override { agent_engine_set_clock(nullptr); }
+
+    static void advance(uint64_t seconds) { g_fake_ms += seconds * kMsPerSecond; }
+
+    int32_t led() const {
+        snmp_varbind vb{};
+        vb.oid = oid_of(kLedOid);
+        EXPECT_EQ(agent_mib_get(&vb.oid, &vb), 0);
+        return vb.value.integer;
+    }
+
+    // A SET of the LED under `header` (engine ID, boots, time as the message states them), signed with
+    // the user's keys for the agent's real engine.
+    Bytes set_led(const V3User &user, const Engine &header, int32_t value) {
+        return v3_command(user, localized(user, engine_), header, SNMP_OP_SET, next_msg_id_++,
+                          {integer_binding(kLedOid, value)});
+    }
+
+    std::optional<Datagram> send(const Bytes &message) {
+        manager_.send_to(agent_.port(), message.data(), message.size());
+        return agent_.serve(manager_, kAnswerTimeoutMs);
+    }
+
+    // The Report the agent answered an attack with: its counter's OID and value, and at which
+    // security level it came (decoded with the keys of `keys` when it is authenticated).
+    void expect_report(const std::optional<Datagram> &reply, const char *oid, uint8_t verdict,
+                       const snmp_v3_user *keys) {
+        ASSERT_TRUE(reply.has_value());
+        Answer report = decode(reply->bytes);
+        ASSERT_TRUE(report.decoded);
+        const bool authenticated = (report.msg.msg_flags & SNMP_V3_FLAG_AUTH) != 0;
+        EXPECT_EQ(authenticated, keys != nullptr);
+        if (authenticated) {
+            report = decode_v3(reply->bytes, keys);
+            ASSERT_TRUE(report.decoded) << "the Report authenticates with the user's keys";
+        }
+        EXPECT_EQ(report.pdu().op, SNMP_OP_REPORT);
+        EXPECT_EQ(Bytes(report.msg.usm.engine_id, report.msg.usm.engine_id + report.msg.usm.engine_id_len), engine_.id);
+        ASSERT_EQ(report.pdu().varbind_count, 1);
+        EXPECT_EQ(text_of(report.pdu().varbinds[0].oid), oid);
+        EXPECT_EQ(report.pdu().varbinds[0].type, SNMP_TAG_COUNTER32);
+        EXPECT_EQ(static_cast<uint32_t>(report.pdu().varbinds[0].value.integer), agent_usm_stat(verdict));
+    }
+
+    const V3User priv_user_{"admin", SNMP_V3_AUTH_SHA1, "adminpassword", SNMP_V3_PRIV_AES128, "adminprivacy"};
+    const V3User auth_user_{"auditor", SNMP_V3_AUTH_MD5, "auditorpassword", SNMP_V3_PRIV_NONE, ""};
+    Engine engine_;
+};
+
+TEST_F(AgentV3Attack, EachForgedSetGetsItsReportAndChangesNothing) {
+    struct Case {
+        const char *name;
+        V3User user;
+        Engine engine;
+        const char *oid;
+        uint8_t verdict;
+        bool report_authenticated;
+    };
+    auto shifted = [this](int64_t boots, int64_t seconds) {
+        Engine e = engine_;
+        e.boots = static_cast<uint32_t>(e.boots + boots);
+        e.time = static_cast<uint32_t>(e.time + seconds);
+        return e;
+    };
+    Engine foreign = engine_;
+    foreign.id.back() ^= 0xFF;  // another engine, as another agent with the same user would be
+    V3User downgraded_priv = priv_user_;
+    downgraded_priv.priv_proto = SNMP_V3_PRIV_NONE;
+    V3User downgraded_auth = auth_user_;
+    downgraded_auth.auth_proto = SNMP_V3_AUTH_NONE;
+    V3User stranger = priv_user_;
     stranger.name = "stranger";
-    EXPECT_FALSE(command(stranger, localized(stranger, engine), engine, SNMP_OP_GET,
-                         {null_binding(kSysDescrOid)}, 0, kSilenceMs));
-
-    V3User wrong_password = user;
-    wrong_password.auth_pass = "wrongpassword";
-    EXPECT_FALSE(command(wrong_password, localized(wrong_password, engine), engine, SNMP_OP_GET,
-                         {null_binding(kSysDescrOid)}, 0, kSilenceMs));
-
-    // Neither the discovery nor the dropped messages made their sender the current manager.
+    V3User wrong_password = priv_user_;
+    wrong_password.auth_pass = "guessedpassword";
+    const std::vector<Case> cases = {
+        {"foreign engine ID", priv_user_, foreign, "1.3.6.1.6.3.15.1.1.4.0", SNMP_V3_VERDICT_UNKNOWN_ENGINE_ID, false},
+        {"wrong boots", priv_user_, shifted(1, 0), "1.3.6.1.6.3.15.1.1.2.0", SNMP_V3_VERDICT_NOT_IN_TIME_WINDOW, true},
+        {"time ahead of the window", priv_user_, shifted(0, kWindow + 1), "1.3.6.1.6.3.15.1.1.2.0",
+         SNMP_V3_VERDICT_NOT_IN_TIME_WINDOW, true},
+        {"time behind the window", auth_user_, shifted(0, -int64_t{kWindow} - 1), "1.3.6.1.6.3.15.1.1.2.0",
+         SNMP_V3_VERDICT_NOT_IN_TIME_WINDOW, true},
+        {"authPriv user asking authNoPriv", downgraded_priv, engine_, "1.3.6.1.6.3.15.1.1.1.0",
+         SNMP_V3_VERDICT_UNSUPPORTED_SEC_LEVEL, false},
+        {"authNoPriv user asking noAuthNoPriv", downgraded_auth, engine_, "1.3.6.1.6.3.15.1.1.1.0",
+         SNMP_V3_VERDICT_UNSUPPORTED_SEC_LEVEL, false},
+        {"unknown user", stranger, engine_, "1.3.6.1.6.3.15.1.1.3.0", SNMP_V3_VERDICT_UNKNOWN_USER_NAME, false},
+        {"wrong digest", wrong_password, engine_, "1.3.6.1.6.3.15.1.1.5.0", SNMP_V3_VERDICT_WRONG_DIGEST, false},
+    };
+    ASSERT_EQ(led(), 0);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const uint32_t before = agent_usm_stat(c.verdict);
+        const snmp_v3_user keys = localized(c.user, engine_);
+        expect_report(send(set_led(c.user, c.engine, 1)), c.oid, c.verdict, c.report_authenticated ? &keys : nullptr);
+        EXPECT_EQ(agent_usm_stat(c.verdict), before + 1);
+        EXPECT_EQ(led(), 0) << "nothing was executed";
+    }
+    // No refused request made its sender the current manager.
     EXPECT_FALSE(trans_get_nms_addr(&eth_trans_ctx, nullptr, nullptr));
-
-    // The right user still gets its answer, and its sender becomes the current manager.
-    const snmp_v3_user keys = localized(user, engine);
-    EXPECT_TRUE(command(user, keys, engine, SNMP_OP_GET, {null_binding(kSysDescrOid)}).has_value());
+    // Within the window both ways the same user is served.
+    for (const Engine &edge : {shifted(0, kWindow), shifted(0, -int64_t{kWindow})}) {
+        const snmp_v3_user keys = localized(auth_user_, engine_);
+        const std::optional<Datagram> reply = send(set_led(auth_user_, edge, 0));
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(decode_v3(reply->bytes, &keys).pdu().op, SNMP_OP_GET_RESPONSE);
+    }
+    // An accepted request does.
     uint16_t manager_port = 0;
     EXPECT_TRUE(trans_get_nms_addr(&eth_trans_ctx, nullptr, &manager_port));
     EXPECT_EQ(manager_port, manager_.port());
 }
 
-TEST_F(AgentV3, NotInTimeWindowReportMovesTheLocalClockForward) {
-    const V3User user{"clock", SNMP_V3_AUTH_MD5, "clockpassword", SNMP_V3_PRIV_NONE, ""};
-    const agent_snmp_v3_user u = api_user(user);
-    ASSERT_EQ(agent_snmp_v3_user_add(&u), AGENT_SNMP_OK);
-    Engine engine = discover();
-    engine.boots = 3;
-    engine.time = 900000;
-    const snmp_v3_user keys = localized(user, engine);
+TEST_F(AgentV3Attack, CapturedSetReplayedAfterTheWindowIsRefused) {
+    const Bytes captured = set_led(priv_user_, engine_, 1);
+    ASSERT_TRUE(send(captured).has_value());
+    ASSERT_EQ(led(), 1);
+    ASSERT_TRUE(send(set_led(priv_user_, engine_, 0)).has_value());
+    ASSERT_EQ(led(), 0);
+
+    advance(kWindow + 1);
+    const snmp_v3_user keys = localized(priv_user_, engine_);
+    expect_report(send(captured), "1.3.6.1.6.3.15.1.1.2.0", SNMP_V3_VERDICT_NOT_IN_TIME_WINDOW, &keys);
+    EXPECT_EQ(led(), 0);
+
+    // A restart is a new boot: the agent's messages of the last run never match again.
+    agent_snmp_stop();
+    agent_snmp_start();
+    const Engine restarted = discover();
+    EXPECT_EQ(restarted.boots, engine_.boots + 1);
+    EXPECT_EQ(restarted.time, 0u);
+}
+
+TEST_F(AgentV3Attack, ReportsOfAManagerNeverMoveTheEngineClock) {
+    const snmp_v3_user keys = localized(auth_user_, engine_);
     snmp_varbind stat{};
     stat.oid = oid_of(kUsmStatsNotInTimeWindows);
     stat.type = SNMP_TAG_COUNTER32;
-    // A Report is never answered.
-    EXPECT_FALSE(command(user, keys, engine, SNMP_OP_REPORT, {stat}, 0, kSilenceMs).has_value());
-    const uint32_t irq = platform_irq_save();  // the once-a-second callback moves the clock too
-    const uint32_t boots = agent_cfg.engine_boots;
-    const uint32_t time = agent_cfg.engine_time;
-    platform_irq_restore(irq);
-    EXPECT_EQ(boots, 3u);
-    EXPECT_GE(time, 900000u);
+    for (const Engine &claimed : {Engine{engine_.id, engine_.boots + 2, 900000}, engine_}) {
+        const Bytes report = v3_command(auth_user_, keys, claimed, SNMP_OP_REPORT, next_msg_id_++, {stat});
+        manager_.send_to(agent_.port(), report.data(), report.size());
+        EXPECT_FALSE(agent_.serve(manager_, kSilenceMs).has_value()) << "a Report is never answered";
+    }
+    const snmp_engine_clock clock = agent_engine_now();
+    EXPECT_EQ(clock.engine_boots, engine_.boots);
+    EXPECT_LE(clock.engine_time, engine_.time + 1);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 
 #include "tests/agent_e2e/agent_e2e_support.h"
 
@@ -73,6 +75,29 @@ TEST(AgentProcess, CtrlCAndTerminateStopCleanly) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
         EXPECT_NE(agent.output().find("veksnmpagent stopped\n"), std::string::npos) << agent.output();
     }
+}
+
+TEST(AgentProcess, EngineBootsGrowAtEveryStartAndAreKeptInTheirFile) {
+    char dir[] = "/tmp/vek_boots_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string file = std::string(dir) + "/state/boots";
+    for (const char *expected : {"  engine boots: 1 (kept in ", "  engine boots: 2 (kept in "}) {
+        agent_under_test agent({"-b", file});
+        ASSERT_TRUE(agent.ready()) << agent.output();
+        EXPECT_NE(agent.output().find(expected + file + ")\n"), std::string::npos) << agent.output();
+        EXPECT_EQ(agent.interrupt(), 0);
+    }
+    std::ifstream kept(file);
+    std::string text;
+    std::getline(kept, text);
+    EXPECT_EQ(text, "2");
+
+    // An agent that cannot keep its boots does not start: its next run would repeat this one's.
+    const run_result r = run_merged(k_agent, {"-p", std::to_string(free_udp_port()), "-b", file + "/below-a-file"}, 5s);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.out.find("cannot keep the SNMPv3 engine boots in " + file + "/below-a-file"), std::string::npos)
+        << r.out;
+    std::filesystem::remove_all(dir);
 }
 
 TEST(AgentProcess, EndOfStandardInputDoesNotStopTheAgent) {

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -337,6 +338,25 @@ TEST(PlatformNmsMemory, MallocIsZeroFilled) {
     }
     platform_free(block);
     platform_free(nullptr);
+}
+
+// A source that cannot deliver every byte asked for is a failure, never a short success.
+TEST(PlatformRandom, FillsEveryByteOrFails) {
+    char path[] = "/tmp/vek_random_XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "abcd", 4), 4);
+    close(fd);
+    std::array<uint8_t, 16> buf{};
+    EXPECT_FALSE(pi::fill_from_device(path, buf.data(), static_cast<uint32_t>(buf.size())));
+    EXPECT_TRUE(pi::fill_from_device(path, buf.data(), 4));
+    unlink(path);
+    EXPECT_FALSE(pi::fill_from_device("/nonexistent/random", buf.data(), 4));
+
+    // Large requests come in several pieces; the last bytes are filled too.
+    std::vector<uint8_t> big(1u << 22, 0);
+    ASSERT_TRUE(pi::fill_from_os(big.data(), static_cast<uint32_t>(big.size())));
+    EXPECT_NE(std::vector<uint8_t>(big.end() - 64, big.end()), std::vector<uint8_t>(64, 0));
 }
 
 TEST(PlatformNmsRandom, FillsBuffersAndRejectsBadArguments) {

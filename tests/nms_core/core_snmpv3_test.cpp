@@ -20,12 +20,15 @@ constexpr char kAnswer[] = "v3 value";
 constexpr char kOidUnknownEngineIds[] = "1.3.6.1.6.3.15.1.1.4.0";
 constexpr char kOidUnknownUserNames[] = "1.3.6.1.6.3.15.1.1.3.0";
 constexpr char kOidWrongDigests[] = "1.3.6.1.6.3.15.1.1.5.0";
+constexpr char kOidNotInTimeWindows[] = "1.3.6.1.6.3.15.1.1.2.0";
+constexpr char kOidUnknownPduHandlers[] = "1.3.6.1.6.3.11.2.1.3.0";  // a Report that is no USM error
 
 // What the test agent saw of one received message.
 struct Seen {
     bool discovery = false;
     uint8_t flags = 0;
     uint32_t msg_id = 0;
+    uint32_t time = 0;
     int32_t security = SNMP_OK;
     uint32_t op = SNMP_OP_UNKNOWN;
     std::string first_oid;
@@ -36,7 +39,9 @@ struct Seen {
 // way the manager derives them.
 class V3Agent {
    public:
-    enum class Answer { kResponse, kSilent, kWrongDigestReport, kNewBootsReport };
+    enum class Answer { kResponse, kSilent, kWrongDigestReport, kNewBootsReport, kUnsecuredNewBootsReport,
+                        kTimeWindowReportOnce, kUnsecuredTimeWindowReport, kUnknownUserReport,
+                        kUnknownEngineReportOnce };
 
     V3Agent() : responder_([this](const Datagram &d) { return handle(d); }) {}
 
@@ -46,7 +51,9 @@ class V3Agent {
     std::atomic<Answer> answer{Answer::kResponse};
     std::atomic<bool> answer_discovery{true};
     std::atomic<uint32_t> boots{5};
+    std::atomic<uint32_t> time{kTime};  // the agent's engine time in what it sends
     static constexpr uint32_t kTime = 1000;
+    static constexpr uint32_t kResyncTime = 5000;  // the clock a notInTimeWindows Report shows
     const Bytes engine_id{0x80, 0x00, 0x1F, 0x88, 0x04, 't', 'e', 's', 't'};
 
     std::vector<Seen> seen() const {
@@ -61,10 +68,13 @@ class V3Agent {
 
     // A report carrying one USM statistic: unauthenticated (as a discovery report is, with the engine
     // in the USM parameters and no user) or authenticated as alice.
-    Bytes report(uint32_t msg_id, const char *oid, uint32_t report_boots, bool authenticated) const {
+    Bytes report(uint32_t msg_id, const char *oid, uint32_t report_boots, bool authenticated,
+                 uint32_t report_time = 0) const {
+        report_time = report_time != 0 ? report_time : time.load();
         snmp_varbind vb = counter_varbind(oid, 1);
         if (authenticated) {
-            return encode(SNMP_OP_REPORT, kUser, SNMP_V3_AUTH_SHA1, 0, auth_key(boots), {}, report_boots, msg_id, vb);
+            return encode(SNMP_OP_REPORT, kUser, SNMP_V3_AUTH_SHA1, 0, auth_key(boots), {}, report_boots, msg_id, vb,
+                          report_time);
         }
         auto msg = std::make_unique<snmp_message>();
         msg->version = SNMP_VERSION_3;
@@ -73,7 +83,7 @@ class V3Agent {
         std::copy(engine_id.begin(), engine_id.end(), msg->usm.engine_id);
         msg->usm.engine_id_len = static_cast<uint16_t>(engine_id.size());
         msg->usm.engine_boots = report_boots;
-        msg->usm.engine_time = kTime;
+        msg->usm.engine_time = report_time;
         std::copy(engine_id.begin(), engine_id.end(), msg->pdu.context_engine_id);
         msg->pdu.context_engine_id_len = static_cast<uint16_t>(engine_id.size());
         msg->pdu.op = SNMP_OP_REPORT;
@@ -118,7 +128,9 @@ class V3Agent {
     }
 
     Bytes encode(uint32_t op, const char *user, uint8_t auth_proto, uint8_t priv_proto, const Bytes &auth,
-                 const Bytes &priv, uint32_t msg_boots, uint32_t msg_id, const snmp_varbind &vb) const {
+                 const Bytes &priv, uint32_t msg_boots, uint32_t msg_id, const snmp_varbind &vb,
+                 uint32_t msg_time = 0) const {
+        msg_time = msg_time != 0 ? msg_time : time.load();
         Bytes out(SNMP_MAX_MSG_SIZE);
         uint16_t len = static_cast<uint16_t>(out.size());
         static const uint8_t kNoKey[1] = {0};
@@ -126,7 +138,7 @@ class V3Agent {
         const uint8_t *priv_ptr = priv.empty() ? kNoKey : priv.data();
         EXPECT_EQ(snmp_v3_cmd_encode(op, user, auth_proto, priv_proto, auth_ptr, static_cast<uint16_t>(auth.size()),
                                      priv_ptr, static_cast<uint16_t>(priv.size()), engine_id.data(),
-                                     static_cast<uint16_t>(engine_id.size()), msg_boots, kTime, msg_id, 0, 0, &vb, 1,
+                                     static_cast<uint16_t>(engine_id.size()), msg_boots, msg_time, msg_id, 0, 0, &vb, 1,
                                      out.data(), &len),
                   SNMP_OK);
         out.resize(len);
@@ -141,6 +153,7 @@ class V3Agent {
         Seen seen;
         seen.flags = msg->msg_flags;
         seen.msg_id = msg->msg_id;
+        seen.time = msg->usm.engine_time;
         seen.discovery = msg->usm.engine_id_len == 0;
         uint32_t current_boots = boots;
         std::vector<Bytes> replies;
@@ -187,7 +200,26 @@ class V3Agent {
                         replies.push_back(report(msg->msg_id, kOidWrongDigests, current_boots, true));
                         break;
                     case Answer::kNewBootsReport:
-                        replies.push_back(report(msg->msg_id, kOidUnknownUserNames, current_boots + 1, true));
+                        replies.push_back(report(msg->msg_id, kOidUnknownPduHandlers, current_boots + 1, true));
+                        break;
+                    case Answer::kUnsecuredNewBootsReport:
+                        replies.push_back(report(msg->msg_id, kOidUnknownPduHandlers, current_boots + 1, false));
+                        break;
+                    case Answer::kTimeWindowReportOnce:
+                        time = kResyncTime;
+                        replies.push_back(report(msg->msg_id, kOidNotInTimeWindows, current_boots, true));
+                        answer = Answer::kResponse;
+                        break;
+                    case Answer::kUnknownUserReport:
+                        replies.push_back(report(msg->msg_id, kOidUnknownUserNames, current_boots, false));
+                        break;
+                    case Answer::kUnknownEngineReportOnce:
+                        replies.push_back(report(msg->msg_id, kOidUnknownEngineIds, current_boots, false));
+                        answer = Answer::kResponse;
+                        break;
+                    case Answer::kUnsecuredTimeWindowReport:
+                        replies.push_back(
+                            report(msg->msg_id, kOidNotInTimeWindows, current_boots, false, kResyncTime * 2));
                         break;
                     case Answer::kSilent:
                         break;
@@ -285,6 +317,11 @@ TEST_F(V3Test, DiscoveryThenAuthenticatedEncryptedCommand) {
 
 TEST_F(V3Test, ReportWithNewBootsLeadsToRediscoveryAndNewKeys) {
     ASSERT_EQ(get_and_wait().response.error, static_cast<uint32_t>(API_SNMP_OK));
+    // Boots shown by a Report without authentication are not taken.
+    agent_.answer = V3Agent::Answer::kUnsecuredNewBootsReport;
+    EXPECT_EQ(get_and_wait().cmd, API_SNMP_CMD_REPORT);
+    with_agent(agent_.port(), [](snmp_core_agent &a) { EXPECT_EQ(a.v3_engine.engine_boots, 5u); });
+
     agent_.answer = V3Agent::Answer::kNewBootsReport;
     ResponseRecord report = get_and_wait();
     EXPECT_EQ(report.cmd, API_SNMP_CMD_REPORT);
@@ -336,7 +373,10 @@ TEST_F(V3Test, PeriodicCheckRediscoversIdleAgentsOnly) {
     });
 
     // A command arriving while a periodic discovery is in flight waits for it and then goes out.
-    with_agent(agent_.port(), [](snmp_core_agent &a) { a.pending = 0; });
+    with_agent(agent_.port(), [](snmp_core_agent &a) {  // the silent request ends
+        a.pending = 0;
+        a.v3_pending_cmd = snmp_core_v3_pending_cmd{};
+    });
     agent_.answer_discovery = false;
     run_time_sync_check();
     ASSERT_TRUE(agent_.wait_seen(5));
@@ -430,6 +470,38 @@ TEST_F(V3Test, CommandForUnknownUserStillReportsItsOutcome) {
     EXPECT_EQ(send_get(agent_.port(), nullptr, "mallory"), API_SNMP_ERR_USER_NOT_FOUND);
     with_agent(agent_.port(), [](snmp_core_agent &a) { EXPECT_EQ(a.pending, 0); });
     EXPECT_EQ(get_and_wait().response.error, static_cast<uint32_t>(API_SNMP_OK));
+}
+
+TEST_F(V3Test, AuthenticatedTimeWindowReportResyncsAndResendsOnce) {
+    ASSERT_EQ(get_and_wait().response.error, static_cast<uint32_t>(API_SNMP_OK));
+    int token = 0;
+    agent_.answer = V3Agent::Answer::kTimeWindowReportOnce;
+    ResponseRecord r = get_and_wait(&token);
+    EXPECT_EQ(r.response.error, static_cast<uint32_t>(API_SNMP_OK)) << "the request is answered, not failed";
+    EXPECT_EQ(r.user_data, &token);
+    const std::vector<Seen> seen = agent_.seen();
+    ASSERT_EQ(seen.size(), 4u) << "one command, its Report, one resend";
+    EXPECT_GE(seen[3].time, V3Agent::kResyncTime) << "the resend carries the Report's clock";
+    EXPECT_EQ(discoveries(), 1u);
+
+    // A Report that keeps saying so, or one without authentication, fails the request and moves no clock.
+    agent_.answer = V3Agent::Answer::kUnsecuredTimeWindowReport;
+    uint32_t time_before = 0;
+    with_agent(agent_.port(), [&](snmp_core_agent &a) { time_before = a.v3_engine.engine_time; });
+    EXPECT_EQ(get_and_wait().response.error, static_cast<uint32_t>(API_SNMP_ERR_V3_TIME_EXPIRED));
+    EXPECT_EQ(agent_.seen().size(), 5u) << "no resend on an unauthenticated Report";
+    with_agent(agent_.port(), [&](snmp_core_agent &a) { EXPECT_EQ(a.v3_engine.engine_time, time_before); });
+}
+
+TEST_F(V3Test, ReportsAreReadByTheirUsmCounter) {
+    ASSERT_EQ(get_and_wait().response.error, static_cast<uint32_t>(API_SNMP_OK));
+    agent_.answer = V3Agent::Answer::kUnknownUserReport;
+    EXPECT_EQ(get_and_wait().response.error, static_cast<uint32_t>(API_SNMP_ERR_USER_NOT_FOUND));
+    // An engine that no longer knows the one we address (a restarted agent with a new engine ID) is
+    // discovered again and the request goes out once more.
+    agent_.answer = V3Agent::Answer::kUnknownEngineReportOnce;
+    EXPECT_EQ(get_and_wait().response.error, static_cast<uint32_t>(API_SNMP_OK));
+    EXPECT_EQ(discoveries(), 2u);
 }
 
 TEST_F(CoreTest, V3UsersFillAndReuseSlots) {

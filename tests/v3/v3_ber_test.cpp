@@ -237,9 +237,13 @@ TEST(V3ScopedPdu, RoundTripsAndMustBeExactlyUsed) {
     Bytes padded = tlv(0x30, cat({Bytes(kScopedPdu.begin() + 2, kScopedPdu.end()), hex("05 00")}));
     EXPECT_EQ(snmp_ber_decode_v3_scoped_pdu(padded.data(), static_cast<uint16_t>(padded.size()), back.get(), &used),
               SNMP_ERR_MALFORMED);
-    // A Trap tag is not a v3 scoped PDU.
+    // An SNMPv2 Trap is a v3 scoped PDU (notifications are checked like other messages); the
+    // SNMPv1 Trap-PDU is not.
     Bytes trap = kScopedPdu;
     trap[6] = SNMP_PDU_TAG_V2_TRAP;
+    EXPECT_EQ(snmp_ber_decode_v3_scoped_pdu(trap.data(), static_cast<uint16_t>(trap.size()), back.get(), &used),
+              SNMP_OK);
+    trap[6] = SNMP_PDU_TAG_V1_TRAP;
     EXPECT_EQ(snmp_ber_decode_v3_scoped_pdu(trap.data(), static_cast<uint16_t>(trap.size()), back.get(), &used),
               SNMP_ERR_VERSION);
 }

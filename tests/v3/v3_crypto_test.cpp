@@ -432,8 +432,8 @@ TEST(V3Security, MessageSecurityLevelMustSuitTheUser) {
     EXPECT_EQ(process(auth_only, *decode(auth_only), user_for(0, 0)), SNMP_ERR_AUTH);
     // Cipher text for a user without a privacy key is not read as a scoped PDU.
     EXPECT_EQ(process(auth_priv, *decode(auth_priv), user_for(SNMP_V3_AUTH_SHA1, 0)), SNMP_ERR_PRIV);
-    // A user with privacy may still be answered in the clear when asked so.
-    EXPECT_EQ(process(auth_only, *decode(auth_only), user_for(SNMP_V3_AUTH_SHA1, SNMP_V3_PRIV_AES128)), SNMP_OK);
+    // A user with privacy is never served in the clear: a lower level is refused.
+    EXPECT_EQ(process(auth_only, *decode(auth_only), user_for(SNMP_V3_AUTH_SHA1, SNMP_V3_PRIV_AES128)), SNMP_ERR_PRIV);
 
     snmp_v3_user disabled = user_for(SNMP_V3_AUTH_SHA1, SNMP_V3_PRIV_AES128);
     disabled.enabled = 0;

@@ -1,6 +1,6 @@
-// Encoder of the agent's answers to authenticated SNMPv3 requests: plaintext message first, then the
-// scoped PDU replaced by its encryption, then the authentication parameter over the final message.
-#include "agent/agent_v3_response.h"
+// Encoder of SNMPv3 answers: plaintext message first, then the scoped PDU replaced by its
+// encryption, then the authentication parameter over the final message.
+#include "codec/snmpv3_reply.h"
 
 #include <algorithm>
 #include <array>
@@ -17,12 +17,12 @@ constexpr size_t kCipherRoom = SNMP_MAX_MSG_SIZE + SNMP_V3_MAX_BLOCK_SIZE + SNMP
 
 using CipherArea = std::array<uint8_t, kCipherRoom>;
 
-snmp_message response_message(const snmp_message &request, const snmp_v3_user &user, uint8_t auth_proto,
-                              uint8_t priv_proto) {
+snmp_message reply_message(const snmp_message &reply, const snmp_v3_user &user, uint8_t auth_proto,
+                           uint8_t priv_proto) {
     snmp_message msg{};
     msg.version = SNMP_VERSION_3;
-    msg.msg_id = request.msg_id;
-    // A Response is never reportable: only the security level of the answer is flagged.
+    msg.msg_id = reply.msg_id;
+    // An answer is never reportable: only its security level is flagged.
     msg.msg_flags = static_cast<uint8_t>((auth_proto != SNMP_V3_AUTH_NONE ? SNMP_V3_FLAG_AUTH : 0u) |
                                          (priv_proto != SNMP_V3_PRIV_NONE ? SNMP_V3_FLAG_PRIV : 0u));
     snmp_v3_usm &usm = msg.usm;
@@ -30,13 +30,13 @@ snmp_message response_message(const snmp_message &request, const snmp_v3_user &u
     std::memcpy(usm.username, user.username, usm.user_len);
     usm.auth_proto = auth_proto;
     usm.priv_proto = priv_proto;
-    usm.engine_id_len = std::min<uint16_t>(request.usm.engine_id_len, SNMP_ENGINE_ID_SIZE);
-    std::memcpy(usm.engine_id, request.usm.engine_id, usm.engine_id_len);
-    usm.engine_boots = request.usm.engine_boots;
-    usm.engine_time = request.usm.engine_time;
+    usm.engine_id_len = std::min<uint16_t>(reply.usm.engine_id_len, SNMP_ENGINE_ID_SIZE);
+    std::memcpy(usm.engine_id, reply.usm.engine_id, usm.engine_id_len);
+    usm.engine_boots = reply.usm.engine_boots;
+    usm.engine_time = reply.usm.engine_time;
     // Reserves the parameter's place; its value is computed over the finished message.
     usm.auth_param_len = snmpv3_get_auth_param_length(auth_proto);
-    msg.pdu = request.pdu;
+    msg.pdu = reply.pdu;
     return msg;
 }
 
@@ -120,9 +120,9 @@ int32_t authenticate(uint8_t *buf, uint16_t total, const snmp_message &msg, cons
 
 extern "C" {
 
-int32_t agent_v3_encode_response(const snmp_message *request, const snmp_v3_user *user, uint8_t auth_proto,
-                                 uint8_t priv_proto, uint8_t *out, uint16_t *out_len) {
-    if (request == nullptr || user == nullptr || out == nullptr || out_len == nullptr || *out_len == 0) {
+int32_t snmp_v3_encode_reply(const snmp_message *reply, const snmp_v3_user *user, uint8_t auth_proto,
+                             uint8_t priv_proto, uint8_t *out, uint16_t *out_len) {
+    if (reply == nullptr || user == nullptr || out == nullptr || out_len == nullptr || *out_len == 0) {
         return SNMP_ERR_NULL;
     }
     if (auth_proto != SNMP_V3_AUTH_NONE && (user->auth_key_len == 0 || user->auth_key_len > SNMP_KEY_SIZE)) {
@@ -132,7 +132,7 @@ int32_t agent_v3_encode_response(const snmp_message *request, const snmp_v3_user
         return SNMP_ERR_PRIV;
     }
     const auto capacity = std::min<uint16_t>(*out_len, SNMP_MAX_MSG_SIZE);
-    snmp_message msg = response_message(*request, *user, auth_proto, priv_proto);
+    snmp_message msg = reply_message(*reply, *user, auth_proto, priv_proto);
     if (priv_proto != SNMP_V3_PRIV_NONE && snmpv3_crypto_gen_full_iv(&msg.usm) != 1) {
         return SNMP_ERR_PRIV;
     }
