@@ -21,6 +21,7 @@
 #include "base/agent_log.h"
 #include "base/platform.h"
 #include "nms/net_interface.h"
+#include "nms/net_internal.h"
 #include "nms/nms_types_internal.h"
 
 namespace {
@@ -85,15 +86,18 @@ bool local_port(int sock, uint16_t &port) noexcept {
     return true;
 }
 
-// Refreshes the thread's private list of descriptors to wait on from the set (the wake descriptor
-// first), then announces the new round to removers waiting for it.
-void copy_socket_set(std::vector<pollfd> &watched) noexcept {
+// Refreshes the thread's private list of descriptors to wait on: the wake descriptor first, then
+// the members of the set unless `members` is false (the thread is about to wait for queue room,
+// not on the sockets). Then announces the new round to removers waiting for it.
+void copy_socket_set(std::vector<pollfd> &watched, bool members = true) noexcept {
     {
         MutexGuard guard(set_mutex());
         watched.clear();
         try {
             watched.push_back(pollfd{g_wake_fd.load(std::memory_order_acquire), POLLIN, 0});
-            for (int sock : g_socket_set.members) {
+            const std::span<const int> sockets = members ? std::span<const int>(g_socket_set.members)
+                                                         : std::span<const int>();
+            for (int sock : sockets) {
                 watched.push_back(pollfd{sock, POLLIN, 0});
             }
         } catch (const std::bad_alloc &) {
@@ -149,20 +153,33 @@ uint64_t remove_member(int sock) noexcept {
 }
 
 // Receives one datagram from a ready socket without blocking and queues it with its sender.
-// Errors and empty datagrams are skipped; a full queue drops the datagram (logged there).
-void receive_one(int sock) noexcept {
+// Errors and empty datagrams are skipped. False, with the datagram left in its socket, when the
+// queue has no room.
+bool receive_one(int sock) noexcept {
+    if (!vek::nms::net::queue_has_room()) {
+        return false;
+    }
     net_recv_packet packet{};
     sockaddr_in from{};
     socklen_t from_len = sizeof(from);
     ssize_t received = recvfrom(sock, packet.data, sizeof(packet.data), MSG_DONTWAIT,
                                 reinterpret_cast<sockaddr *>(&from), &from_len);
     if (received < 1 || from.sin_family != AF_INET) {
-        return;
+        return true;
     }
     packet.len = static_cast<uint32_t>(received);
     inet_ntop(AF_INET, &from.sin_addr, packet.ip, sizeof(packet.ip));
     packet.port = ntohs(from.sin_port);
     static_cast<void>(net_interface_enqueue(&packet));
+    return true;
+}
+
+// Back-pressure: while the queue is full the thread takes nothing off the sockets, whose own
+// buffers hold what arrives meanwhile. It watches no socket during the wait, which it announces
+// as a round of its own so that removers need not wait for it.
+void wait_for_queue_room(std::vector<pollfd> &watched) noexcept {
+    copy_socket_set(watched, false);
+    static_cast<void>(vek::nms::net::queue_wait_for_room(NET_ETH_POLL_TIMEOUT_MS));
 }
 
 // Binds the dynamic socket to a port of the system's choosing; logs and closes it on failure.
@@ -200,6 +217,7 @@ bool start_receive_thread() noexcept {
 void stop_receive_thread() noexcept {
     g_running.store(false, std::memory_order_release);
     wake_receive_thread();  // end the current wait at once
+    vek::nms::net::queue_wake_waiters();
     platform_thread_join(g_thread);
     g_thread = nullptr;
     const int wake_fd = g_wake_fd.exchange(NET_INVALID_SOCKET, std::memory_order_acq_rel);
@@ -351,12 +369,16 @@ int poll_watched(std::vector<pollfd> &watched, BusyClock::duration busy, bool &c
 
 // Waits on every member of the socket set (poll, so descriptor numbers have no upper bound) for at
 // most 100 ms per round, after looking without sleeping for the busy-poll window, then drains one
-// datagram from each ready socket. Set changes are seen at the next round.
+// datagram from each ready socket while the queue has room. Set changes are seen at the next round.
 void *eth_interrupt_thread_proc(void * /*arg*/) {
     g_receive_thread_id.store(platform_thread_id(), std::memory_order_release);
     std::vector<pollfd> watched;
     BusyPollWindow window;
     while (g_running.load(std::memory_order_acquire)) {
+        if (!vek::nms::net::queue_has_room()) {
+            wait_for_queue_room(watched);
+            continue;
+        }
         copy_socket_set(watched);
         const BusyClock::time_point round_start = BusyClock::now();
         bool caught = false;
@@ -369,8 +391,8 @@ void *eth_interrupt_thread_proc(void * /*arg*/) {
             drain_wake_fd(watched.front().fd);
         }
         for (const pollfd &entry : std::span(watched).subspan(1)) {
-            if ((entry.revents & kReadableEvents) != 0) {
-                receive_one(entry.fd);
+            if ((entry.revents & kReadableEvents) != 0 && !receive_one(entry.fd)) {
+                break;  // queue full: the rest stay in their sockets until there is room
             }
         }
     }
