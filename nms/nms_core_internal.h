@@ -35,8 +35,12 @@ class CoreSection {
     CoreSection &operator=(const CoreSection &) = delete;
     ~CoreSection();
 
+    // Releases the lock (and delivers the queued outcomes) before the section ends.
+    void release();
+
    private:
     platform_mutex_t mutex_;
+    bool held_ = true;
 };
 
 // Queues an outcome on the calling thread; delivered when the thread's CoreSection ends.
