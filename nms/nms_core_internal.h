@@ -77,6 +77,10 @@ void end_request(snmp_core_agent &agent) noexcept;
 void fail_request(snmp_core_agent &agent, uint32_t cmd_type, const char *user_name, uint32_t error,
                   void *user_data);
 
+// Tells the tick that a request is outstanding (wakes a timer thread that sleeps while nothing
+// is). List lock held.
+void note_request_sent();
+
 // Encodes, remembers and sends one request; flow control is applied when asked. List lock held.
 api_snmp_err send_request(snmp_core_agent &agent, uint32_t cmd_type, const char *user_name,
                           const api_snmp_varbind *varbinds, uint8_t count, void *user_data, bool flow_controlled);

@@ -1,7 +1,7 @@
 // SNMP core, second half: the receive thread and the dispatch of received datagrams (responses,
 // SNMPv3 responses and reports, traps and INFORMs with their acknowledgement), the error path that
 // turns a failure into a response outcome, and the 1 ms tick (retransmission, time-out, periodic
-// SNMPv3 time-synchronisation check).
+// SNMPv3 time-synchronisation check) with the pacing of the timer thread that drives it.
 //
 // Every decision is taken under the list lock (CoreSection); response outcomes are queued and
 // delivered after the lock is released, trap deliveries are prepared under the lock and made after
@@ -11,8 +11,11 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -41,6 +44,18 @@ constexpr uint32_t kRecvErrorBackoffMs = 100;
 
 // Tick counter, 0 to CORE_TIME_SYNC_CHECK_TICKS - 1.
 std::atomic<uint32_t> g_tick_counter{0};
+
+// Pacing of the timer thread. `g_outstanding` is true when the last once-a-second check left a
+// request outstanding or a request has been sent since (both written under the list lock). When
+// the tick found nothing outstanding, the timer thread's next sleep ends with the next send.
+std::atomic<bool> g_outstanding{false};
+std::mutex g_timer_mutex;
+std::condition_variable g_timer_wake;
+// Guarded by g_timer_mutex.
+uint64_t g_requests_sent = 0;      // sends so far
+bool g_sleep_until_request = false;  // the next sleep ends when g_requests_sent passes g_sleep_mark
+uint64_t g_sleep_mark = 0;
+bool g_timer_interrupted = false;
 
 // A notification ready for the trap callback (prepared under the lock, delivered after it).
 struct TrapDelivery {
@@ -423,12 +438,14 @@ void check_all_agent_timeout() {
     t_resends.clear();
     {
         CoreSection section;
-        for_each_agent([now](snmp_core_agent &agent) {
+        bool outstanding = false;
+        for_each_agent([now, &outstanding](snmp_core_agent &agent) {
             if (agent.version == API_SNMP_V3) {
                 core_snmpv3_expire_disabled_users(&agent, now);
             }
-            static_cast<void>(retransmit_or_time_out(agent, now));
+            outstanding = retransmit_or_time_out(agent, now) || outstanding;
         });
+        g_outstanding.store(outstanding, std::memory_order_seq_cst);
     }
     if (!t_resends.empty()) {
         send_planned_resends(now);
@@ -568,4 +585,49 @@ api_snmp_err core_snmp_1ms_timer_tick(void) {
     return API_SNMP_OK;
 }
 
+uint32_t core_snmp_timer_advance(uint32_t elapsed_ms) {
+    if (!snmp_core_is_running()) {
+        return CORE_TICKS_PER_SECOND;
+    }
+    const TickStep step = advance_tick(elapsed_ms);
+    run_tick_checks(step);
+    std::lock_guard<std::mutex> lock(g_timer_mutex);
+    g_sleep_until_request = !g_outstanding.load(std::memory_order_seq_cst);
+    g_sleep_mark = g_requests_sent;
+    if (g_sleep_until_request) {
+        return CORE_TIME_SYNC_CHECK_TICKS - step.tick;
+    }
+    return CORE_TICKS_PER_SECOND - step.tick % CORE_TICKS_PER_SECOND;
+}
+
+void core_snmp_timer_sleep(uint32_t ms) {
+    std::unique_lock<std::mutex> lock(g_timer_mutex);
+    g_timer_wake.wait_for(lock, std::chrono::milliseconds(ms), [] {
+        return g_timer_interrupted || (g_sleep_until_request && g_requests_sent != g_sleep_mark);
+    });
+    g_timer_interrupted = false;
+    g_sleep_until_request = false;
+}
+
+void core_snmp_timer_interrupt(void) {
+    {
+        std::lock_guard<std::mutex> lock(g_timer_mutex);
+        g_timer_interrupted = true;
+    }
+    g_timer_wake.notify_all();
+}
+
 }  // extern "C"
+
+namespace vek::nms::core {
+
+void note_request_sent() {
+    g_outstanding.store(true, std::memory_order_seq_cst);
+    {
+        std::lock_guard<std::mutex> lock(g_timer_mutex);
+        ++g_requests_sent;
+    }
+    g_timer_wake.notify_all();
+}
+
+}  // namespace vek::nms::core

@@ -367,6 +367,7 @@ api_snmp_err prepare_request(snmp_core_agent &agent, uint32_t cmd_type, const ch
     copy_text(out.ip, sizeof(out.ip), agent.ip);
     out.port = agent.port;
     out.cmd_type = cmd_type;
+    note_request_sent();
     return API_SNMP_OK;
 }
 
