@@ -623,11 +623,15 @@ namespace vek::nms::core {
 
 void note_request_sent() {
     g_outstanding.store(true, std::memory_order_seq_cst);
+    bool sleeping_until_request = false;
     {
         std::lock_guard<std::mutex> lock(g_timer_mutex);
         ++g_requests_sent;
+        sleeping_until_request = g_sleep_until_request;
     }
-    g_timer_wake.notify_all();
+    if (sleeping_until_request) {  // a timer sleeping until the next second needs no wake-up
+        g_timer_wake.notify_all();
+    }
 }
 
 }  // namespace vek::nms::core
