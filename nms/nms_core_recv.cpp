@@ -330,6 +330,7 @@ struct Resend {
     const char *label;
     uint32_t len;
     std::array<uint8_t, CORE_MAX_PACKET_SIZE> packet;
+    bool sent;
 };
 
 // The retransmissions of one check; kept by the ticking thread so that its storage is reused.
@@ -406,19 +407,17 @@ bool commit_resend(const Resend &resend, int64_t now) {
 // then commits those that went out. A failed one is left as it was, for the next second. One WARN
 // line names the first retransmission; when there were more, a second one gives their number.
 void send_planned_resends(int64_t now) {
-    std::vector<bool> sent(t_resends.size(), false);
-    for (size_t i = 0; i < t_resends.size(); ++i) {
-        const Resend &resend = t_resends[i];
-        sent[i] = net_interface_send_to(resend.sock, resend.ip, resend.port, resend.packet.data(), resend.len) ==
-                  API_SNMP_OK;
+    for (Resend &resend : t_resends) {
+        resend.sent = net_interface_send_to(resend.sock, resend.ip, resend.port, resend.packet.data(), resend.len) ==
+                      API_SNMP_OK;
     }
     const Resend *first = nullptr;
     uint32_t committed = 0;
     {
         CoreSection section;
-        for (size_t i = 0; i < t_resends.size(); ++i) {
-            if (sent[i] && commit_resend(t_resends[i], now)) {
-                first = first == nullptr ? &t_resends[i] : first;
+        for (const Resend &resend : t_resends) {
+            if (resend.sent && commit_resend(resend, now)) {
+                first = first == nullptr ? &resend : first;
                 ++committed;
             }
         }
