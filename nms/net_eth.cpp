@@ -174,7 +174,6 @@ bool receive_one(int sock) noexcept {
     return true;
 }
 
-
 // Binds the dynamic socket to a port of the system's choosing; logs and closes it on failure.
 api_snmp_err bind_dynamic_port(int sock) noexcept {
     constexpr const char *kTag = "eth_bind_dynamic_port";
