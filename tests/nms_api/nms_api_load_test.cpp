@@ -66,22 +66,13 @@ struct Outcomes {
     }
 };
 
-// Raises the soft limit on open descriptors for the test's sockets; restores it afterwards.
-class DescriptorRoom {
-   public:
-    explicit DescriptorRoom(rlim_t wanted) {
-        getrlimit(RLIMIT_NOFILE, &saved_);
-        rlimit raised = saved_;
-        raised.rlim_cur = std::max(saved_.rlim_cur, std::min(wanted, saved_.rlim_max));
-        setrlimit(RLIMIT_NOFILE, &raised);
-    }
-    DescriptorRoom(const DescriptorRoom &) = delete;
-    DescriptorRoom &operator=(const DescriptorRoom &) = delete;
-    ~DescriptorRoom() { setrlimit(RLIMIT_NOFILE, &saved_); }
-
-   private:
-    rlimit saved_{};
-};
+// Raises the soft limit on open descriptors for the test's sockets.
+void make_room_for_descriptors(rlim_t wanted) {
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = std::max(limit.rlim_cur, std::min(wanted, limit.rlim_max));
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
 
 // Sleeps into the next calendar second, by a margin: the SDK counts seconds with a coarse clock
 // that may turn a few milliseconds late.
@@ -146,7 +137,7 @@ std::vector<uint16_t> responder_ports(const Responder &responder, size_t count) 
 // No answer may be lost between socket and callback: each is answered once (no retransmission)
 // and the SDK logs neither a drop nor a retransmission.
 double poll_fleet_once(size_t agents) {
-    const DescriptorRoom room(agents * kDescriptorsPerAgent + 64);
+    make_room_for_descriptors(agents * kDescriptorsPerAgent + 64);
     const Responder responder(agents);
     Fleet fleet(responder_ports(responder, agents));
     LogCapture log;
