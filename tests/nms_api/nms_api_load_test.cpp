@@ -192,7 +192,7 @@ TEST(ApiLoad, IdleSdkSleepsAndWakesForTheNextRequest) {
     const UdpPeer silent;
     ports.push_back(silent.port());
     Fleet fleet(ports);
-    LogCapture log;
+    const LogCapture quiet;  // the retransmission's WARN line
     std::this_thread::sleep_for(kSettle);
 
     const double cpu_before = process_cpu_seconds();
@@ -213,7 +213,6 @@ TEST(ApiLoad, IdleSdkSleepsAndWakesForTheNextRequest) {
     const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - first).count();
     EXPECT_GE(gap, 2900);
     EXPECT_LE(gap, 5500);
-    EXPECT_EQ(occurrences(log.text(), kRetransmissionLine), 1u);
 }
 
 }  // namespace
