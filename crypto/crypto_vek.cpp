@@ -966,11 +966,13 @@ constexpr std::array<HmacInputs, 6> kRfc4231Inputs = {{
 
 struct HmacExpected {
     int32_t alg;
+    const char *name;
     std::array<std::string_view, kRfc4231Inputs.size()> mac_hex;
 };
 
 constexpr std::array<HmacExpected, 3> kRfc4231Macs = {{
     {VEK_ALG_SHA224,
+     "HMAC-SHA-224",
      {"896fb1128abbdf196832107cd49df33f47b4b1169912ba4f53684b22",
       "a30e01098bc6dbbf45690f3a7e9e6d0f8bbea2a39e6148008fd05e44",
       "7fb3cb3588c6c1f6ffa9694d7d6ad2649365b0c1f65d69d1ec8333ea",
@@ -978,6 +980,7 @@ constexpr std::array<HmacExpected, 3> kRfc4231Macs = {{
       "95e9a0db962095adaebe9b2d6f0dbce2d499f112f2d2b7273fa6870e",
       "3a854166ac5d9f023f54d517d0b39dbd946770db9c2b95c9f6f565d1"}},
     {VEK_ALG_SHA384,
+     "HMAC-SHA-384",
      {"afd03944d84895626b0825f4ab46907f15f9dadbe4101ec682aa034c7cebc59cfaea9ea9076ede7f4af152e8b2fa9cb6",
       "af45d2e376484031617f78d2b58a6b1b9c7ef464f5a01b47e42ec3736322445e8e2240ca5e69e2c78b3239ecfab21649",
       "88062608d3e6ad8a0aa2ace014c8a86f0aa635d947ac9febe83ef4e55966144b2a5ab39dc13814b94e3ab6e101a34f27",
@@ -985,6 +988,7 @@ constexpr std::array<HmacExpected, 3> kRfc4231Macs = {{
       "4ece084485813e9088d2c63a041bc5b44f9ef1012a2b588f3cd11f05033ac4c60c2ef6ab4030fe8296248df163f44952",
       "6617178e941f020d351e2f254e8fd32c602420feb0b8fb9adccebb82461e99c5a678cc31e799176d3860e6110c46523e"}},
     {VEK_ALG_SHA512,
+     "HMAC-SHA-512",
      {"87aa7cdea5ef619d4ff0b4241a1d6cb02379f4e2ce4ec2787ad0b30545e17cdedaa833b7d6b8a702038b274eaea3f4e4be9d91"
       "4eeb61f1702e696c203a126854",
       "164b7a7bfcf819e2e395fbe73b56e0a387bd64222e831fd610270cd7ea2505549758bf75c05a994a6d034f65f8f0e6fdcaeab1"
@@ -1018,7 +1022,7 @@ int test_vek_hmac_sha2_standard_cases(void) {
     vek::self_test::Tally tally("HMAC-SHA2", "HMAC-SHA-224/384/512标准测试（RFC 4231）");
     for (const auto &expected : kRfc4231Macs) {
         for (size_t i = 0; i < kRfc4231Inputs.size(); ++i) {
-            tally.check(hmac_matches(expected.alg, kRfc4231Inputs[i], expected.mac_hex[i]),
+            tally.check(hmac_matches(expected.alg, kRfc4231Inputs[i], expected.mac_hex[i]), expected.name,
                         kRfc4231Inputs[i].name);
         }
     }

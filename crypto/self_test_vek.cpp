@@ -28,11 +28,16 @@ Tally::Tally(const char *label, const char *heading) : label_(label) {
 }
 
 bool Tally::check(bool passed, const char *name) {
+    return check(passed, nullptr, name);
+}
+
+bool Tally::check(bool passed, const char *qualifier, const char *name) {
     ++total_;
     if (!passed) {
         ++failed_;
     }
-    AGENT_LOG(AGENT_LOG_INFO, "%s测试%d [%s]: %s", label_, total_, name, passed ? "通过" : "失败");
+    AGENT_LOG(AGENT_LOG_INFO, "%s测试%d [%s%s%s]: %s", label_, total_, qualifier != nullptr ? qualifier : "",
+              qualifier != nullptr ? " " : "", name, passed ? "通过" : "失败");
     return passed;
 }
 

@@ -87,6 +87,8 @@ class Tally {
    public:
     Tally(const char *label, const char *heading);
     bool check(bool passed, const char *name);
+    // The same, naming the check "<qualifier> <name>".
+    bool check(bool passed, const char *qualifier, const char *name);
     // Logs the summary; returns the number of failed checks.
     int finish() const;
 
@@ -95,6 +97,37 @@ class Tally {
     int total_ = 0;
     int failed_ = 0;
 };
+
+// A digest test: the message and the expected digest.
+struct DigestCase {
+    const char *name;
+    Input message;
+    std::string_view digest_hex;
+};
+
+// The incremental steps of one digest and its output length.
+template <class Ctx>
+struct DigestSteps {
+    void (*init)(Ctx *ctx);
+    void (*update)(Ctx *ctx, const uint8_t *data, uint32_t len);
+    void (*final)(Ctx *ctx, uint8_t *digest);
+    uint32_t size;
+};
+
+constexpr uint32_t kMaxDigestBytes = 64;
+
+// Hashes every case's message and checks the digest, one tally line per case.
+template <class Ctx, size_t N>
+void check_digests(Tally &tally, const DigestSteps<Ctx> &steps, const std::array<DigestCase, N> &cases) {
+    for (const auto &c : cases) {
+        Ctx ctx;
+        steps.init(&ctx);
+        feed(c.message, [&](const uint8_t *data, uint32_t len) { steps.update(&ctx, data, len); });
+        std::array<uint8_t, kMaxDigestBytes> digest{};
+        steps.final(&ctx, digest.data());
+        tally.check(matches_hex(std::span(digest).first(steps.size), c.digest_hex), c.name);
+    }
+}
 
 }  // namespace vek::self_test
 

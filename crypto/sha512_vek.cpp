@@ -7,19 +7,12 @@
 #include <cstring>
 #include <string_view>
 
+#include "crypto/md_block_vek.h"
 #include "crypto/self_test_vek.h"
 
 namespace {
 
-constexpr uint32_t kLengthFieldSize = 16;  // the 128-bit bit count at the end of the last block
-constexpr uint32_t kLengthFieldOffset = VEK_SHA512_BLOCK_SIZE - kLengthFieldSize;
-constexpr uint8_t kPadFirstByte = 0x80;
-constexpr uint32_t kWordBytes = sizeof(uint64_t);
-constexpr uint32_t kWordsPerBlock = VEK_SHA512_BLOCK_SIZE / kWordBytes;
 constexpr uint32_t kRounds = 80;
-constexpr uint32_t kBitsPerByte = 8;
-constexpr uint32_t kBitsPerByteShift = 3;
-constexpr uint32_t kHighBitsShift = 61;  // 64 - kBitsPerByteShift
 
 using State = std::array<uint64_t, VEK_SHA512_STATE_WORDS>;
 
@@ -53,165 +46,21 @@ constexpr std::array<uint64_t, kRounds> kRoundConstants = {
     0x4CC5D4BECB3E42B6ULL, 0x597F299CFC657E2AULL, 0x5FCB6FAB3AD6FAECULL, 0x6C44198C4A475817ULL,
 };
 
-uint64_t load_be64(const uint8_t *p) {
-    uint64_t v = 0;
-    for (uint32_t i = 0; i < kWordBytes; ++i) {
-        v = (v << kBitsPerByte) | p[i];
-    }
-    return v;
-}
-
-void store_be64(uint8_t *p, uint64_t v) {
-    for (uint32_t i = 0; i < kWordBytes; ++i) {
-        p[i] = static_cast<uint8_t>(v >> ((kWordBytes - 1 - i) * kBitsPerByte));
-    }
-}
-
-void wipe(void *p, size_t n) {
-    auto *bytes = static_cast<volatile uint8_t *>(p);
-    for (size_t i = 0; i < n; ++i) {
-        bytes[i] = 0;
-    }
-}
-
 // ---- Compression ----
 
-uint64_t big_sigma0(uint64_t x) {
-    return std::rotr(x, 28) ^ std::rotr(x, 34) ^ std::rotr(x, 39);
-}
-uint64_t big_sigma1(uint64_t x) {
-    return std::rotr(x, 14) ^ std::rotr(x, 18) ^ std::rotr(x, 41);
-}
-uint64_t small_sigma0(uint64_t x) {
-    return std::rotr(x, 1) ^ std::rotr(x, 8) ^ (x >> 7);
-}
-uint64_t small_sigma1(uint64_t x) {
-    return std::rotr(x, 19) ^ std::rotr(x, 61) ^ (x >> 6);
-}
-
-void compress_one(uint64_t *state, const uint8_t *block) {
-    std::array<uint64_t, kWordsPerBlock> w;
-    for (uint32_t i = 0; i < kWordsPerBlock; ++i) {
-        w[i] = load_be64(block + i * kWordBytes);
-    }
-    uint64_t a = state[0];
-    uint64_t b = state[1];
-    uint64_t c = state[2];
-    uint64_t d = state[3];
-    uint64_t e = state[4];
-    uint64_t f = state[5];
-    uint64_t g = state[6];
-    uint64_t h = state[7];
-    constexpr uint32_t mask = kWordsPerBlock - 1;
-#pragma GCC unroll 80
-    for (uint32_t i = 0; i < kRounds; ++i) {
-        if (i >= kWordsPerBlock) {
-            w[i & mask] +=
-                small_sigma1(w[(i - 2) & mask]) + w[(i - 7) & mask] + small_sigma0(w[(i - 15) & mask]);
-        }
-        const uint64_t t1 = h + big_sigma1(e) + (g ^ (e & (f ^ g))) + kRoundConstants[i] + w[i & mask];
-        const uint64_t t2 = big_sigma0(a) + ((a & b) | (c & (a | b)));
-        h = g;
-        g = f;
-        f = e;
-        e = d + t1;
-        d = c;
-        c = b;
-        b = a;
-        a = t1 + t2;
-    }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-    state[4] += e;
-    state[5] += f;
-    state[6] += g;
-    state[7] += h;
-}
+struct Sha512Rounds {
+    using Word = uint64_t;
+    static constexpr const std::array<uint64_t, kRounds> &kConstants = kRoundConstants;
+    static uint64_t big_sigma0(uint64_t x) { return std::rotr(x, 28) ^ std::rotr(x, 34) ^ std::rotr(x, 39); }
+    static uint64_t big_sigma1(uint64_t x) { return std::rotr(x, 14) ^ std::rotr(x, 18) ^ std::rotr(x, 41); }
+    static uint64_t small_sigma0(uint64_t x) { return std::rotr(x, 1) ^ std::rotr(x, 8) ^ (x >> 7); }
+    static uint64_t small_sigma1(uint64_t x) { return std::rotr(x, 19) ^ std::rotr(x, 61) ^ (x >> 6); }
+};
 
 void compress_blocks(uint64_t *state, const uint8_t *blocks, size_t count) {
     for (size_t i = 0; i < count; ++i) {
-        compress_one(state, blocks + i * VEK_SHA512_BLOCK_SIZE);
+        vek::md::sha2_compress<Sha512Rounds>(state, blocks + i * VEK_SHA512_BLOCK_SIZE);
     }
-}
-
-// ---- Incremental hashing shared by both digests ----
-
-uint32_t buffered_bytes(const vek_sha512_ctx *ctx) {
-    return static_cast<uint32_t>(ctx->count[0] % VEK_SHA512_BLOCK_SIZE);
-}
-
-void add_length(vek_sha512_ctx *ctx, uint32_t len) {
-    const uint64_t old = ctx->count[0];
-    ctx->count[0] += len;
-    if (ctx->count[0] < old) {
-        ++ctx->count[1];
-    }
-}
-
-void start(vek_sha512_ctx *ctx, const State &initial) {
-    if (ctx == nullptr) {
-        return;
-    }
-    ctx->count[0] = 0;
-    ctx->count[1] = 0;
-    std::memcpy(ctx->state, initial.data(), sizeof ctx->state);
-    std::memset(ctx->buffer, 0, sizeof ctx->buffer);
-}
-
-void absorb(vek_sha512_ctx *ctx, const uint8_t *data, uint32_t len) {
-    if (ctx == nullptr || data == nullptr || len == 0) {
-        return;
-    }
-    const uint32_t used = buffered_bytes(ctx);
-    add_length(ctx, len);
-    if (used != 0) {
-        const uint32_t room = VEK_SHA512_BLOCK_SIZE - used;
-        if (len < room) {
-            std::memcpy(ctx->buffer + used, data, len);
-            return;
-        }
-        std::memcpy(ctx->buffer + used, data, room);
-        compress_blocks(ctx->state, ctx->buffer, 1);
-        data += room;
-        len -= room;
-    }
-    const uint32_t whole = len / VEK_SHA512_BLOCK_SIZE;
-    if (whole != 0) {
-        compress_blocks(ctx->state, data, whole);
-        data += whole * VEK_SHA512_BLOCK_SIZE;
-        len -= whole * VEK_SHA512_BLOCK_SIZE;
-    }
-    if (len != 0) {
-        std::memcpy(ctx->buffer, data, len);
-    }
-}
-
-// Pads, compresses the last block(s), writes the first digest_size bytes of the state big-endian
-// and wipes the context.
-void finish(vek_sha512_ctx *ctx, uint8_t *digest, uint32_t digest_size) {
-    if (ctx == nullptr || digest == nullptr) {
-        return;
-    }
-    const uint32_t used = buffered_bytes(ctx);
-    ctx->buffer[used] = kPadFirstByte;
-    if (used + 1 > kLengthFieldOffset) {
-        std::memset(ctx->buffer + used + 1, 0, VEK_SHA512_BLOCK_SIZE - used - 1);
-        compress_blocks(ctx->state, ctx->buffer, 1);
-        std::memset(ctx->buffer, 0, kLengthFieldOffset);
-    } else {
-        std::memset(ctx->buffer + used + 1, 0, kLengthFieldOffset - used - 1);
-    }
-    const uint64_t bits_high = (ctx->count[1] << kBitsPerByteShift) | (ctx->count[0] >> kHighBitsShift);
-    const uint64_t bits_low = ctx->count[0] << kBitsPerByteShift;
-    store_be64(ctx->buffer + kLengthFieldOffset, bits_high);
-    store_be64(ctx->buffer + kLengthFieldOffset + kWordBytes, bits_low);
-    compress_blocks(ctx->state, ctx->buffer, 1);
-    for (uint32_t i = 0; i < digest_size / kWordBytes; ++i) {
-        store_be64(digest + i * kWordBytes, ctx->state[i]);
-    }
-    wipe(ctx, sizeof *ctx);
 }
 
 // ---- Self-test ----
@@ -222,87 +71,70 @@ using vek::self_test::text_input;
 
 constexpr uint32_t kMillion = 1000000;
 
-struct DigestCase {
-    const char *name;
-    bool sha384;
-    Input message;
-    std::string_view digest_hex;
-};
+using vek::self_test::DigestCase;
 
 constexpr std::string_view kMessage896 =
     "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmn"
     "hijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu";
 
-constexpr std::array<DigestCase, 10> kDigestCases = {{
-    {"SHA-512 \"abc\"", false, text_input("abc"),
+constexpr std::array<DigestCase, 6> kSha512Cases = {{
+    {"SHA-512 \"abc\"", text_input("abc"),
      "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a2192992a274fc1a836ba3c23a3feebbd454d442"
      "3643ce80e2a9ac94fa54ca49f"},
-    {"SHA-512 896位消息", false, text_input(kMessage896),
+    {"SHA-512 896位消息", text_input(kMessage896),
      "8e959b75dae313da8cf4f72814fc143f8f7779c6eb9f7fa17299aeadb6889018501d289e4900f7e4331b99dec4b5433ac7d329e"
      "eb6dd26545e96e55b874be909"},
-    {"SHA-512 百万个a", false, fill_input('a', kMillion),
+    {"SHA-512 百万个a", fill_input('a', kMillion),
      "e718483d0ce769644e2e42c7bc15b4638e1f98b13b2044285632a803afa973ebde0ff244877ea60a4cb0432ce577c31beb009c5"
      "c2c49aa2e4eadb217ad8cc09b"},
-    {"SHA-512 空消息", false, text_input(""),
+    {"SHA-512 空消息", text_input(""),
      "cf83e1357eefb8bdf1542850d66d8007d620e4050b5715dc83f4a921d36ce9ce47d0d13c5d85f2b0ff8318d2877eec2f63b931b"
      "d47417a81a538327af927da3e"},
-    {"SHA-512 填充边界 111字节", false, fill_input('a', 111),
+    {"SHA-512 填充边界 111字节", fill_input('a', 111),
      "fa9121c7b32b9e01733d034cfc78cbf67f926c7ed83e82200ef86818196921760b4beff48404df811b953828274461673c68d04"
      "e297b0eb7b2b4d60fc6b566a2"},
-    {"SHA-512 填充边界 112字节", false, fill_input('a', 112),
+    {"SHA-512 填充边界 112字节", fill_input('a', 112),
      "c01d080efd492776a1c43bd23dd99d0a2e626d481e16782e75d54c2503b5dc32bd05f0f1ba33e568b88fd2d970929b719ecbb15"
      "2f58f130a407c8830604b70ca"},
-    {"SHA-384 \"abc\"", true, text_input("abc"),
-     "cb00753f45a35e8bb5a03d699ac65007272c32ab0eded1631a8b605a43ff5bed8086072ba1e7cc2358baeca134c825a7"},
-    {"SHA-384 896位消息", true, text_input(kMessage896),
-     "09330c33f71147e83d192fc782cd1b4753111b173b3b05d22fa08086e3b0f712fcc7c71a557e2db966c3e9fa91746039"},
-    {"SHA-384 百万个a", true, fill_input('a', kMillion),
-     "9d0e1809716474cb086e834e310a4a1ced149e9c00f248527972cec5704c2a5b07b8b3dc38ecc4ebae97ddd87f3d8985"},
-    {"SHA-384 空消息", true, text_input(""),
-     "38b060a751ac96384cd9327eb1b1e36a21fdb71114be07434c0cc7bf63f6e1da274edebfe76f65fbd51ad2f14898b95b"},
 }};
 
-bool check_case(const DigestCase &c) {
-    vek_sha512_ctx ctx;
-    std::array<uint8_t, VEK_SHA512_DIGEST_SIZE> digest{};
-    if (c.sha384) {
-        vek_sha384_init(&ctx);
-    } else {
-        vek_sha512_init(&ctx);
-    }
-    vek::self_test::feed(c.message,
-                         [&ctx](const uint8_t *data, uint32_t len) { vek_sha512_update(&ctx, data, len); });
-    const uint32_t size = c.sha384 ? VEK_SHA384_DIGEST_SIZE : VEK_SHA512_DIGEST_SIZE;
-    finish(&ctx, digest.data(), size);
-    return vek::self_test::matches_hex(std::span(digest).first(size), c.digest_hex);
-}
+constexpr std::array<DigestCase, 4> kSha384Cases = {{
+    {"SHA-384 \"abc\"", text_input("abc"),
+     "cb00753f45a35e8bb5a03d699ac65007272c32ab0eded1631a8b605a43ff5bed8086072ba1e7cc2358baeca134c825a7"},
+    {"SHA-384 896位消息", text_input(kMessage896),
+     "09330c33f71147e83d192fc782cd1b4753111b173b3b05d22fa08086e3b0f712fcc7c71a557e2db966c3e9fa91746039"},
+    {"SHA-384 百万个a", fill_input('a', kMillion),
+     "9d0e1809716474cb086e834e310a4a1ced149e9c00f248527972cec5704c2a5b07b8b3dc38ecc4ebae97ddd87f3d8985"},
+    {"SHA-384 空消息", text_input(""),
+     "38b060a751ac96384cd9327eb1b1e36a21fdb71114be07434c0cc7bf63f6e1da274edebfe76f65fbd51ad2f14898b95b"},
+}};
 
 }  // namespace
 
 extern "C" {
 
 void vek_sha512_init(vek_sha512_ctx *ctx) {
-    start(ctx, kInitialState512);
+    vek::md::start(ctx, kInitialState512);
 }
 
 void vek_sha512_update(vek_sha512_ctx *ctx, const uint8_t *data, uint32_t len) {
-    absorb(ctx, data, len);
+    vek::md::update(ctx, data, len, compress_blocks);
 }
 
 void vek_sha512_final(vek_sha512_ctx *ctx, uint8_t digest[VEK_SHA512_DIGEST_SIZE]) {
-    finish(ctx, digest, VEK_SHA512_DIGEST_SIZE);
+    vek::md::finish(ctx, digest, VEK_SHA512_DIGEST_SIZE, compress_blocks);
 }
 
 void vek_sha384_init(vek_sha384_ctx *ctx) {
-    start(ctx, kInitialState384);
+    vek::md::start(ctx, kInitialState384);
 }
 
 void vek_sha384_update(vek_sha384_ctx *ctx, const uint8_t *data, uint32_t len) {
-    absorb(ctx, data, len);
+    vek::md::update(ctx, data, len, compress_blocks);
 }
 
 void vek_sha384_final(vek_sha384_ctx *ctx, uint8_t digest[VEK_SHA384_DIGEST_SIZE]) {
-    finish(ctx, digest, VEK_SHA384_DIGEST_SIZE);
+    vek::md::finish(ctx, digest, VEK_SHA384_DIGEST_SIZE, compress_blocks);
 }
 
 void vek_sha512_compress(uint64_t state[VEK_SHA512_STATE_WORDS], const uint8_t block[VEK_SHA512_BLOCK_SIZE]) {
@@ -314,9 +146,16 @@ void vek_sha512_compress(uint64_t state[VEK_SHA512_STATE_WORDS], const uint8_t b
 
 int test_sha512_standard_cases(void) {
     vek::self_test::Tally tally("SHA512", "SHA-384/SHA-512标准测试（FIPS 180）");
-    for (const auto &c : kDigestCases) {
-        tally.check(check_case(c), c.name);
-    }
+    vek::self_test::check_digests(
+        tally,
+        vek::self_test::DigestSteps<vek_sha512_ctx>{vek_sha512_init, vek_sha512_update, vek_sha512_final,
+                                                    VEK_SHA512_DIGEST_SIZE},
+        kSha512Cases);
+    vek::self_test::check_digests(
+        tally,
+        vek::self_test::DigestSteps<vek_sha384_ctx>{vek_sha384_init, vek_sha384_update, vek_sha384_final,
+                                                    VEK_SHA384_DIGEST_SIZE},
+        kSha384Cases);
     return tally.finish();
 }
 

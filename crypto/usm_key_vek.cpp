@@ -104,6 +104,25 @@ int32_t check_extension(int32_t alg, const uint8_t *kul, uint32_t kul_len, const
 // Room for the longest extension plus the piece that overshoots it.
 using ExtendedKey = std::array<uint8_t, VEK_USM_MAX_EXTENDED_KEY_SIZE + VEK_MAX_DIGEST_SIZE>;
 
+// Kul followed by further pieces until `want` bytes are there: next(key so far, where the next piece
+// goes) writes one piece and returns its length. out receives the first `want` bytes.
+template <class NextPiece>
+int32_t extend(int32_t alg, const uint8_t *kul, uint32_t kul_len, uint8_t *out, uint32_t want,
+               NextPiece next) {
+    const int32_t rc = check_extension(alg, kul, kul_len, out, want);
+    if (rc != VEK_OK) {
+        return rc;
+    }
+    ExtendedKey key{};
+    std::memcpy(key.data(), kul, kul_len);
+    for (uint32_t len = kul_len; len < want;) {
+        len += next(Bytes(key.data(), len), key.data() + len);
+    }
+    std::memcpy(out, key.data(), want);
+    wipe(key.data(), key.size());
+    return VEK_OK;
+}
+
 // ---- Self-test ----
 
 struct KeyCase {
@@ -158,21 +177,11 @@ int32_t vek_usm_localize_key(int32_t hash_alg, const uint8_t *ku, uint32_t ku_le
 
 int32_t vek_usm_extend_key_hash(int32_t hash_alg, const uint8_t *kul, uint32_t kul_len, uint8_t *out,
                                 uint32_t want) {
-    const int32_t rc = check_extension(hash_alg, kul, kul_len, out, want);
-    if (rc != VEK_OK) {
-        return rc;
-    }
-    ExtendedKey key{};
-    std::memcpy(key.data(), kul, kul_len);
-    uint32_t len = kul_len;
-    while (len < want) {
+    return extend(hash_alg, kul, kul_len, out, want, [hash_alg](Bytes so_far, uint8_t *piece) {
         HashRun run(hash_alg);
-        run.add(Bytes(key.data(), len));
-        len += run.finish(key.data() + len);
-    }
-    std::memcpy(out, key.data(), want);
-    wipe(key.data(), key.size());
-    return VEK_OK;
+        run.add(so_far);
+        return run.finish(piece);
+    });
 }
 
 int32_t vek_usm_extend_key_p2k(int32_t hash_alg, const uint8_t *kul, uint32_t kul_len,
@@ -181,21 +190,12 @@ int32_t vek_usm_extend_key_p2k(int32_t hash_alg, const uint8_t *kul, uint32_t ku
     if (!engine_id_valid(engine_id, engine_id_len)) {
         return VEK_ERR_INVALID_PARAM;
     }
-    const int32_t rc = check_extension(hash_alg, kul, kul_len, out, want);
-    if (rc != VEK_OK) {
-        return rc;
-    }
-    ExtendedKey key{};
-    std::memcpy(key.data(), kul, kul_len);
-    uint32_t len = kul_len;
-    while (len < want) {
-        uint8_t *next = key.data() + len;
-        password_to_key(hash_alg, Bytes(next - kul_len, kul_len), next);
-        len += localize(hash_alg, Bytes(next, kul_len), Bytes(engine_id, engine_id_len), next);
-    }
-    std::memcpy(out, key.data(), want);
-    wipe(key.data(), key.size());
-    return VEK_OK;
+    const Bytes engine(engine_id, engine_id_len);
+    return extend(hash_alg, kul, kul_len, out, want,
+                  [hash_alg, kul_len, engine](Bytes so_far, uint8_t *piece) {
+                      password_to_key(hash_alg, so_far.last(kul_len), piece);
+                      return localize(hash_alg, Bytes(piece, kul_len), engine, piece);
+                  });
 }
 
 int test_usm_key_standard_cases(void) {
