@@ -1,6 +1,7 @@
-/* AES block cipher (FIPS 197) with 128, 192 and 256-bit keys, and CBC mode without padding.
+/* AES block cipher (FIPS 197) with 128, 192 and 256-bit keys, CBC mode without padding, and CFB
+ * mode with 128-bit feedback (NIST SP 800-38A), as the standard USM privacy uses it (RFC 3826).
  *
- * Callers supply whole 16-byte blocks; the IV is never modified. Bad arguments are logged at ERROR
+ * CBC callers supply whole 16-byte blocks; CFB takes any length. The IV is never modified. Bad arguments are logged at ERROR
  * and the operation then leaves its output untouched. Every operation may write its output over its
  * input (in-place use), including the CBC decryptions. */
 #ifndef VEK_CRYPTO_AES_VEK_H
@@ -37,6 +38,14 @@ void vek_aes192_cbc_decrypt(const uint8_t *key, const uint8_t *iv, const uint8_t
 void vek_aes256_cbc_decrypt(const uint8_t *key, const uint8_t *iv, const uint8_t *in, uint8_t *out,
                             uint32_t len);
 
+/* CFB-128 over len bytes of any length (no padding; 0 does nothing); key_len is 16, 24 or 32.
+ * Bad arguments are logged at ERROR ("[AES-CFB128加密] 参数无效" / "[AES-CFB128解密] 参数无效") and
+ * the output is left untouched. */
+void vek_aes_cfb128_encrypt(const uint8_t *key, uint32_t key_len, const uint8_t iv[16], const uint8_t *in,
+                            uint8_t *out, uint32_t len);
+void vek_aes_cfb128_decrypt(const uint8_t *key, uint32_t key_len, const uint8_t iv[16], const uint8_t *in,
+                            uint8_t *out, uint32_t len);
+
 /* Selects the code path of every AES operation: non-zero asks for the processor's AES instructions
  * (used only when the processor has them), zero forces the portable table code. Both give identical
  * results; the default is the AES instructions when available. Returns 1 when the AES instructions
@@ -47,6 +56,7 @@ int vek_aes_set_hw_accel(int enable);
  * number of failed checks. */
 int test_raw_aes_ecb_standard_vectors(void);
 int test_aes_with_standard_vectors(void);
+int test_aes_cfb_standard_vectors(void);
 
 #ifdef __cplusplus
 }

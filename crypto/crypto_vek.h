@@ -1,6 +1,7 @@
 /* Crypto facade: digests, HMAC and CBC ciphers selected by a numeric algorithm id, plus the SNMPv3
  * operations built on them (PBKDF2, localized key derivation, IV construction, the authentication
- * parameter and standalone message encryption).
+ * parameter and standalone message encryption). The standard USM keys are in crypto/usm_key_vek.h,
+ * AES-CFB-128 in crypto/aes_vek.h.
  *
  * Every operation returns 0 on success and a negative code on failure (listed per operation);
  * nothing is allocated: all work areas are fixed and on the stack. */
@@ -12,12 +13,14 @@
 #include "crypto/md5_vek.h"
 #include "crypto/sha1_vek.h"
 #include "crypto/sha256_vek.h"
+#include "crypto/sha512_vek.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* Algorithm ids of the facade. */
+/* Algorithm ids of the facade. The AES-CFB ids name the standard USM ciphers
+ * (vek_aes_cfb128_encrypt / _decrypt); the CBC operations below refuse them. */
 typedef enum vek_alg {
     VEK_ALG_MD5 = 1,
     VEK_ALG_SHA1 = 2,
@@ -27,11 +30,18 @@ typedef enum vek_alg {
     VEK_ALG_AES256_CBC = 6,
     VEK_ALG_DES_CBC = 7,
     VEK_ALG_3DES_CBC = 8,
+    VEK_ALG_SHA224 = 9,
+    VEK_ALG_SHA384 = 10,
+    VEK_ALG_SHA512 = 11,
+    VEK_ALG_AES128_CFB = 12,
+    VEK_ALG_AES192_CFB = 13,
+    VEK_ALG_AES256_CFB = 14,
 } vek_alg;
 
 /* Capacities. */
-#define VEK_HMAC_BLOCK_SIZE 64u
-#define VEK_MAX_DIGEST_SIZE 32u
+#define VEK_HMAC_BLOCK_SIZE 64u      /* block of MD5, SHA-1, SHA-224 and SHA-256 (PBKDF2 uses these) */
+#define VEK_MAX_HMAC_BLOCK_SIZE 128u /* block of SHA-384 and SHA-512 */
+#define VEK_MAX_DIGEST_SIZE 64u
 #define VEK_MAX_CIPHER_KEY_SIZE 32u
 #define VEK_MAX_CIPHER_IV_SIZE 16u
 #define VEK_CIPHER_SCRATCH_SIZE 2048u /* largest padded plaintext of vek_cipher_encrypt */
@@ -53,12 +63,14 @@ typedef enum vek_alg {
 #define VEK_ERR_IV_LENGTH (-34)
 #define VEK_ERR_BAD_PADDING (-52)
 
-/* Digest context: the digest id, then storage for each digest (only the selected one is used). */
+/* Digest context: the digest id, then storage for each digest (only the selected one is used;
+ * SHA-224 uses the SHA-256 storage, SHA-384 the SHA-512 storage). */
 typedef struct vek_hash_ctx {
     int32_t alg;
     vek_md5_ctx md5;
     vek_sha1_ctx sha1;
     vek_sha256_ctx sha256;
+    vek_sha512_ctx sha512;
 } vek_hash_ctx;
 
 /* Cipher context, set by vek_cipher_init and read-only afterwards (the IV is not advanced). */
@@ -70,15 +82,21 @@ typedef struct vek_cipher_ctx {
     uint32_t iv_len;
 } vek_cipher_ctx;
 
-/* -1 null context, -2 id not 1..3. */
+/* Digest operations accept MD5, SHA-1, SHA-224, SHA-256, SHA-384 and SHA-512.
+ * -1 null context, -2 not a digest id. */
 int32_t vek_hash_init(vek_hash_ctx *ctx, int32_t alg);
 /* -1 null context, null data or length 0; -2 unknown id. */
 int32_t vek_hash_update(vek_hash_ctx *ctx, const uint8_t *data, uint32_t len);
-/* Writes 16, 20 or 32 bytes to out. -1 null argument, -2 unknown id. */
+/* Writes the digest (16 to 64 bytes, vek_hash_digest_size) to out. -1 null argument, -2 unknown id. */
 int32_t vek_hash_final(vek_hash_ctx *ctx, uint8_t *out, uint32_t *out_len);
 
-/* HMAC (RFC 2104, 64-byte block) of msg; out receives the digest length (at most 32 bytes).
- * -1 null out, out_len or key, or a null message with a non-zero length; -2 id not 1..3;
+/* Output bytes and HMAC block bytes of a digest id; 0 for any other id. */
+int32_t vek_hash_digest_size(int32_t alg);
+int32_t vek_hash_block_size(int32_t alg);
+
+/* HMAC (RFC 2104, with the digest's own block: 64 bytes, 128 for SHA-384 and SHA-512) of msg; out
+ * receives the digest length (at most VEK_MAX_DIGEST_SIZE bytes).
+ * -1 null out, out_len or key, or a null message with a non-zero length; -2 not a digest id;
  * -3..-11 a digest step failed (out_len set to 0). An empty message is accepted. */
 int32_t vek_hmac(int32_t alg, const uint8_t *key, uint32_t key_len, const uint8_t *msg, uint32_t msg_len,
                  uint8_t *out, uint32_t *out_len);
@@ -102,8 +120,8 @@ int32_t vek_cipher_decrypt(const vek_cipher_ctx *ctx, const uint8_t *in, uint32_
 /* The value with its bytes in big-endian (network) order. */
 uint32_t vek_snmpv3_htonl(uint32_t value);
 
-/* PBKDF2 (RFC 8018) with HMAC of digest alg. -1 null password or out, null salt with a non-zero
- * length, zero iterations or key length 0; -2 id not 1..3; -3 derived blocks above 2048 bytes;
+/* PBKDF2 (RFC 8018) with HMAC of digest alg (MD5, SHA-1 or SHA-256). -1 null password or out, null
+ * salt with a non-zero length, zero iterations or key length 0; -2 id not 1..3; -3 derived blocks above 2048 bytes;
  * -4 salt above 64 bytes; -20 an HMAC failed. */
 int32_t vek_snmpv3_pbkdf2(int32_t alg, const uint8_t *password, uint32_t password_len, const uint8_t *salt,
                           uint32_t salt_len, uint32_t iterations, uint8_t *out, uint32_t key_len);
@@ -148,6 +166,10 @@ int32_t vek_snmpv3_decrypt(int32_t alg, const uint8_t *data, uint32_t len, const
  * -20 HMAC failed. */
 int32_t vek_snmpv3_generate_auth_param(int32_t auth_proto, const uint8_t *key, uint32_t key_len, const uint8_t *msg,
                                        uint32_t msg_len, uint8_t *out_param);
+
+/* Self-test: the RFC 4231 HMAC-SHA-224, -384 and -512 vectors through vek_hmac; logs at INFO,
+ * returns the number of failed checks. */
+int test_vek_hmac_sha2_standard_cases(void);
 
 #ifdef __cplusplus
 }

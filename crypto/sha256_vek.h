@@ -1,5 +1,6 @@
-/* SHA-256 (FIPS 180) with an incremental interface and the compression function.
+/* SHA-256 and SHA-224 (FIPS 180) with incremental interfaces and the compression function.
  *
+ * SHA-224 is SHA-256 with its own initial state, cut to 28 bytes; both use the same context.
  * Contexts are plain records owned by the caller; vek_sha256_final wipes the whole context after
  * writing the digest. Bad arguments make an operation do nothing.
  *
@@ -17,6 +18,7 @@ extern "C" {
 #endif
 
 #define VEK_SHA256_DIGEST_SIZE 32u
+#define VEK_SHA224_DIGEST_SIZE 28u
 #define VEK_SHA256_BLOCK_SIZE 64u
 #define VEK_SHA256_STATE_WORDS 8u
 
@@ -30,14 +32,24 @@ void vek_sha256_init(vek_sha256_ctx *ctx);
 void vek_sha256_update(vek_sha256_ctx *ctx, const uint8_t *data, uint32_t len);
 void vek_sha256_final(vek_sha256_ctx *ctx, uint8_t digest[VEK_SHA256_DIGEST_SIZE]);
 
+typedef vek_sha256_ctx vek_sha224_ctx;
+
+void vek_sha224_init(vek_sha224_ctx *ctx);
+void vek_sha224_update(vek_sha224_ctx *ctx, const uint8_t *data, uint32_t len);
+void vek_sha224_final(vek_sha224_ctx *ctx, uint8_t digest[VEK_SHA224_DIGEST_SIZE]);
+
 /* The SHA-256 compression function over one 64-byte block (words read big-endian). */
 void vek_sha256_compress(uint32_t state[VEK_SHA256_STATE_WORDS], const uint8_t block[VEK_SHA256_BLOCK_SIZE]);
 
-/* Selects the SHA-256 compression back end (VEK_SHA_BACKEND_*); SHA-NI is taken only when the
- * processor has it. Returns the back end now in use. Meant for tests and measurements; the
+/* Selects the compression back end of SHA-256 and SHA-224 (VEK_SHA_BACKEND_*); SHA-NI is taken
+ * only when the processor has it. Returns the back end now in use. Meant for tests and measurements; the
  * default is the fastest one available. */
 int vek_sha256_set_backend(int backend);
 int vek_sha256_get_backend(void);
+
+/* Self-test: the FIPS 180 examples of SHA-224 and the padding boundaries; logs at INFO, returns the
+ * number of failed checks. */
+int test_sha224_standard_cases(void);
 
 #ifdef __cplusplus
 }
