@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "agent/agent_mib.h"
+#include "agent/agent_stats.h"
 #include "agent/agent_trap.h"
 #include "agent/agent_v3_response.h"
 #include "agent/mib_registry.h"
@@ -237,17 +238,20 @@ void handle_community(uint8_t index) {
                   as_text(agent_cfg.ro_community),
                   text_len(std::min<size_t>(agent_cfg.rw_community_len, AGENT_COMMUNITY_SIZE)),
                   as_text(agent_cfg.rw_community));
+        agent_stats_count(AGENT_STAT_IN_BAD_COMMUNITY_NAMES);
         refuse(index, request_op, MIB_ERRSTAT_NO_SUCH_NAME, kNoBinding);
         return;
     }
     adopt_sender_as_manager(msg_contexts[index]);
     if (read_only && request_op == SNMP_OP_SET) {
         AGENT_LOG(AGENT_LOG_WARN, "v1/v2c 权限不足：ro共同体不允许执行SET操作");
+        agent_stats_count(AGENT_STAT_IN_BAD_COMMUNITY_USES);
         refuse(index, request_op, MIB_ERRSTAT_NO_ACCESS, kFirstBinding);
         return;
     }
     if (request_op == SNMP_OP_GET_RESPONSE &&
         agent_trap_match_inform_resp(static_cast<uint32_t>(msg.pdu.request_id))) {
+        agent_stats_count(AGENT_STAT_IN_GET_RESPONSES);
         agent_free_context(index);
         return;
     }
@@ -488,6 +492,7 @@ void handle_v3(uint8_t index, const uint8_t *data, uint16_t len) {
 
 void answer_decode_failure(uint8_t index, int32_t code) {
     AGENT_LOG(AGENT_LOG_ERROR, "SNMP消息解码失败: %d", static_cast<int>(code));
+    agent_stats_count(AGENT_STAT_IN_ASN_PARSE_ERRS);
     snmp_message &msg = msg_contexts[index].msg;
     const uint32_t request_op = msg.pdu.op;
     msg.pdu.op = SNMP_OP_GET_RESPONSE;
@@ -505,7 +510,8 @@ void answer_decode_failure(uint8_t index, int32_t code) {
 
 // v1: the first binding that cannot be read ends the request with noSuchName and its position.
 // v2c/v3: an object that does not exist is answered with the noSuchObject exception in its binding
-// and the other bindings are still read; a read that fails otherwise ends the request with genErr.
+// (noSuchInstance inside a subtree that has no such instance) and the other bindings are still read;
+// a read that fails otherwise ends the request with genErr.
 void run_get(snmp_message &msg) {
     std::span<snmp_varbind> vbs = bindings(msg.pdu);
     for (size_t i = 0; i < vbs.size(); ++i) {
@@ -514,8 +520,8 @@ void run_get(snmp_message &msg) {
         if (status == MIB_OK) {
             continue;
         }
-        if (msg.version != SNMP_VERSION_1 && status == MIB_ERR_NOT_FOUND) {
-            set_exception(vb, SNMP_TAG_NO_SUCH_OBJECT);
+        if (msg.version != SNMP_VERSION_1 && (status == MIB_ERR_NOT_FOUND || status == MIB_ERR_NO_SUCH_INSTANCE)) {
+            set_exception(vb, status == MIB_ERR_NOT_FOUND ? SNMP_TAG_NO_SUCH_OBJECT : SNMP_TAG_NO_SUCH_INSTANCE);
             continue;
         }
         set_empty_octets(vb);
@@ -548,19 +554,16 @@ void run_get_next(snmp_message &msg) {
     pdu.error_index = kFirstBinding;
 }
 
-// Every binding in order; the first that fails ends the request with its position.
+// All bindings or none: the one that fails ends the request with its position.
 void run_set(snmp_message &msg) {
-    std::span<snmp_varbind> vbs = bindings(msg.pdu);
-    for (size_t i = 0; i < vbs.size(); ++i) {
-        const int32_t status = agent_mib_set(&vbs[i].oid, &vbs[i]);
-        if (status == MIB_OK) {
-            continue;
-        }
-        msg.pdu.error_index = static_cast<uint32_t>(i + 1);
-        msg.pdu.error_status =
-            msg.version == SNMP_VERSION_1 ? MIB_ERRSTAT_BAD_VALUE : agent_mib_set_error_status(status);
+    const std::span<snmp_varbind> vbs = bindings(msg.pdu);
+    uint8_t failed = 0;
+    const int32_t status = agent_mib_set_request(vbs.data(), static_cast<uint8_t>(vbs.size()), &failed);
+    if (status == MIB_OK) {
         return;
     }
+    msg.pdu.error_index = static_cast<uint32_t>(failed + 1);
+    msg.pdu.error_status = msg.version == SNMP_VERSION_1 ? MIB_ERRSTAT_BAD_VALUE : agent_mib_set_error_status(status);
 }
 
 // Where the rows of the answer to a GETBULK request begin and how long each is.
@@ -786,6 +789,7 @@ void agent_init_self(void) {
 void agent_init(const agent_config *cfg) {
     print_banner();
     agent_init_self();
+    agent_stats_reset();
     platform_init();
     agent_trap_init();
     if (cfg == nullptr) {
@@ -879,6 +883,7 @@ void agent_nms_snmp_msg_from(uint32_t trans_type, const uint8_t *data, uint16_t 
                   static_cast<int>(SNMP_MAX_MSG_SIZE));
         return;
     }
+    agent_stats_count(AGENT_STAT_IN_PKTS);
     const uint8_t index = agent_alloc_context();
     if (index == AGENT_NO_CONTEXT) {
         AGENT_LOG(AGENT_LOG_ERROR, "无空闲上下文（最大支持%d个），丢弃消息",
@@ -916,6 +921,7 @@ void agent_nms_snmp_msg_from(uint32_t trans_type, const uint8_t *data, uint16_t 
             return;
         default:
             AGENT_LOG(AGENT_LOG_ERROR, "收到未知SNMP版本消息（version=%u），静默丢弃", msg.version);
+            agent_stats_count(AGENT_STAT_IN_BAD_VERSIONS);
             agent_free_context(index);
             return;
     }
@@ -985,6 +991,7 @@ void agent_func_mib_proc(uint8_t index) {
             msg.pdu.error_status = MIB_ERRSTAT_GEN_ERR;
             break;
     }
+    agent_stats_count_request(request_op, &msg.pdu);
     agent_func_mib_response(request_op, index);
 }
 
@@ -1006,6 +1013,7 @@ void agent_func_mib_response(uint32_t op, uint8_t index) {
     const bool encoded = ctx.msg.version == SNMP_VERSION_3
                              ? encode_v3_answer(ctx, op, out, len)
                              : encode_v1v2_answer(ctx.msg, op, answer_shape(ctx), out, len);
+    agent_stats_count_answer(encoded);
     if (encoded) {
         AGENT_LOG(AGENT_LOG_INFO, "发送响应：版本=%d，长度=%u字节", static_cast<int>(ctx.msg.version),
                   static_cast<unsigned>(len));

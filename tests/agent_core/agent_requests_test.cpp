@@ -114,7 +114,7 @@ TEST_F(AgentRequests, GetNextWalksInOidOrderAndEndsTheView) {
                                                      {kSysDescrOid, kTempOid, kFanOid}, SNMP_OP_GETNEXT));
     ASSERT_TRUE(answer.decoded);
     ASSERT_EQ(answer.pdu().varbind_count, 1);
-    EXPECT_EQ(text_of(answer.pdu().varbinds[0].oid), kSysUpTimeOid);
+    EXPECT_EQ(text_of(answer.pdu().varbinds[0].oid), kSysObjectIdOid);
 
     // From below every node: the first node with its value.
     answer = agent_.ask(manager_, get_request(SNMP_VERSION_2C, kReadOnly, {"1.3"}, SNMP_OP_GETNEXT));
@@ -153,7 +153,7 @@ TEST_F(AgentRequests, GetBulkAnswersNonRepeatersThenRowsUntilTheViewEnds) {
         names.push_back(text_of(answer.pdu().varbinds[i].oid));
     }
     // The row in which the walk ends carries its last name with endOfMibView.
-    EXPECT_EQ(names, (std::vector<std::string>{kSysUpTimeOid, kTempOid, kLedOid, kFanOid, kEngineIdOid,
+    EXPECT_EQ(names, (std::vector<std::string>{kSysObjectIdOid, kTempOid, kLedOid, kFanOid, kEngineIdOid,
                                                kEngineIdOid}));
     EXPECT_EQ(answer.pdu().varbinds[answer.pdu().varbind_count - 1].type, SNMP_TAG_END_OF_MIB_VIEW);
 
@@ -336,7 +336,7 @@ TEST_F(AgentRequests, BulkAnswerTooLargeForOneMessageIsShortened) {
     ASSERT_TRUE(answer.decoded);
     EXPECT_EQ(answer.pdu().error_status, 0u);
     ASSERT_EQ(answer.pdu().varbind_count, 3);
-    EXPECT_EQ(text_of(answer.pdu().varbinds[0].oid), kSysUpTimeOid);
+    EXPECT_EQ(text_of(answer.pdu().varbinds[0].oid), kSysObjectIdOid);
     EXPECT_EQ(text_of(answer.pdu().varbinds[1].oid), names[0]);
     EXPECT_EQ(text_of(answer.pdu().varbinds[2].oid), names[4]);
 }
