@@ -508,6 +508,11 @@ void answer_decode_failure(uint8_t index, int32_t code) {
 
 // ---- PDU execution ----
 
+// SNMPv1 has no Counter64: such an object does not exist for a v1 manager (RFC 2576).
+bool v1_cannot_carry(uint32_t version, const snmp_varbind &vb) {
+    return version == SNMP_VERSION_1 && vb.type == SNMP_TAG_COUNTER64;
+}
+
 // v1: the first binding that cannot be read ends the request with noSuchName and its position.
 // v2c/v3: an object that does not exist is answered with the noSuchObject exception in its binding
 // (noSuchInstance inside a subtree that has no such instance) and the other bindings are still read;
@@ -517,7 +522,7 @@ void run_get(snmp_message &msg) {
     for (size_t i = 0; i < vbs.size(); ++i) {
         snmp_varbind &vb = vbs[i];
         const int32_t status = agent_mib_get(&vb.oid, &vb);
-        if (status == MIB_OK) {
+        if (status == MIB_OK && !v1_cannot_carry(msg.version, vb)) {
             continue;
         }
         if (msg.version != SNMP_VERSION_1 && (status == MIB_ERR_NOT_FOUND || status == MIB_ERR_NO_SUCH_INSTANCE)) {
@@ -531,6 +536,17 @@ void run_get(snmp_message &msg) {
     }
 }
 
+// GETNEXT for the request's version: SNMPv1 passes over the objects it cannot carry.
+int32_t get_next_in_version(uint32_t version, const snmp_oid &from, snmp_oid &next_oid, snmp_varbind &next) {
+    int32_t status = agent_mib_get_next(&from, &next_oid, &next);
+    while (status == MIB_OK && v1_cannot_carry(version, next)) {
+        const snmp_oid passed = next_oid;
+        next = snmp_varbind{};
+        status = agent_mib_get_next(&passed, &next_oid, &next);
+    }
+    return status;
+}
+
 void run_get_next(snmp_message &msg) {
     snmp_pdu &pdu = msg.pdu;
     if (pdu.varbind_count == 0) {
@@ -539,7 +555,7 @@ void run_get_next(snmp_message &msg) {
     const snmp_varbind request = pdu.varbinds[0];
     snmp_varbind next{};
     snmp_oid next_oid{};
-    const int32_t status = agent_mib_get_next(&request.oid, &next_oid, &next);
+    const int32_t status = get_next_in_version(msg.version, request.oid, next_oid, next);
     pdu.varbind_count = kOneBinding;
     if (status == MIB_OK) {
         pdu.varbinds[0] = next;
