@@ -186,7 +186,9 @@ int32_t agent_mib_set_request(const snmp_varbind *vbs, uint8_t count, uint8_t *f
         const int32_t result = commit_binding(bindings[i], targets[i]);
         if (result != MIB_OK) {
             *failed = static_cast<uint8_t>(i);
-            return undo_commits(bindings, targets, i) == MIB_OK ? result : MIB_ERR_UNDO_FAILED;
+            // Past its check, a general failure of the object is a failed commit.
+            const int32_t reported = result == MIB_ERR_GENERAL ? MIB_ERR_COMMIT_FAILED : result;
+            return undo_commits(bindings, targets, i) == MIB_OK ? reported : MIB_ERR_UNDO_FAILED;
         }
     }
     return MIB_OK;

@@ -45,6 +45,7 @@ extern "C" {
 #define MIB_ERR_INCONSISTENT_VALUE (-21) /* value refused in the object's present state */
 #define MIB_ERR_UNDO_FAILED (-22)        /* a failed SET could not take back what it had applied */
 #define MIB_ERR_GENERAL (-23)            /* any other failure of an object's callback */
+#define MIB_ERR_COMMIT_FAILED (-24)      /* a SET binding that passed its check could not be applied */
 
 /* Fills vb's type, value and value_len (never its oid) and returns 0, or returns a negative status. */
 typedef int32_t (*mib_read_cb)(void *user_data, snmp_varbind *vb);
