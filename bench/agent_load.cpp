@@ -20,6 +20,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bench/bench_udp.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -183,18 +185,6 @@ class Generator {
     std::unordered_map<uint32_t, Clock::time_point> pending_;
     size_t lost_ = 0;
 };
-
-int connect_udp(uint16_t port) {
-    const int sock = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (sock < 0 || connect(sock, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0) {
-        return -1;
-    }
-    return sock;
-}
 
 }  // namespace
 
