@@ -65,13 +65,15 @@ agent_pid=
 "$work/table_agent" "$port" >"$work/table.log" 2>&1 &
 agent_pid=$!
 cli="$prefix/bin/veksnmpnms"
+row='1.3.6.1.4.1.54321.2.1.2.2 = STRING: lan1'
 table=
 for _ in $(seq "$ready_tries"); do
-    table=$("$cli" bulkwalk -v 2c -c public -t 500 "127.0.0.1:$port" 1.3.6.1.4.1.54321.2 2>&1) && break
+    table=$("$cli" bulkwalk -v 2c -c public -t 500 "127.0.0.1:$port" 1.3.6.1.4.1.54321.2 2>&1 || true)
+    grep -q "$row" <<<"$table" && break
     kill -0 "$agent_pid" 2>/dev/null || fail "table_agent ended: $(cat "$work/table.log")"
     sleep 0.1
 done
-grep -q '1.3.6.1.4.1.54321.2.1.2.2 = STRING: lan1' <<<"$table" || fail "the table's rows did not answer: $table"
+grep -q "$row" <<<"$table" || fail "the table's rows did not answer: $table"
 "$cli" set -v 2c -c private "127.0.0.1:$port" 1.3.6.1.4.1.54321.2.1.3.3 i 1 >/dev/null
 switched=$("$cli" get -v 2c -c public "127.0.0.1:$port" 1.3.6.1.4.1.54321.2.1.3.3)
 grep -q '1.3.6.1.4.1.54321.2.1.3.3 = INTEGER: 1' <<<"$switched" || fail "the table's column was not written: $switched"
