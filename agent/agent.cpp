@@ -794,7 +794,10 @@ void agent_init_self(void) {
         ctx.v3_user = nullptr;
         ctx.src_valid = 0;
     }
-    agent_config_reset();
+    {
+        IrqSection section;  // the once-a-second engine-time callback may still run
+        agent_config_reset();
+    }
     // A transport still open (an agent initialised again) must not leave its socket and thread behind.
     close_transport(eth_trans_ctx);
     close_transport(es_trans_ctx);
@@ -812,7 +815,10 @@ void agent_init(const agent_config *cfg) {
         AGENT_LOG(AGENT_LOG_ERROR, "agent_init: cfg NULL, config handled by App");
         return;
     }
-    agent_cfg = *cfg;
+    {
+        IrqSection section;
+        agent_cfg = *cfg;
+    }
 
     std::puts("Configuring IP address automatically...");
     trans_auto_config_ip(&eth_trans_ctx);
