@@ -15,6 +15,9 @@ namespace {
 
 using namespace vek::agent_api;
 
+static_assert(AGENT_SNMP_MAX_SUBTREES == MIB_MAX_SUBTREES, "the interface and the subtree table agree");
+static_assert(AGENT_SNMP_SYS_TEXT_MAX == MIB_SYS_TEXT_MAX, "the interface and the system group agree");
+
 constexpr uint8_t kMinObjectIdArcs = 2;  // the least an OID value can be encoded with
 constexpr uint64_t kAllColumns = ~uint64_t{0};
 
