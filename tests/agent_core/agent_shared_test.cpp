@@ -363,7 +363,15 @@ TEST(AgentLibrary, ExportsOnlyItsInterface) {
                     name == "g_snmpv3_user_mgr")
             << name;
     }
-    EXPECT_EQ(functions, 29u);  // the 26 of the interface, agent_snmp_wait and the engine boots pair
+    // The 26 of the interface, agent_snmp_wait, the engine boots pair, and the subtree, table and
+    // system-group calls.
+    EXPECT_EQ(functions, 37u);
+    for (const char *added : {"agent_snmp_subtree_register", "agent_snmp_subtree_unregister",
+                              "agent_snmp_subtree_get_count", "agent_snmp_table_register",
+                              "agent_snmp_set_sys_object_id", "agent_snmp_set_sys_name",
+                              "agent_snmp_set_sys_location", "agent_snmp_set_sys_services"}) {
+        EXPECT_EQ(names.count(added), 1u) << added;
+    }
     EXPECT_EQ(names.count("agent_cfg"), 1u);
     EXPECT_EQ(names.count("g_snmpv3_user_mgr"), 1u);
 }
