@@ -131,7 +131,8 @@ public:
         if (path == "/api_snmp_trap_list") {
             std::string body = R"({"ret":0,"msg":"success","total":)" + std::to_string(traps_.size()) + ",\"list\":[";
             for (size_t i = 0; i < traps_.size(); ++i) {
-                body += (i == 0 ? "" : ",") + traps_[i];
+                body += i == 0 ? "" : ",";
+                body += traps_[i];
             }
             return body + "]}";
         }
@@ -154,7 +155,8 @@ private:
         bool first = true;
         for (const auto &[key, version] : agents_) {
             const size_t colon = key.find(':');
-            body += (first ? "" : ",") + std::string("{\"ip\":") + bridge::json_string(key.substr(0, colon)) +
+            body += first ? "" : ",";
+            body += std::string("{\"ip\":") + bridge::json_string(key.substr(0, colon)) +
                     ",\"port\":" + key.substr(colon + 1) + ",\"version\":" + std::to_string(version) +
                     ",\"timeout\":3000,\"max_retry\":3}";
             first = false;
@@ -166,7 +168,8 @@ private:
         const auto &list = users_[key];
         std::string body = R"({"ret":0,"msg":"success","total":)" + std::to_string(list.size()) + ",\"list\":[";
         for (size_t i = 0; i < list.size(); ++i) {
-            body += (i == 0 ? "" : ",") + std::string("{\"username\":") + bridge::json_string(list[i].name) +
+            body += i == 0 ? "" : ",";
+            body += std::string("{\"username\":") + bridge::json_string(list[i].name) +
                     ",\"auth_alg\":" + list[i].auth + ",\"priv_alg\":" + list[i].priv + "}";
         }
         return body + "]}";
@@ -180,7 +183,8 @@ private:
         std::string body = R"({"ret":0,"msg":"success","data":[)";
         for (size_t i = 0; i < oids.size(); ++i) {
             const std::string oid = oids[i] + std::string(suffix);
-            body += (i == 0 ? "" : ",") + item(oid, value_of(oid), kTypeOctets);
+            body += i == 0 ? "" : ",";
+            body += item(oid, value_of(oid), kTypeOctets);
         }
         return body + "]}";
     }

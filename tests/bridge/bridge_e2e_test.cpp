@@ -264,7 +264,8 @@ TEST_F(BridgeE2E, RelaysLargeAndSlowAnswersWhole) {
     const std::string big_list = [] {
         std::string body = R"({"ret":0,"msg":"success","total":128,"list":[)";
         for (int i = 0; i < 128; ++i) {
-            body += (i == 0 ? "" : ",") + std::string(R"({"ip":"10.0.)") + std::to_string(i) +
+            body += i == 0 ? "" : ",";
+            body += std::string(R"({"ip":"10.0.)") + std::to_string(i) +
                     R"(.1","port":161,"version":1,"timeout":3000,"max_retry":3})";
         }
         return body + "]}";
