@@ -8,6 +8,7 @@
 // flow control), and the resident memory of the named processes at its start and end.
 //
 // Usage: soak_load <bridge-port> <trap-port> <warm-up-s> <seconds> <agent-port>x4 [name=pid ...]
+// VEK_SOAK_JUNK_RATE sets another rate of junk datagrams a second (0: none), for comparison.
 // Prints FIGURE lines for scripts/bench_summary.py; exits 1 when an error occurred or a process's
 // resident memory grew by 10 % or more.
 #include <arpa/inet.h>
@@ -16,6 +17,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -40,7 +42,7 @@ constexpr size_t kHttpClients = 8;
 constexpr size_t kManagerThreads = 4;
 constexpr unsigned kJunkPerSecond = 1000;
 constexpr auto kJunkTick = 10ms;
-constexpr unsigned kJunkPerTick = kJunkPerSecond / 100; /* 100 ticks a second */
+constexpr unsigned kJunkTicksPerSecond = 100;
 constexpr size_t kJunkMaxLen = 120;
 constexpr auto kPollPeriod = 20ms; /* 50 polls a second per manager thread */
 constexpr auto kRefusedPause = 5ms; /* a client told to slow down waits, as a real one would */
@@ -137,7 +139,14 @@ void http_client(uint16_t bridge_port, const std::string &target, tally &t) {
 
 // ---- junk ----
 
+unsigned junk_per_tick() {
+    const char *rate = std::getenv("VEK_SOAK_JUNK_RATE");
+    const unsigned per_second = rate != nullptr ? static_cast<unsigned>(std::atoi(rate)) : kJunkPerSecond;
+    return per_second / kJunkTicksPerSecond;
+}
+
 void junk_sender(const std::array<uint16_t, 2> &ports) {
+    const unsigned per_tick = junk_per_tick();
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     uint32_t seed = 0x2545F491;
     std::array<uint8_t, kJunkMaxLen> junk{};
@@ -148,7 +157,7 @@ void junk_sender(const std::array<uint16_t, 2> &ports) {
             to.sin_family = AF_INET;
             to.sin_port = htons(port);
             to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            for (unsigned i = 0; i < kJunkPerTick; ++i) {
+            for (unsigned i = 0; i < per_tick; ++i) {
                 seed = seed * 1664525u + 1013904223u; /* numerical recipes' LCG */
                 const size_t len = 1 + seed % kJunkMaxLen;
                 for (size_t b = 0; b < len; ++b) {
@@ -191,7 +200,7 @@ void manager_thread(uint16_t agent_port, tally &t) {
     poll_slot slot;
     auto next = Clock::now();
     while (!g_stop.load()) {
-        next += kPollPeriod;
+        next = std::max(next + kPollPeriod, Clock::now()); /* after a slow answer: no burst to catch up */
         {
             const std::lock_guard lock(slot.mutex);
             slot.done = false;

@@ -12,28 +12,17 @@ cd "$(dirname "$0")/.."
 build=${1:-build/bench}
 seconds=${2:-60}
 warm_up=5
-ready_tries=100   # start-up checks, 100 ms apart
 warn_level=2
 agent="$build/apps/veksnmpagent/veksnmpagent"
 service="$build/apps/snmp_service/snmp_service"
 bridge="$build/apps/snmp_web_bridge/snmp_web_bridge"
 load="$build/bench/soak_load"
 
-for bin in "$agent" "$service" "$bridge" "$load"; do
-    [ -x "$bin" ] || { echo "bench_soak: $bin not found; build the benchmarks first (make bench)" >&2; exit 1; }
-done
+me=bench_soak
+# shellcheck source=scripts/stack_common.sh
+. scripts/stack_common.sh
+require_programs "$agent" "$service" "$bridge" "$load"
 
-dir=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
-    if [ -n "${VEK_SOAK_KEEP:-}" ]; then echo "bench_soak: logs kept in $dir"; else rm -rf "$dir"; fi
-}
-trap cleanup EXIT
-
-free_port() {
-    python3 -c "import socket; s=socket.socket(socket.AF_INET, socket.SOCK_$1); s.bind(('127.0.0.1', 0)); print(s.getsockname()[1])"
-}
 agent_ports=()
 for i in 0 1 2 3; do
     agent_ports+=("$(free_port DGRAM)")
@@ -52,16 +41,7 @@ pids+=("$service_pid")
 bridge_pid=$!
 pids+=("$bridge_pid")
 
-status_ok() {
-    python3 -c "import urllib.request; urllib.request.urlopen('http://127.0.0.1:$bridge_port/status', timeout=1).read()" \
-        2>/dev/null
-}
-for _ in $(seq "$ready_tries"); do
-    status_ok && break
-    sleep 0.1
-done
-status_ok || { echo "bench_soak: the bridge did not start" >&2; cat "$dir"/*.log >&2; exit 1; }
-sleep 2.5   # the bridge's health check must have seen the service once
+wait_for_bridge "$bridge_port"
 
 echo "bench_soak: ${seconds} s after ${warm_up} s of warm-up"
 status=0
