@@ -28,6 +28,7 @@
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -44,6 +45,10 @@ constexpr unsigned kJunkPerSecond = 1000;
 constexpr auto kJunkTick = 10ms;
 constexpr unsigned kJunkTicksPerSecond = 100;
 constexpr size_t kJunkMaxLen = 120;
+constexpr uint32_t kLcgMultiplier = 1664525u; /* a plain linear congruential generator */
+constexpr uint32_t kLcgIncrement = 1013904223u;
+constexpr unsigned kJunkShifts = 24;
+constexpr uint8_t kSequenceTag = 0x30;
 constexpr auto kPollPeriod = 20ms; /* 50 polls a second per manager thread */
 constexpr auto kRefusedPause = 5ms; /* a client told to slow down waits, as a real one would */
 constexpr auto kHttpLimit = 40s;   /* longer than the service's longest wait for an agent */
@@ -58,7 +63,8 @@ constexpr int kStatusBusy = 503;
 constexpr size_t kShownErrors = 5;
 constexpr const char *kSysDescr = "1.3.6.1.2.1.1.1.0";
 constexpr size_t kAgentPorts = kManagerThreads;
-constexpr int kFixedArgs = 5 + static_cast<int>(kAgentPorts); /* program, 4 numbers, the agent ports */
+constexpr int kFirstAgentArg = 5; /* after the program, the ports of bridge and trap, the two times */
+constexpr int kFixedArgs = kFirstAgentArg + static_cast<int>(kAgentPorts);
 
 /* Counts of one kind of client, kept while measuring. */
 struct tally {
@@ -110,13 +116,14 @@ std::string http_get(uint16_t port, const std::string &target) {
 }
 
 int status_of(const std::string &reply) {
-    constexpr size_t kCodeAt = 9; /* "HTTP/1.1 " */
-    return reply.size() > kCodeAt ? std::atoi(reply.c_str() + kCodeAt) : 0;
+    constexpr std::string_view kVersion = "HTTP/1.1 ";
+    return reply.starts_with(kVersion) ? std::atoi(reply.c_str() + kVersion.size()) : 0;
 }
 
 int64_t ret_of(const std::string &reply) {
-    const size_t at = reply.find("\"ret\":");
-    return at == std::string::npos ? INT64_MIN : std::strtoll(reply.c_str() + at + 6, nullptr, 10);
+    constexpr std::string_view kRet = "\"ret\":";
+    const size_t at = reply.find(kRet);
+    return at == std::string::npos ? INT64_MIN : std::strtoll(reply.c_str() + at + kRet.size(), nullptr, 10);
 }
 
 void http_client(uint16_t bridge_port, const std::string &target, tally &t) {
@@ -158,12 +165,12 @@ void junk_sender(const std::array<uint16_t, 2> &ports) {
             to.sin_port = htons(port);
             to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
             for (unsigned i = 0; i < per_tick; ++i) {
-                seed = seed * 1664525u + 1013904223u; /* numerical recipes' LCG */
+                seed = seed * kLcgMultiplier + kLcgIncrement;
                 const size_t len = 1 + seed % kJunkMaxLen;
                 for (size_t b = 0; b < len; ++b) {
-                    junk[b] = static_cast<uint8_t>(seed >> (b % 24));
+                    junk[b] = static_cast<uint8_t>(seed >> (b % kJunkShifts));
                 }
-                junk[0] = (i % 2 == 0) ? 0x30 : junk[0]; /* half of it starts like a message */
+                junk[0] = (i % 2 == 0) ? kSequenceTag : junk[0]; /* half of it starts like a message */
                 ::sendto(fd, junk.data(), len, 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
             }
         }
@@ -234,9 +241,10 @@ struct watched {
 
 long rss_kb(int pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    constexpr std::string_view kRss = "VmRSS:";
     for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::strtol(line.c_str() + 6, nullptr, 10);
+        if (line.starts_with(kRss)) {
+            return std::strtol(line.c_str() + kRss.size(), nullptr, 10);
         }
     }
     return 0;
@@ -279,7 +287,7 @@ int main(int argc, char **argv) {
     const auto measured = std::chrono::seconds(std::atoi(argv[4]));
     std::array<uint16_t, kAgentPorts> agents{};
     for (size_t i = 0; i < kAgentPorts; ++i) {
-        agents[i] = static_cast<uint16_t>(std::atoi(argv[5 + i]));
+        agents[i] = static_cast<uint16_t>(std::atoi(argv[kFirstAgentArg + i]));
     }
     std::vector<watched> processes = watched_processes(argc, argv);
 

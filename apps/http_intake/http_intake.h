@@ -68,11 +68,11 @@ unique_fd open_listener(in_addr address, uint16_t port, int backlog);
 bool is_loopback(in_addr address);
 
 struct limits {
-    size_t max_head_bytes = 4095;       /* bytes of a request head that are read */
-    std::chrono::milliseconds head_limit = 5000ms; /* for the whole head to arrive */
-    size_t max_per_address = 32;        /* open connections of one client address */
-    size_t max_reading = 256;           /* heads being read at once */
-    size_t queue_slots = 32;            /* ring of complete heads; one slot stays free */
+    size_t max_head_bytes;                /* bytes of a request head that are read */
+    std::chrono::milliseconds head_limit; /* for the whole head to arrive */
+    size_t max_per_address;               /* open connections of one client address */
+    size_t max_reading;                   /* heads being read at once */
+    size_t queue_slots;                   /* ring of complete heads; one slot stays free */
 };
 
 /* Counts the open connections of each client address; a ticket holds one place. */

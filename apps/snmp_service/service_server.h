@@ -5,8 +5,6 @@
 #ifndef VEK_APPS_SNMP_SERVICE_SERVICE_SERVER_H
 #define VEK_APPS_SNMP_SERVICE_SERVICE_SERVER_H
 
-#include <netinet/in.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstddef>

@@ -390,8 +390,7 @@ TEST_F(BridgeE2E, AFullQueueAnswersTheNextClientAtOnce) {
     const std::string refused = http_get(port(), "/status", 3s);
     EXPECT_EQ(intake_test::status_of(refused), 503) << refused;
     const auto body = parse_json(body_of(refused));
-    ASSERT_TRUE(body.has_value()) << refused;
-    EXPECT_EQ((*body)["ret"].as_int(), -503);
+    EXPECT_TRUE(body && (*body)["ret"].as_int() == -503) << refused;
     EXPECT_LT(std::chrono::steady_clock::now() - refused_at, 1s) << "and answered at once";
     EXPECT_TRUE(wait_until([&] { return bridge_->stdout_text().find("[TRACE] 任务队列已满，丢弃客户端fd: ") !=
                                         std::string::npos; },
