@@ -4,8 +4,10 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 
 #include "base/platform.h"
 
@@ -32,19 +34,23 @@ void write_line(uint32_t level, const char *format, va_list args) {
 }
 
 // Repeated warnings and errors: a flood of one kind of line (one call site with its format) writes
-// one line per second; the lines held back are counted and the count is written before the next
-// line of that kind. Kinds are kept in a small table indexed by a hash of the call site; two kinds
-// that meet in one slot share it, so each just starts a new window more often.
+// one line per second of the tick clock; the lines held back are counted and the count is written
+// before the next line of that kind. Seconds are whole (tick / 1000), so a line that comes once a
+// second is never held back. Kinds are kept in a small table indexed by a hash of the call site; two
+// kinds that meet in one slot share it, so each just starts a new second more often. The
+// environment variable VEK_LOG_REPEATS=all turns the limit off (every line is written).
 constexpr uint32_t kRateLimitFrom = AGENT_LOG_WARN;
 constexpr uint32_t kRateWindowMs = 1000;
 constexpr size_t kRateSlots = 256;
 constexpr unsigned kSiteHashShift = 4;  // call sites lie at least a few bytes apart
+constexpr const char *kRepeatsEnv = "VEK_LOG_REPEATS";
+constexpr std::string_view kRepeatsAll = "all";
 
 struct rate_slot {
     const void *site = nullptr;
     const char *format = nullptr;
-    uint32_t window_start = 0;  // tick of the line that opened the window
-    uint32_t held_back = 0;     // lines of this kind not written since then
+    uint32_t second = 0;     // tick second of the last line written
+    uint32_t held_back = 0;  // lines of this kind not written since then
 };
 
 struct rate_table {
@@ -57,20 +63,29 @@ rate_table &rates() {
     return table;
 }
 
+bool repeats_limited() {
+    static const bool limited = [] {
+        const char *setting = std::getenv(kRepeatsEnv);
+        return setting == nullptr || kRepeatsAll != setting;
+    }();
+    return limited;
+}
+
 // Whether a line of this kind is written now; *held_back receives the count of lines of the kind
 // that were held back since the last written one (to be reported first).
 bool rate_admit(const void *site, const char *format, uint32_t now, uint32_t *held_back) {
     const auto key = reinterpret_cast<uintptr_t>(site) ^ reinterpret_cast<uintptr_t>(format);
+    const uint32_t second = now / kRateWindowMs;
     rate_table &table = rates();
     rate_slot &slot = table.slots[(key >> kSiteHashShift) % kRateSlots];
     const std::lock_guard<std::mutex> lock(table.mutex);
     const bool same_kind = slot.site == site && slot.format == format;
-    if (same_kind && now - slot.window_start < kRateWindowMs) {
+    if (same_kind && slot.second == second) {
         ++slot.held_back;
         return false;
     }
     *held_back = same_kind ? slot.held_back : 0;
-    slot = rate_slot{site, format, now, 0};
+    slot = rate_slot{site, format, second, 0};
     return true;
 }
 
@@ -96,7 +111,7 @@ void agent_log(uint32_t level, const char *format, ...) {
     if (!agent_log_enabled(level) || format == nullptr) {
         return;
     }
-    if (level >= kRateLimitFrom) {
+    if (level >= kRateLimitFrom && repeats_limited()) {
         uint32_t held_back = 0;
         if (!rate_admit(__builtin_return_address(0), format, platform_get_tick_ms(), &held_back)) {
             return;

@@ -7,7 +7,8 @@
  *
  * Warnings and worse are rate-limited by kind (one call site with its format): at most one line of
  * a kind per second; the lines held back are counted, and the count is written just before the next
- * line of that kind. A flood of bad datagrams thus writes two lines a second, not one per datagram. */
+ * line of that kind. A flood of bad datagrams thus writes two lines a second, not one per datagram.
+ * VEK_LOG_REPEATS=all in the environment writes every line. */
 #ifndef VEK_BASE_AGENT_LOG_H
 #define VEK_BASE_AGENT_LOG_H
 

@@ -195,6 +195,15 @@ void flood(uint32_t level, const char *format, int count) {
 }
 
 constexpr auto kPastWindow = std::chrono::milliseconds(1100);
+constexpr uint32_t kMsPerSecond = 1000;
+constexpr uint32_t kEarlyInSecond = 100;
+
+// Waits for the start of a second of the tick clock, so that a short flood stays within one.
+void wait_start_of_second() {
+    while (platform_get_tick_ms() % kMsPerSecond >= kEarlyInSecond) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
 
 // Floods of one kind of warning write one line a second and then the count; lower levels and other
 // kinds are not held back.
@@ -209,6 +218,7 @@ TEST_F(AgentLogTest, RepeatedWarningsAreLimitedPerKind) {
                        {AGENT_LOG_INFO, "info %d", kFlood},
                        {AGENT_LOG_WARN, "warn %d", 1},
                        {AGENT_LOG_ERROR, "error %d", 1}};
+    wait_start_of_second();
     for (const auto &c : cases) {
         const std::string out = captured_stdout([&] { flood(c.level, c.format, kFlood); });
         EXPECT_EQ(lines_without_tick(out).size(), c.lines) << c.format;
@@ -219,6 +229,7 @@ TEST_F(AgentLogTest, RepeatedWarningsAreLimitedPerKind) {
 
     // A second later the flood's next line comes after the count of the lines held back.
     std::this_thread::sleep_for(kPastWindow);
+    wait_start_of_second();
     out = captured_stdout([&] { flood(AGENT_LOG_ERROR, cases[3].format, kFlood); });
     EXPECT_EQ(lines_without_tick(out),
               (std::vector<std::string>{"[ERROR] 此前另有 499 条同类日志未输出：error %d", "[ERROR] error 0"}));
@@ -230,6 +241,7 @@ TEST_F(AgentLogTest, LimitCountsEveryThreadsLines) {
     constexpr const char *kFormat = "shared %d";
     constexpr int kThreads = 4;
     constexpr int kEach = 200;
+    wait_start_of_second();
     std::string out = captured_stdout([&] {
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t) {
