@@ -67,7 +67,8 @@ inline snmp_oid oid_of(const std::string &text) {
 inline std::string text_of(const snmp_oid &oid) {
     std::string text;
     for (uint8_t i = 0; i < oid.len; ++i) {
-        text += (i == 0 ? "" : ".") + std::to_string(oid.sub_ids[i]);
+        text += i == 0 ? "" : ".";
+        text += std::to_string(oid.sub_ids[i]);
     }
     return text;
 }

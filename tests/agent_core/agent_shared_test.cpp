@@ -199,7 +199,7 @@ TEST_F(BothLibraries, V3WithEveryAuthenticationAndPrivacyAlgorithm) {
         }
     }
     for (const Combination &c : combinations) {
-        const std::string name = "u" + std::to_string(c.auth) + "p" + std::to_string(c.priv);
+        const std::string name = std::string("u").append(std::to_string(c.auth)).append("p").append(std::to_string(c.priv));
         SCOPED_TRACE(name);
         agent_snmp_v3_user agent_user{};
         std::strcpy(agent_user.username, name.c_str());

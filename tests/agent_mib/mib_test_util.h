@@ -32,7 +32,8 @@ using vek::codec::make_oid;
 inline std::string text_of(const snmp_oid &oid) {
     std::string text;
     for (uint8_t i = 0; i < oid.len; ++i) {
-        text += (i == 0 ? "" : ".") + std::to_string(oid.sub_ids[i]);
+        text += i == 0 ? "" : ".";
+        text += std::to_string(oid.sub_ids[i]);
     }
     return text;
 }

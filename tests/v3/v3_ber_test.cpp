@@ -34,7 +34,11 @@ Bytes cat(std::initializer_list<Bytes> parts) {
 
 // Tag, short-form length and content (every hand-built element here is below 128 bytes).
 Bytes tlv(uint8_t tag, const Bytes &content) {
-    Bytes out = {tag, static_cast<uint8_t>(content.size())};
+    Bytes out;
+    constexpr size_t kTagAndLength = 2;
+    out.reserve(kTagAndLength + content.size());
+    out.push_back(tag);
+    out.push_back(static_cast<uint8_t>(content.size()));
     out.insert(out.end(), content.begin(), content.end());
     return out;
 }
