@@ -3,6 +3,9 @@
 # is found relative to the .pc file itself, so the tree may be installed under any prefix
 # (`cmake --install <build> --prefix <dir>`) or moved afterwards.
 include(GNUInstallDirs)
+if(WIN32)
+    return()  # the Windows package is bin/, include/ and lib/ without pkg-config files
+endif()
 file(RELATIVE_PATH vek_pc_to_prefix /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 string(REGEX REPLACE "/$" "" vek_pc_to_prefix "${vek_pc_to_prefix}")
 set(VEK_PC_PREFIX "\${pcfiledir}/${vek_pc_to_prefix}")

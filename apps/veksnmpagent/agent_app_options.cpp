@@ -1,12 +1,12 @@
 /* Command-line parsing of veksnmpagent. */
 #include "apps/veksnmpagent/agent_app_options.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <limits>
+
+#include "apps/app_os/app_os.h"
 
 namespace {
 
