@@ -78,6 +78,14 @@ int poll(poll_entry *entries, size_t count, int timeout_ms);
  * waits either way. */
 io_result send_some(socket_t sock, const char *data, size_t length, bool wait);
 io_result recv_some(socket_t sock, char *data, size_t length, bool wait);
+/* One datagram to an IPv4 address, and one received with its sender: bytes, or < 0. */
+io_result send_datagram(socket_t sock, const void *data, size_t length, const sockaddr_in &to);
+io_result receive_datagram(socket_t sock, void *data, size_t length, sockaddr_in &from);
+bool bind_ipv4(socket_t sock, const sockaddr_in &address);
+/* The local port of a bound socket, 0 when it cannot be read. */
+uint16_t local_port(socket_t sock);
+/* The IPv4 socket address of a host-order address and a port (INADDR_LOOPBACK, INADDR_ANY, ...). */
+sockaddr_in ipv4_address(uint32_t host_order_address, uint16_t port);
 /* Ends the sending direction of a connection. */
 void shutdown_send(socket_t sock);
 /* The socket's pending error (after a non-blocking connect), 0 when none. */

@@ -1,12 +1,11 @@
 // veksnmpagent's command line, parsed without starting an agent.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include <initializer_list>
 #include <string>
 #include <vector>
 
+#include "apps/app_os/app_os.h"
 #include "apps/veksnmpagent/agent_app_options.h"
 
 namespace {
