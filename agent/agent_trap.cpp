@@ -46,6 +46,18 @@ using vek::IrqSection;
 
 const char *or_null(const char *text) { return text != nullptr ? text : kNullText; }
 
+// The request-id of the first notification: random, so that a host that cannot see the agent's
+// informs cannot guess the id a forged Response must carry to end one. The clock serves only when
+// the system's random source fails.
+uint32_t first_request_id() {
+    std::array<uint8_t, sizeof(uint32_t)> bytes{};
+    uint32_t seed = platform_get_tick();
+    if (platform_rand_generate_crypto(bytes.data(), static_cast<uint32_t>(bytes.size())) == 1) {
+        seed = platform_be32_to_cpu(bytes.data());
+    }
+    return std::max(seed % kRequestIdModulus, AGENT_TRAP_REQUEST_ID_FLOOR);
+}
+
 uint32_t next_request_id() {
     const uint32_t id = g_trap_request_id;
     // Kept within the positive Integer32 range that every manager matches on.
@@ -225,7 +237,7 @@ void agent_trap_init(void) {
         IrqSection section;
         std::fill(std::begin(g_inform_pending), std::end(g_inform_pending), agent_inform_entry{});
     }
-    g_trap_request_id = std::max(platform_get_tick() % kRequestIdModulus, AGENT_TRAP_REQUEST_ID_FLOOR);
+    g_trap_request_id = first_request_id();
 }
 
 bool agent_send_v2c_trap_inform(const char *dst_ip, uint16_t dst_port, const char *trap_oid, uint8_t is_inform,
