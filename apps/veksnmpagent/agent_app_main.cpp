@@ -24,6 +24,7 @@
 #include "apps/veksnmpagent/agent_app_interfaces.h"
 #include "apps/veksnmpagent/agent_app_notify.h"
 #include "apps/veksnmpagent/agent_app_options.h"
+#include "base/log_mask.h"
 
 namespace {
 
@@ -168,7 +169,8 @@ std::string ipv4_text(uint32_t network_order) {
 void print_startup(const agent_app_options &opt, const std::vector<uint8_t> &engine_id, const agent_app_target &target,
                    const std::string &boots_file, bool console) {
     std::printf("%s listening on UDP port %u\n", k_agent_program_name.data(), static_cast<unsigned>(opt.port));
-    std::printf("  communities: read-only '%s', read-write '%s'\n", opt.ro_community.c_str(), opt.rw_community.c_str());
+    // The communities are secrets: the console (often kept in a log file) shows only that they are set.
+    std::printf("  communities: read-only '%s', read-write '%s'\n", vek::kLogMask, vek::kLogMask);
     std::printf("  engine ID: %s\n", hex_text(engine_id).c_str());
     std::printf("  engine boots: %u (kept in %s)\n", static_cast<unsigned>(agent_snmp_get_engine_boots()),
                 boots_file.c_str());
