@@ -265,9 +265,8 @@ snmp_v3_user *find_user(const char *name) {
     return snmp_v3_user_find(reinterpret_cast<const uint8_t *>(name), static_cast<uint8_t>(len));
 }
 
-bool algorithms_known(const agent_snmp_v3_user &u) {
-    return u.auth_proto <= SNMP_V3_AUTH_MAX && u.priv_proto <= SNMP_V3_PRIV_MAX;
-}
+// Known codes of one scheme (codec/snmpv3_scheme.h), standard privacy only with authentication.
+bool algorithms_known(const agent_snmp_v3_user &u) { return snmp_v3_scheme_of(u.auth_proto, u.priv_proto) != nullptr; }
 
 // ---- Whitelist ----
 

@@ -95,8 +95,13 @@ snmp_v3_user user_from_cfg(const agent_config &cfg) {
 extern "C" {
 
 uint8_t snmp_v3_agent_priv_to_codec(uint32_t agent_priv) {
-    return agent_priv < kAgentPrivToCodec.size() ? kAgentPrivToCodec[agent_priv]
-                                                 : static_cast<uint8_t>(SNMP_V3_PRIV_UNKNOWN);
+    if (agent_priv < kAgentPrivToCodec.size()) {
+        return kAgentPrivToCodec[agent_priv];
+    }
+    // The standard scheme's numbers are the codec's own.
+    return agent_priv >= SNMP_V3_PRIV_STD_DES && agent_priv <= SNMP_V3_PRIV_CODE_MAX
+               ? static_cast<uint8_t>(agent_priv)
+               : static_cast<uint8_t>(SNMP_V3_PRIV_UNKNOWN);
 }
 
 void snmp_v3_user_mgr_init(void) {

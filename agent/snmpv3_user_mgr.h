@@ -17,7 +17,8 @@ extern "C" {
 
 #define MAX_V3_USERS 5u
 
-/* The Agent SDK's own privacy numbering (agent_config.v3_priv_proto). */
+/* The Agent SDK's own privacy numbering (agent_config.v3_priv_proto); the standard scheme's numbers
+ * (6..11) are the codec's. */
 #define AGENT_PRIV_NONE 0u
 #define AGENT_PRIV_DES 1u
 #define AGENT_PRIV_AES128 2u

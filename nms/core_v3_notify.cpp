@@ -232,8 +232,9 @@ bool pdu_is(adapter_msg &msg, const snmp_message &codec, uint32_t op) {
 // process-wide budget). Nothing is kept until a trap authenticates with them.
 bool trap_keys_for(snmp_core_v3_user &user, const adapter_msg &msg, snmp_core_v3_notify_keys &keys) {
     keys = user.trap_keys;
-    if (keys.engine_id_len != 0 && names_engine(msg, keys.engine_id, keys.engine_id_len) &&
-        keys.key_boots == msg.engine_boots) {
+    const bool stale = snmp_v3_keys_stale(adapter_auth_alg_to_proto(user.auth_alg), adapter_priv_alg_to_proto(user.priv_alg),
+                                          1, keys.key_boots, msg.engine_boots) != 0;
+    if (keys.engine_id_len != 0 && names_engine(msg, keys.engine_id, keys.engine_id_len) && !stale) {
         return true;
     }
     if (!g_key_makes.take(now_seconds())) {
