@@ -1,9 +1,11 @@
 #include "agent/agent_mib.h"
 
+#include "agent/agent_engine_mib.h"
 #include <algorithm>
 #include <array>
 #include <span>
 
+#include "agent/agent_engine_mib.h"
 #include "agent/tps.h"
 #include "base/agent_log.h"
 #include "base/platform.h"
@@ -169,6 +171,7 @@ void agent_mib_init(void) {
     std::fill(std::begin(g_last_poll_time), std::end(g_last_poll_time), 0u);
     mib_registry_init();
     mib_registry_init_default_nodes();
+    agent_engine_mib_register();
     AGENT_LOG(AGENT_LOG_INFO, "MIB核心初始化完成");
 }
 
