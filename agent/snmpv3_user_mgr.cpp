@@ -214,6 +214,18 @@ bool snmp_v3_regenerate_auth_key(const uint8_t *name, uint8_t len) {
     return true;
 }
 
+bool snmp_v3_user_keyed_for(const snmp_v3_user *user, const uint8_t *engine_id, uint16_t engine_id_len,
+                            uint32_t engine_boots, snmp_v3_user *out) {
+    if (user == nullptr || out == nullptr) {
+        return false;
+    }
+    *out = *user;
+    const std::span<const uint8_t> auth_pass = auth_password(*user);
+    const std::span<const uint8_t> priv_pass = priv_password(*user);
+    return snmp_v3_localize_user_keys(out, engine_id, engine_id_len, engine_boots, auth_pass.data(),
+                                      pass_len(auth_pass), priv_pass.data(), pass_len(priv_pass)) == 1;
+}
+
 uint32_t snmp_v3_regenerate_all_auth_keys(void) {
     if (g_snmpv3_user_mgr.user_count == 0) {
         AGENT_LOG(AGENT_LOG_WARN, "snmp_v3_regenerate_all_auth_keys：无任何用户，无需更新");

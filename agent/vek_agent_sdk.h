@@ -212,13 +212,20 @@ uint32_t agent_snmp_v3_get_count(void);
 
 /* ---- Notifications ---- */
 
-/* Send an SNMPv2 trap with trap_oid and up to 8 varbinds to dst_ip:dst_port (null dst_ip = the
+/* Send an SNMPv2 trap (SNMPv2c, or SNMPv3: agent_snmp_set_notify_user) with trap_oid and up to 8 varbinds to dst_ip:dst_port (null dst_ip = the
  * current manager, port 0 = 162): 0; 1 bad arguments; 8 invalid varbind OID; 18 send failed. */
 int32_t agent_snmp_trap_custom(const char *dst_ip, uint16_t dst_port, const char *trap_oid,
                                const agent_snmp_vb *vbs, uint8_t count);
 /* Same as agent_snmp_trap_custom, sent as an INFORM that the agent tracks until acknowledged. */
 int32_t agent_snmp_inform_custom(const char *dst_ip, uint16_t dst_port, const char *trap_oid,
                                  const agent_snmp_vb *vbs, uint8_t count);
+/* Send every trap and inform (linkDown, linkUp and custom) as SNMPv3 with the user called name, at
+ * that user's own security level and in its scheme: a trap with the agent's own engine ID, boots and
+ * time (a standard receiver localises the user to the agent's engine ID), an inform after asking
+ * its receiver for its engine (the first inform to a receiver waits for that answer). A null or
+ * empty name returns to SNMPv2c notifications, the default: 0; 13 when no user of that name exists
+ * (nothing changes). */
+int32_t agent_snmp_set_notify_user(const char *name);
 
 /* ---- Manager whitelist (IPv4 addresses in network byte order; empty list = every manager) ---- */
 

@@ -363,7 +363,8 @@ TEST(AgentLibrary, ExportsOnlyItsInterface) {
                     name == "g_snmpv3_user_mgr")
             << name;
     }
-    EXPECT_EQ(functions, 29u);  // the 26 of the interface, agent_snmp_wait and the engine boots pair
+    // the 26 of the interface, agent_snmp_wait, the engine boots pair and the SNMPv3 notification user
+    EXPECT_EQ(functions, 30u);
     EXPECT_EQ(names.count("agent_cfg"), 1u);
     EXPECT_EQ(names.count("g_snmpv3_user_mgr"), 1u);
 }
