@@ -1,4 +1,5 @@
-// AES-128-CBC and 3DES-CBC over a 512-byte message: our primitives next to OpenSSL's EVP.
+// AES-128-CBC, AES-128-CFB and 3DES-CBC over a 512-byte message: our primitives next to OpenSSL's
+// EVP.
 //
 // Our CBC functions take the key on every call and expand it each time, so the OpenSSL runs set the
 // key on every iteration as well ("Rekeyed"); the "KeyedOnce" runs only reset the IV and show the
@@ -118,6 +119,40 @@ void BM_Aes128CbcDecrypt_OpenSSL_Rekeyed(benchmark::State &state) {
     run_openssl(state, EVP_aes_128_cbc(), 0, true);
 }
 
+// ---- AES-128-CFB (the standard USM privacy) ----
+
+using CfbFunction = void (*)(const uint8_t *, uint32_t, const uint8_t *, const uint8_t *, uint8_t *,
+                             uint32_t);
+
+void run_ours_cfb(benchmark::State &state, CfbFunction cfb) {
+    quiet_logs();
+    Inputs in;
+    for (auto _ : state) {
+        cfb(in.key.data(), VEK_AES128_KEY_SIZE, in.iv.data(), in.plain.data(), in.out.data(), kMessageBytes);
+        benchmark::DoNotOptimize(in.out.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kMessageBytes));
+}
+
+void BM_Aes128CfbEncrypt_Vek(benchmark::State &state) {
+    vek_aes_set_hw_accel(1);
+    run_ours_cfb(state, vek_aes_cfb128_encrypt);
+}
+
+void BM_Aes128CfbEncrypt_OpenSSL_Rekeyed(benchmark::State &state) {
+    run_openssl(state, EVP_aes_128_cfb128(), 1, true);
+}
+
+void BM_Aes128CfbDecrypt_Vek(benchmark::State &state) {
+    vek_aes_set_hw_accel(1);
+    run_ours_cfb(state, vek_aes_cfb128_decrypt);
+}
+
+void BM_Aes128CfbDecrypt_OpenSSL_Rekeyed(benchmark::State &state) {
+    run_openssl(state, EVP_aes_128_cfb128(), 0, true);
+}
+
 // ---- 3DES-CBC ----
 
 void BM_Des3CbcEncrypt_Vek(benchmark::State &state) {
@@ -149,6 +184,10 @@ BENCHMARK(BM_Aes128CbcEncrypt_OpenSSL_KeyedOnce);
 BENCHMARK(BM_Aes128CbcDecrypt_Vek);
 BENCHMARK(BM_Aes128CbcDecrypt_VekPortable);
 BENCHMARK(BM_Aes128CbcDecrypt_OpenSSL_Rekeyed);
+BENCHMARK(BM_Aes128CfbEncrypt_Vek);
+BENCHMARK(BM_Aes128CfbEncrypt_OpenSSL_Rekeyed);
+BENCHMARK(BM_Aes128CfbDecrypt_Vek);
+BENCHMARK(BM_Aes128CfbDecrypt_OpenSSL_Rekeyed);
 BENCHMARK(BM_Des3CbcEncrypt_Vek);
 BENCHMARK(BM_Des3CbcEncrypt_OpenSSL_Rekeyed);
 BENCHMARK(BM_Des3CbcEncrypt_OpenSSL_KeyedOnce);

@@ -1,9 +1,9 @@
-/* AES (FIPS 197) block cipher and CBC mode (NIST SP 800-38A).
+/* AES (FIPS 197) block cipher, CBC mode and CFB-128 mode (NIST SP 800-38A).
  *
  * Two code paths share one key expansion: portable 32-bit table code (the S-box, its inverse and the
  * round tables are computed at compile time from the field arithmetic) and the processor's AES
- * instructions, chosen at run time. A CBC call expands its key once and wipes the schedule before
- * returning. */
+ * instructions, chosen at run time. A CBC or CFB call expands its key once and wipes the schedule
+ * before returning. */
 #include "crypto/aes_vek.h"
 
 #include <array>
@@ -14,6 +14,7 @@
 
 #include "base/agent_log.h"
 #include "base/log_mask.h"
+#include "crypto/self_test_vek.h"
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define VEK_AES_HAVE_AESNI 1
@@ -331,6 +332,35 @@ void sw_cbc_decrypt(const AesSchedule &enc, const uint8_t *iv, const uint8_t *in
     wipe(dec);
 }
 
+// CFB-128: each keystream block is the encryption of the previous cipher text block (the IV
+// first); a short last block uses the front of its keystream block. Every input byte is read before
+// its output byte is written, so in-place use is safe.
+void xor_stream(const Block &stream, const uint8_t *in, uint8_t *out, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) {
+        out[i] = static_cast<uint8_t>(in[i] ^ stream[i]);
+    }
+}
+
+template <bool Decrypt>
+void sw_cfb(const AesSchedule &ks, const uint8_t *iv, const uint8_t *in, uint8_t *out, uint32_t len) {
+    Block feedback{};
+    std::memcpy(feedback.data(), iv, kBlockBytes);
+    Block stream{};
+    for (uint32_t off = 0; off < len; off += kBlockBytes) {
+        const uint32_t n = len - off < kBlockBytes ? len - off : kBlockBytes;
+        sw_encrypt_block(ks, feedback.data(), stream.data());
+        if constexpr (Decrypt) {
+            std::memcpy(feedback.data(), in + off, n);
+            xor_stream(stream, in + off, out + off, n);
+        } else {
+            xor_stream(stream, in + off, out + off, n);
+            std::memcpy(feedback.data(), out + off, n);
+        }
+    }
+    wipe(stream);
+    wipe(feedback);
+}
+
 // ---- AES instruction code ----
 
 #if VEK_AES_HAVE_AESNI
@@ -439,6 +469,25 @@ VEK_AESNI_TARGET void hw_cbc_decrypt_rounds(const RoundKeys &rk, const uint8_t *
     }
 }
 
+template <uint32_t Rounds, bool Decrypt>
+VEK_AESNI_TARGET void hw_cfb_rounds(const RoundKeys &rk, const uint8_t *iv, const uint8_t *in, uint8_t *out,
+                                    uint32_t len) {
+    __m128i feedback = load_block(iv);
+    uint32_t off = 0;
+    for (; off + kBlockBytes <= len; off += kBlockBytes) {
+        const __m128i source = load_block(in + off);
+        const __m128i result = _mm_xor_si128(source, hw_encrypt<Rounds>(rk, feedback));
+        store_block(out + off, result);
+        feedback = Decrypt ? source : result;
+    }
+    if (off < len) {
+        Block stream{};
+        store_block(stream.data(), hw_encrypt<Rounds>(rk, feedback));
+        xor_stream(stream, in + off, out + off, len - off);
+        wipe(stream);
+    }
+}
+
 constexpr uint32_t kRounds128 = VEK_AES128_KEY_SIZE / kWordBytes + kRoundsBeyondKeyWords;
 constexpr uint32_t kRounds192 = VEK_AES192_KEY_SIZE / kWordBytes + kRoundsBeyondKeyWords;
 constexpr uint32_t kRounds256 = VEK_AES256_KEY_SIZE / kWordBytes + kRoundsBeyondKeyWords;
@@ -474,6 +523,25 @@ VEK_AESNI_TARGET void hw_cbc_decrypt(const AesSchedule &ks, const uint8_t *iv, c
             break;
         default:
             hw_cbc_decrypt_rounds<kRounds256>(rk, iv, in, out, blocks);
+            break;
+    }
+    wipe(rk);
+}
+
+template <bool Decrypt>
+VEK_AESNI_TARGET void hw_cfb(const AesSchedule &ks, const uint8_t *iv, const uint8_t *in, uint8_t *out,
+                             uint32_t len) {
+    RoundKeys rk{};
+    load_encrypt_keys(ks, rk);
+    switch (ks.rounds) {
+        case kRounds128:
+            hw_cfb_rounds<kRounds128, Decrypt>(rk, iv, in, out, len);
+            break;
+        case kRounds192:
+            hw_cfb_rounds<kRounds192, Decrypt>(rk, iv, in, out, len);
+            break;
+        default:
+            hw_cfb_rounds<kRounds256, Decrypt>(rk, iv, in, out, len);
             break;
     }
     wipe(rk);
@@ -523,6 +591,17 @@ void cbc_decrypt_blocks(const AesSchedule &ks, const uint8_t *iv, const uint8_t 
     }
 #endif
     sw_cbc_decrypt(ks, iv, in, out, blocks);
+}
+
+template <bool Decrypt>
+void cfb_bytes(const AesSchedule &ks, const uint8_t *iv, const uint8_t *in, uint8_t *out, uint32_t len) {
+#if VEK_AES_HAVE_AESNI
+    if (use_hw()) {
+        hw_cfb<Decrypt>(ks, iv, in, out, len);
+        return;
+    }
+#endif
+    sw_cfb<Decrypt>(ks, iv, in, out, len);
 }
 
 // One block is CBC with a zero IV.
@@ -622,6 +701,19 @@ void cbc_decrypt(uint32_t key_len, const char *error, const uint8_t *key, const 
     wipe(ks);
 }
 
+template <bool Decrypt>
+void cfb(const char *error, const uint8_t *key, uint32_t key_len, const uint8_t *iv, const uint8_t *in,
+         uint8_t *out, uint32_t len) {
+    if (key == nullptr || iv == nullptr || in == nullptr || out == nullptr || !valid_key_length(key_len)) {
+        AGENT_LOG(AGENT_LOG_ERROR, "%s", error);
+        return;
+    }
+    AesSchedule ks{};
+    expand_key(key, key_len, ks);
+    cfb_bytes<Decrypt>(ks, iv, in, out, len);
+    wipe(ks);
+}
+
 bool block_arguments_valid(const char *function, const uint8_t *key, uint32_t key_len, const uint8_t *in,
                            const uint8_t *out) {
     if (key == nullptr || in == nullptr || out == nullptr || !valid_key_length(key_len)) {
@@ -687,12 +779,14 @@ void vek_aes256_cbc_decrypt(const uint8_t *key, const uint8_t *iv, const uint8_t
     cbc_decrypt(VEK_AES256_KEY_SIZE, "[AES-256-CBC解密] 参数无效", key, iv, in, out, len);
 }
 
-void vek_aes_cfb128_encrypt(const uint8_t *, uint32_t, const uint8_t *, const uint8_t *, uint8_t *, uint32_t) {
-    AGENT_LOG(AGENT_LOG_ERROR, "%s", "[AES-CFB128加密] 参数无效");
+void vek_aes_cfb128_encrypt(const uint8_t *key, uint32_t key_len, const uint8_t iv[16], const uint8_t *in,
+                            uint8_t *out, uint32_t len) {
+    cfb<false>("[AES-CFB128加密] 参数无效", key, key_len, iv, in, out, len);
 }
 
-void vek_aes_cfb128_decrypt(const uint8_t *, uint32_t, const uint8_t *, const uint8_t *, uint8_t *, uint32_t) {
-    AGENT_LOG(AGENT_LOG_ERROR, "%s", "[AES-CFB128解密] 参数无效");
+void vek_aes_cfb128_decrypt(const uint8_t *key, uint32_t key_len, const uint8_t iv[16], const uint8_t *in,
+                            uint8_t *out, uint32_t len) {
+    cfb<true>("[AES-CFB128解密] 参数无效", key, key_len, iv, in, out, len);
 }
 
 int vek_aes_set_hw_accel(int enable) {
@@ -706,17 +800,8 @@ namespace {
 
 // ---- Self-tests ----
 
-template <size_t N>
-consteval std::array<uint8_t, (N - 1) / 2> hex(const char (&text)[N]) {
-    auto nibble = [](char c) -> uint8_t {
-        return static_cast<uint8_t>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
-    };
-    std::array<uint8_t, (N - 1) / 2> bytes{};
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<uint8_t>((nibble(text[2 * i]) << 4) | nibble(text[2 * i + 1]));
-    }
-    return bytes;
-}
+using vek::self_test::hex;
+using vek::self_test::same;
 
 // FIPS 197 appendix C: one plaintext, keys 00 01 02 ... of each length.
 constexpr auto kFipsPlain = hex("00112233445566778899aabbccddeeff");
@@ -740,6 +825,18 @@ constexpr auto kSp800Cipher128 =
         "73bed6b8e3c1743b7116e69e222295163ff1caa1681fac09120eca307586e1a7");
 constexpr auto kSp800Cipher192Block1 = hex("4f021db243bc633d7178183a9fa071e8");
 constexpr auto kSp800Cipher256Block1 = hex("f58c4c04d6e5f1ba779eabfb5f7bfbd6");
+
+// NIST SP 800-38A F.3.13 .. F.3.18: CFB128 with the same IV, plaintext and keys.
+constexpr auto kSp800CfbCipher128 =
+    hex("3b3fd92eb72dad20333449f8e83cfb4ac8a64537a0b3a93fcde3cdad9f1ce58b"
+        "26751f67a3cbb140b1808cf187a4f4dfc04b05357c5d1c0eeac4c66f9ff7f2e6");
+constexpr auto kSp800CfbCipher192 =
+    hex("cdc80d6fddf18cab34c25909c99a417467ce7f7f81173621961a2b70171d3d7a"
+        "2e1e8a1dd59b88b1c8e60fed1efac4c9c05f9f9ca9834fa042ae8fba584b09ff");
+constexpr auto kSp800CfbCipher256 =
+    hex("dc7e84bfda79164b7ecd8486985d386039ffed143b28b1c832113c6331e5407b"
+        "df10132415e54b92a13ed0a8267ae2f975a385741ab9cef82031623d55b1e471");
+constexpr uint32_t kPartialLength = 20;  // one whole block and a short one
 
 constexpr uint32_t kPatternBlocks = 4;
 constexpr uint8_t kAllOnesByte = 0xFF;
@@ -765,10 +862,6 @@ class SelfTestTally {
     int total_ = 0;
     int passed_ = 0;
 };
-
-bool same(std::span<const uint8_t> a, std::span<const uint8_t> b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0;
-}
 
 template <size_t KeyBytes>
 void check_raw_block(SelfTestTally &tally, const std::array<uint8_t, KeyBytes> &key, const Block &expected,
@@ -806,11 +899,45 @@ bool pattern_round_trip(uint8_t fill) {
     return chained && same(back, plain);
 }
 
+template <size_t KeyBytes>
+void check_cfb(SelfTestTally &tally, const std::array<uint8_t, KeyBytes> &key,
+               const std::array<uint8_t, kSp800Plain.size()> &expected, const char *encrypt_name,
+               const char *decrypt_name) {
+    std::array<uint8_t, kSp800Plain.size()> out{};
+    vek_aes_cfb128_encrypt(key.data(), KeyBytes, kSp800Iv.data(), kSp800Plain.data(), out.data(), out.size());
+    tally.check(same(out, expected), encrypt_name);
+    std::array<uint8_t, kSp800Plain.size()> back{};
+    vek_aes_cfb128_decrypt(key.data(), KeyBytes, kSp800Iv.data(), expected.data(), back.data(), back.size());
+    tally.check(same(back, kSp800Plain), decrypt_name);
+}
+
+// A length that is not a whole number of blocks gives the front of the full cipher text.
+bool cfb_partial_matches() {
+    std::array<uint8_t, kPartialLength> out{};
+    vek_aes_cfb128_encrypt(kSp800Key128.data(), VEK_AES128_KEY_SIZE, kSp800Iv.data(), kSp800Plain.data(),
+                           out.data(), kPartialLength);
+    std::array<uint8_t, kPartialLength> back{};
+    vek_aes_cfb128_decrypt(kSp800Key128.data(), VEK_AES128_KEY_SIZE, kSp800Iv.data(), out.data(), back.data(),
+                           kPartialLength);
+    return same(out, std::span(kSp800CfbCipher128).first(kPartialLength)) &&
+           same(back, std::span(kSp800Plain).first(kPartialLength));
+}
+
 }  // namespace
 
 extern "C" {
 
-int test_aes_cfb_standard_vectors(void) { return 1; }
+int test_aes_cfb_standard_vectors(void) {
+    SelfTestTally tally("\n=== AES-CFB128标准测试（NIST SP 800-38A F.3.13-F.3.18） ===\n");
+    check_cfb(tally, kSp800Key128, kSp800CfbCipher128, "AES-128-CFB128 加密 (SP 800-38A F.3.13)",
+              "AES-128-CFB128 解密 (SP 800-38A F.3.14)");
+    check_cfb(tally, kSp800Key192, kSp800CfbCipher192, "AES-192-CFB128 加密 (SP 800-38A F.3.15)",
+              "AES-192-CFB128 解密 (SP 800-38A F.3.16)");
+    check_cfb(tally, kSp800Key256, kSp800CfbCipher256, "AES-256-CFB128 加密 (SP 800-38A F.3.17)",
+              "AES-256-CFB128 解密 (SP 800-38A F.3.18)");
+    tally.check(cfb_partial_matches(), "AES-128-CFB128 非整块长度 (20 字节)");
+    return tally.finish();
+}
 
 int test_raw_aes_ecb_standard_vectors(void) {
     SelfTestTally tally("\n=== 测试7：AES-ECB标准测试（NIST FIPS 197附录C） ===\n");

@@ -14,6 +14,7 @@
 #include "base/platform.h"
 #include "crypto/aes_vek.h"
 #include "crypto/des_vek.h"
+#include "crypto/self_test_vek.h"
 
 namespace {
 
@@ -119,7 +120,56 @@ struct Sha256 {
 static_assert(VEK_MD5_BLOCK_SIZE == VEK_HMAC_BLOCK_SIZE && VEK_SHA1_BLOCK_SIZE == VEK_HMAC_BLOCK_SIZE &&
               VEK_SHA256_BLOCK_SIZE == VEK_HMAC_BLOCK_SIZE);
 
-uint32_t digest_size(int32_t alg) {
+// One row per digest of the facade: its sizes and its steps over the facade context.
+struct DigestInfo {
+    int32_t alg;
+    uint32_t size;
+    uint32_t block;
+    void (*init)(vek_hash_ctx *ctx);
+    void (*update)(vek_hash_ctx *ctx, const uint8_t *data, uint32_t len);
+    void (*final)(vek_hash_ctx *ctx, uint8_t *out);
+};
+
+constexpr std::array<DigestInfo, 6> kDigests = {{
+    {VEK_ALG_MD5, VEK_MD5_DIGEST_SIZE, VEK_MD5_BLOCK_SIZE, [](vek_hash_ctx *c) { vek_md5_init(&c->md5); },
+     [](vek_hash_ctx *c, const uint8_t *d, uint32_t n) { vek_md5_update(&c->md5, d, n); },
+     [](vek_hash_ctx *c, uint8_t *out) { vek_md5_final(&c->md5, out); }},
+    {VEK_ALG_SHA1, VEK_SHA1_DIGEST_SIZE, VEK_SHA1_BLOCK_SIZE,
+     [](vek_hash_ctx *c) { vek_sha1_init(&c->sha1); },
+     [](vek_hash_ctx *c, const uint8_t *d, uint32_t n) { vek_sha1_update(&c->sha1, d, n); },
+     [](vek_hash_ctx *c, uint8_t *out) { vek_sha1_final(&c->sha1, out); }},
+    {VEK_ALG_SHA224, VEK_SHA224_DIGEST_SIZE, VEK_SHA256_BLOCK_SIZE,
+     [](vek_hash_ctx *c) { vek_sha224_init(&c->sha256); },
+     [](vek_hash_ctx *c, const uint8_t *d, uint32_t n) { vek_sha224_update(&c->sha256, d, n); },
+     [](vek_hash_ctx *c, uint8_t *out) { vek_sha224_final(&c->sha256, out); }},
+    {VEK_ALG_SHA256, VEK_SHA256_DIGEST_SIZE, VEK_SHA256_BLOCK_SIZE,
+     [](vek_hash_ctx *c) { vek_sha256_init(&c->sha256); },
+     [](vek_hash_ctx *c, const uint8_t *d, uint32_t n) { vek_sha256_update(&c->sha256, d, n); },
+     [](vek_hash_ctx *c, uint8_t *out) { vek_sha256_final(&c->sha256, out); }},
+    {VEK_ALG_SHA384, VEK_SHA384_DIGEST_SIZE, VEK_SHA512_BLOCK_SIZE,
+     [](vek_hash_ctx *c) { vek_sha384_init(&c->sha512); },
+     [](vek_hash_ctx *c, const uint8_t *d, uint32_t n) { vek_sha384_update(&c->sha512, d, n); },
+     [](vek_hash_ctx *c, uint8_t *out) { vek_sha384_final(&c->sha512, out); }},
+    {VEK_ALG_SHA512, VEK_SHA512_DIGEST_SIZE, VEK_SHA512_BLOCK_SIZE,
+     [](vek_hash_ctx *c) { vek_sha512_init(&c->sha512); },
+     [](vek_hash_ctx *c, const uint8_t *d, uint32_t n) { vek_sha512_update(&c->sha512, d, n); },
+     [](vek_hash_ctx *c, uint8_t *out) { vek_sha512_final(&c->sha512, out); }},
+}};
+
+static_assert(VEK_SHA512_DIGEST_SIZE <= VEK_MAX_DIGEST_SIZE &&
+              VEK_SHA512_BLOCK_SIZE <= VEK_MAX_HMAC_BLOCK_SIZE);
+
+const DigestInfo *find_digest(int32_t alg) {
+    for (const auto &info : kDigests) {
+        if (info.alg == alg) {
+            return &info;
+        }
+    }
+    return nullptr;
+}
+
+// The digests PBKDF2 serves (64-byte blocks, 32-bit state words); 0 for any other id.
+uint32_t pbkdf2_digest_size(int32_t alg) {
     switch (alg) {
         case VEK_ALG_MD5: return Md5::kSize;
         case VEK_ALG_SHA1: return Sha1::kSize;
@@ -488,12 +538,11 @@ int32_t vek_hash_init(vek_hash_ctx *ctx, int32_t alg) {
         return VEK_ERR_INVALID_PARAM;
     }
     std::memset(ctx, 0, sizeof *ctx);
-    switch (alg) {
-        case VEK_ALG_MD5: vek_md5_init(&ctx->md5); break;
-        case VEK_ALG_SHA1: vek_sha1_init(&ctx->sha1); break;
-        case VEK_ALG_SHA256: vek_sha256_init(&ctx->sha256); break;
-        default: return VEK_ERR_UNSUPPORTED_ALG;
+    const DigestInfo *info = find_digest(alg);
+    if (info == nullptr) {
+        return VEK_ERR_UNSUPPORTED_ALG;
     }
+    info->init(ctx);
     ctx->alg = alg;
     return VEK_OK;
 }
@@ -502,12 +551,11 @@ int32_t vek_hash_update(vek_hash_ctx *ctx, const uint8_t *data, uint32_t len) {
     if (ctx == nullptr || data == nullptr || len == 0) {
         return VEK_ERR_INVALID_PARAM;
     }
-    switch (ctx->alg) {
-        case VEK_ALG_MD5: vek_md5_update(&ctx->md5, data, len); break;
-        case VEK_ALG_SHA1: vek_sha1_update(&ctx->sha1, data, len); break;
-        case VEK_ALG_SHA256: vek_sha256_update(&ctx->sha256, data, len); break;
-        default: return VEK_ERR_UNSUPPORTED_ALG;
+    const DigestInfo *info = find_digest(ctx->alg);
+    if (info == nullptr) {
+        return VEK_ERR_UNSUPPORTED_ALG;
     }
+    info->update(ctx, data, len);
     return VEK_OK;
 }
 
@@ -515,35 +563,39 @@ int32_t vek_hash_final(vek_hash_ctx *ctx, uint8_t *out, uint32_t *out_len) {
     if (ctx == nullptr || out == nullptr || out_len == nullptr) {
         return VEK_ERR_INVALID_PARAM;
     }
-    switch (ctx->alg) {
-        case VEK_ALG_MD5: vek_md5_final(&ctx->md5, out); break;
-        case VEK_ALG_SHA1: vek_sha1_final(&ctx->sha1, out); break;
-        case VEK_ALG_SHA256: vek_sha256_final(&ctx->sha256, out); break;
-        default: return VEK_ERR_UNSUPPORTED_ALG;
+    const DigestInfo *info = find_digest(ctx->alg);
+    if (info == nullptr) {
+        return VEK_ERR_UNSUPPORTED_ALG;
     }
-    *out_len = digest_size(ctx->alg);
+    info->final(ctx, out);
+    *out_len = info->size;
     return VEK_OK;
 }
 
-int32_t vek_hash_digest_size(int32_t alg) { return static_cast<int32_t>(digest_size(alg)); }
+int32_t vek_hash_digest_size(int32_t alg) {
+    const DigestInfo *info = find_digest(alg);
+    return info != nullptr ? static_cast<int32_t>(info->size) : 0;
+}
 
-int32_t vek_hash_block_size(int32_t alg) { return digest_size(alg) != 0 ? static_cast<int32_t>(VEK_HMAC_BLOCK_SIZE) : 0; }
-
-int test_vek_hmac_sha2_standard_cases(void) { return 1; }
+int32_t vek_hash_block_size(int32_t alg) {
+    const DigestInfo *info = find_digest(alg);
+    return info != nullptr ? static_cast<int32_t>(info->block) : 0;
+}
 
 int32_t vek_hmac(int32_t alg, const uint8_t *key, uint32_t key_len, const uint8_t *msg, uint32_t msg_len,
                  uint8_t *out, uint32_t *out_len) {
     if (out == nullptr || out_len == nullptr || key == nullptr || (msg == nullptr && msg_len != 0)) {
         return VEK_ERR_INVALID_PARAM;
     }
-    if (digest_size(alg) == 0) {
+    const DigestInfo *info = find_digest(alg);
+    if (info == nullptr) {
         return VEK_ERR_UNSUPPORTED_ALG;
     }
-    std::array<uint8_t, VEK_HMAC_BLOCK_SIZE> pad{};
+    std::array<uint8_t, VEK_MAX_HMAC_BLOCK_SIZE> pad{};
     std::array<uint8_t, VEK_MAX_DIGEST_SIZE> inner{};
     uint32_t len = 0;
     int32_t failed = 0;
-    if (key_len > VEK_HMAC_BLOCK_SIZE) {
+    if (key_len > info->block) {
         HashSteps key_hash(alg);
         key_hash.init(kErrHmacKeyInit);
         key_hash.update(key, key_len, kErrHmacKeyUpdate);
@@ -558,7 +610,7 @@ int32_t vek_hmac(int32_t alg, const uint8_t *key, uint32_t key_len, const uint8_
         }
         HashSteps inner_hash(alg);
         inner_hash.init(kErrHmacInnerInit);
-        inner_hash.update(pad.data(), VEK_HMAC_BLOCK_SIZE, kErrHmacInnerPad);
+        inner_hash.update(pad.data(), info->block, kErrHmacInnerPad);
         if (msg_len != 0) {
             inner_hash.update(msg, msg_len, kErrHmacMessage);
         }
@@ -571,7 +623,7 @@ int32_t vek_hmac(int32_t alg, const uint8_t *key, uint32_t key_len, const uint8_
         }
         HashSteps outer_hash(alg);
         outer_hash.init(kErrHmacOuterInit);
-        outer_hash.update(pad.data(), VEK_HMAC_BLOCK_SIZE, kErrHmacOuter);
+        outer_hash.update(pad.data(), info->block, kErrHmacOuter);
         outer_hash.update(inner.data(), len, kErrHmacOuter);
         outer_hash.final(out, out_len, kErrHmacOuter);
         failed = outer_hash.failed();
@@ -683,7 +735,7 @@ int32_t vek_snmpv3_pbkdf2(int32_t alg, const uint8_t *password, uint32_t passwor
         (salt == nullptr && salt_len != 0)) {
         return VEK_ERR_INVALID_PARAM;
     }
-    const uint32_t h_len = digest_size(alg);
+    const uint32_t h_len = pbkdf2_digest_size(alg);
     if (h_len == 0) {
         return VEK_ERR_UNSUPPORTED_ALG;
     }
@@ -875,6 +927,106 @@ int32_t vek_snmpv3_generate_auth_param(int32_t auth_proto, const uint8_t *key, u
     std::memcpy(out_param, mac.data(), info->param_len);
     wipe(mac.data(), mac.size());
     return VEK_OK;
+}
+
+}  // extern "C"
+
+namespace {
+
+// ---- HMAC-SHA-2 self-test (RFC 4231; test case 5 publishes a truncated MAC and is left out) ----
+
+using vek::self_test::fill_input;
+using vek::self_test::Input;
+using vek::self_test::text_input;
+
+constexpr uint32_t kRfc4231Area = 160;  // largest key or message of the cases
+constexpr uint32_t kLongKeyBytes = 131;
+
+struct HmacInputs {
+    const char *name;
+    Input key;
+    Input data;
+};
+
+constexpr std::array<HmacInputs, 6> kRfc4231Inputs = {{
+    {"RFC 4231 #1", fill_input(0x0B, 20), text_input("Hi There")},
+    {"RFC 4231 #2", text_input("Jefe"), text_input("what do ya want for nothing?")},
+    {"RFC 4231 #3", fill_input(0xAA, 20), fill_input(0xDD, 50)},
+    {"RFC 4231 #4",
+     text_input("\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f\x10\x11\x12\x13\x14\x15\x16\x17"
+                "\x18\x19"),
+     fill_input(0xCD, 50)},
+    {"RFC 4231 #6", fill_input(0xAA, kLongKeyBytes),
+     text_input("Test Using Larger Than Block-Size Key - Hash Key First")},
+    {"RFC 4231 #7", fill_input(0xAA, kLongKeyBytes),
+     text_input(
+         "This is a test using a larger than block-size key and a larger than block-size data. The key needs "
+         "to be hashed before being used by the HMAC algorithm.")},
+}};
+
+struct HmacExpected {
+    int32_t alg;
+    const char *name;
+    std::array<std::string_view, kRfc4231Inputs.size()> mac_hex;
+};
+
+constexpr std::array<HmacExpected, 3> kRfc4231Macs = {{
+    {VEK_ALG_SHA224,
+     "HMAC-SHA-224",
+     {"896fb1128abbdf196832107cd49df33f47b4b1169912ba4f53684b22",
+      "a30e01098bc6dbbf45690f3a7e9e6d0f8bbea2a39e6148008fd05e44",
+      "7fb3cb3588c6c1f6ffa9694d7d6ad2649365b0c1f65d69d1ec8333ea",
+      "6c11506874013cac6a2abc1bb382627cec6a90d86efc012de7afec5a",
+      "95e9a0db962095adaebe9b2d6f0dbce2d499f112f2d2b7273fa6870e",
+      "3a854166ac5d9f023f54d517d0b39dbd946770db9c2b95c9f6f565d1"}},
+    {VEK_ALG_SHA384,
+     "HMAC-SHA-384",
+     {"afd03944d84895626b0825f4ab46907f15f9dadbe4101ec682aa034c7cebc59cfaea9ea9076ede7f4af152e8b2fa9cb6",
+      "af45d2e376484031617f78d2b58a6b1b9c7ef464f5a01b47e42ec3736322445e8e2240ca5e69e2c78b3239ecfab21649",
+      "88062608d3e6ad8a0aa2ace014c8a86f0aa635d947ac9febe83ef4e55966144b2a5ab39dc13814b94e3ab6e101a34f27",
+      "3e8a69b7783c25851933ab6290af6ca77a9981480850009cc5577c6e1f573b4e6801dd23c4a7d679ccf8a386c674cffb",
+      "4ece084485813e9088d2c63a041bc5b44f9ef1012a2b588f3cd11f05033ac4c60c2ef6ab4030fe8296248df163f44952",
+      "6617178e941f020d351e2f254e8fd32c602420feb0b8fb9adccebb82461e99c5a678cc31e799176d3860e6110c46523e"}},
+    {VEK_ALG_SHA512,
+     "HMAC-SHA-512",
+     {"87aa7cdea5ef619d4ff0b4241a1d6cb02379f4e2ce4ec2787ad0b30545e17cdedaa833b7d6b8a702038b274eaea3f4e4be9d91"
+      "4eeb61f1702e696c203a126854",
+      "164b7a7bfcf819e2e395fbe73b56e0a387bd64222e831fd610270cd7ea2505549758bf75c05a994a6d034f65f8f0e6fdcaeab1"
+      "a34d4a6b4b636e070a38bce737",
+      "fa73b0089d56a284efb0f0756c890be9b1b5dbdd8ee81a3655f83e33b2279d39bf3e848279a722c806b485a47e67c807b946a3"
+      "37bee8942674278859e13292fb",
+      "b0ba465637458c6990e5a8c5f61d4af7e576d97ff94b872de76f8050361ee3dba91ca5c11aa25eb4d679275cc5788063a5f197"
+      "41120c4f2de2adebeb10a298dd",
+      "80b24263c7c1a3ebb71493c1dd7be8b49b46d1f41b4aeec1121b013783f8f3526b56d037e05f2598bd0fd2215d6a1e5295e64f"
+      "73f63f0aec8b915a985d786598",
+      "e37b6a775dc87dbaa4dfa9f96e5e3ffddebd71f8867289865df5a32d20cdc944b6022cac3c4982b10d5eeb55c3e4de15134676"
+      "fb6de0446065c97440fa8c6a58"}},
+}};
+
+bool hmac_matches(int32_t alg, const HmacInputs &inputs, std::string_view mac_hex) {
+    std::array<uint8_t, kRfc4231Area> key{};
+    std::array<uint8_t, kRfc4231Area> data{};
+    const uint32_t key_len = vek::self_test::materialise(inputs.key, key);
+    const uint32_t data_len = vek::self_test::materialise(inputs.data, data);
+    std::array<uint8_t, VEK_MAX_DIGEST_SIZE> mac{};
+    uint32_t mac_len = 0;
+    return vek_hmac(alg, key.data(), key_len, data.data(), data_len, mac.data(), &mac_len) == VEK_OK &&
+           vek::self_test::matches_hex(std::span(mac).first(mac_len), mac_hex);
+}
+
+}  // namespace
+
+extern "C" {
+
+int test_vek_hmac_sha2_standard_cases(void) {
+    vek::self_test::Tally tally("HMAC-SHA2", "HMAC-SHA-224/384/512标准测试（RFC 4231）");
+    for (const auto &expected : kRfc4231Macs) {
+        for (size_t i = 0; i < kRfc4231Inputs.size(); ++i) {
+            tally.check(hmac_matches(expected.alg, kRfc4231Inputs[i], expected.mac_hex[i]), expected.name,
+                        kRfc4231Inputs[i].name);
+        }
+    }
+    return tally.finish();
 }
 
 }  // extern "C"

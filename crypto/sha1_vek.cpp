@@ -13,6 +13,7 @@
 
 #include "base/agent_log.h"
 #include "base/platform.h"
+#include "crypto/md_block_vek.h"
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define VEK_SHA1_HAVE_SHA_NI 1
@@ -23,15 +24,11 @@
 
 namespace {
 
-constexpr uint32_t kLengthFieldOffset = 56;  // where the 64-bit bit count starts in the last block
-constexpr uint8_t kPadFirstByte = 0x80;
 constexpr uint8_t kHmacInnerPad = 0x36;
 constexpr uint8_t kHmacOuterPad = 0x5C;
 constexpr uint32_t kWordsPerBlock = VEK_SHA1_BLOCK_SIZE / sizeof(uint32_t);
 constexpr uint32_t kRounds = 80;
 constexpr uint32_t kRoundsPerStage = 20;
-constexpr uint32_t kBitsPerByteShift = 3;
-constexpr uint32_t kHighBitsShift = 29;  // 32 - kBitsPerByteShift
 
 constexpr std::array<uint32_t, VEK_SHA1_STATE_WORDS> kInitialState = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu,
                                                                       0x10325476u, 0xC3D2E1F0u};
@@ -44,13 +41,6 @@ uint32_t load_be32(const uint8_t *p) {
         v = __builtin_bswap32(v);
     }
     return v;
-}
-
-void wipe(void *p, size_t n) {
-    auto *bytes = static_cast<volatile uint8_t *>(p);
-    for (size_t i = 0; i < n; ++i) {
-        bytes[i] = 0;
-    }
 }
 
 // ---- Portable compression ----
@@ -203,16 +193,6 @@ void compress_blocks(uint32_t *state, const uint8_t *blocks, size_t count) {
     fn(state, blocks, count);
 }
 
-uint32_t buffered_bytes(const vek_sha1_ctx *ctx) { return ctx->count[0] % VEK_SHA1_BLOCK_SIZE; }
-
-void add_length(vek_sha1_ctx *ctx, uint32_t len) {
-    const uint32_t old = ctx->count[0];
-    ctx->count[0] += len;
-    if (ctx->count[0] < old) {
-        ++ctx->count[1];
-    }
-}
-
 void hmac(std::span<const uint8_t> key, std::span<const uint8_t> data, uint8_t *out) {
     std::array<uint8_t, VEK_SHA1_BLOCK_SIZE> pad{};
     if (key.size() > VEK_SHA1_BLOCK_SIZE) {
@@ -236,8 +216,8 @@ void hmac(std::span<const uint8_t> key, std::span<const uint8_t> data, uint8_t *
     vek_sha1_update(&ctx, pad.data(), VEK_SHA1_BLOCK_SIZE);
     vek_sha1_update(&ctx, inner.data(), VEK_SHA1_DIGEST_SIZE);
     vek_sha1_final(&ctx, out);
-    wipe(pad.data(), pad.size());
-    wipe(inner.data(), inner.size());
+    vek::md::wipe(pad.data(), pad.size());
+    vek::md::wipe(inner.data(), inner.size());
 }
 
 // ---- Self-test ----
@@ -382,65 +362,15 @@ int vek_sha1_get_backend(void) {
 }
 
 void vek_sha1_init(vek_sha1_ctx *ctx) {
-    if (ctx == nullptr) {
-        return;
-    }
-    ctx->count[0] = 0;
-    ctx->count[1] = 0;
-    std::memcpy(ctx->state, kInitialState.data(), sizeof ctx->state);
-    std::memset(ctx->buffer, 0, sizeof ctx->buffer);
+    vek::md::start(ctx, kInitialState);
 }
 
 void vek_sha1_update(vek_sha1_ctx *ctx, const uint8_t *data, uint32_t len) {
-    if (ctx == nullptr || data == nullptr || len == 0) {
-        return;
-    }
-    const uint32_t used = buffered_bytes(ctx);
-    add_length(ctx, len);
-    if (used != 0) {
-        const uint32_t room = VEK_SHA1_BLOCK_SIZE - used;
-        if (len < room) {
-            std::memcpy(ctx->buffer + used, data, len);
-            return;
-        }
-        std::memcpy(ctx->buffer + used, data, room);
-        compress_blocks(ctx->state, ctx->buffer, 1);
-        data += room;
-        len -= room;
-    }
-    const uint32_t whole = len / VEK_SHA1_BLOCK_SIZE;
-    if (whole != 0) {
-        compress_blocks(ctx->state, data, whole);
-        data += whole * VEK_SHA1_BLOCK_SIZE;
-        len -= whole * VEK_SHA1_BLOCK_SIZE;
-    }
-    if (len != 0) {
-        std::memcpy(ctx->buffer, data, len);
-    }
+    vek::md::update(ctx, data, len, compress_blocks);
 }
 
 void vek_sha1_final(vek_sha1_ctx *ctx, uint8_t digest[VEK_SHA1_DIGEST_SIZE]) {
-    if (ctx == nullptr || digest == nullptr) {
-        return;
-    }
-    const uint32_t used = buffered_bytes(ctx);
-    ctx->buffer[used] = kPadFirstByte;
-    if (used + 1 > kLengthFieldOffset) {
-        std::memset(ctx->buffer + used + 1, 0, VEK_SHA1_BLOCK_SIZE - used - 1);
-        compress_blocks(ctx->state, ctx->buffer, 1);
-        std::memset(ctx->buffer, 0, kLengthFieldOffset);
-    } else {
-        std::memset(ctx->buffer + used + 1, 0, kLengthFieldOffset - used - 1);
-    }
-    const uint32_t bits_high = (ctx->count[1] << kBitsPerByteShift) | (ctx->count[0] >> kHighBitsShift);
-    const uint32_t bits_low = ctx->count[0] << kBitsPerByteShift;
-    platform_cpu_to_be32(ctx->buffer + kLengthFieldOffset, bits_high);
-    platform_cpu_to_be32(ctx->buffer + kLengthFieldOffset + sizeof(uint32_t), bits_low);
-    compress_blocks(ctx->state, ctx->buffer, 1);
-    for (uint32_t i = 0; i < VEK_SHA1_STATE_WORDS; ++i) {
-        platform_cpu_to_be32(digest + i * sizeof(uint32_t), ctx->state[i]);
-    }
-    wipe(ctx, sizeof *ctx);
+    vek::md::finish(ctx, digest, VEK_SHA1_DIGEST_SIZE, compress_blocks);
 }
 
 void sha1(const uint8_t *data, uint32_t len, uint8_t digest[VEK_SHA1_DIGEST_SIZE]) {

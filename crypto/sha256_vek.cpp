@@ -7,9 +7,12 @@
 #include <bit>
 #include <cstddef>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 #include "base/platform.h"
+#include "crypto/md_block_vek.h"
+#include "crypto/self_test_vek.h"
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define VEK_SHA256_HAVE_SHA_NI 1
@@ -19,12 +22,7 @@
 
 namespace {
 
-constexpr uint32_t kLengthFieldOffset = 56;  // where the 64-bit bit count starts in the last block
-constexpr uint8_t kPadFirstByte = 0x80;
-constexpr uint32_t kWordsPerBlock = VEK_SHA256_BLOCK_SIZE / sizeof(uint32_t);
 constexpr uint32_t kRounds = 64;
-constexpr uint32_t kBitsPerByteShift = 3;
-constexpr uint32_t kHighBitsShift = 29;  // 32 - kBitsPerByteShift
 
 using State = std::array<uint32_t, VEK_SHA256_STATE_WORDS>;
 
@@ -44,72 +42,20 @@ alignas(16) constexpr std::array<uint32_t, kRounds> kRoundConstants = {
     0x748F82EEu, 0x78A5636Fu, 0x84C87814u, 0x8CC70208u, 0x90BEFFFAu, 0xA4506CEBu, 0xBEF9A3F7u, 0xC67178F2u,
 };
 
-uint32_t load_be32(const uint8_t *p) {
-    uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    if constexpr (std::endian::native == std::endian::little) {
-        v = __builtin_bswap32(v);
-    }
-    return v;
-}
-
-void wipe(void *p, size_t n) {
-    auto *bytes = static_cast<volatile uint8_t *>(p);
-    for (size_t i = 0; i < n; ++i) {
-        bytes[i] = 0;
-    }
-}
-
 // ---- Portable compression ----
 
-uint32_t big_sigma0(uint32_t x) { return std::rotr(x, 2) ^ std::rotr(x, 13) ^ std::rotr(x, 22); }
-uint32_t big_sigma1(uint32_t x) { return std::rotr(x, 6) ^ std::rotr(x, 11) ^ std::rotr(x, 25); }
-uint32_t small_sigma0(uint32_t x) { return std::rotr(x, 7) ^ std::rotr(x, 18) ^ (x >> 3); }
-uint32_t small_sigma1(uint32_t x) { return std::rotr(x, 17) ^ std::rotr(x, 19) ^ (x >> 10); }
-
-void compress_one_portable(uint32_t *state, const uint8_t *block) {
-    std::array<uint32_t, kWordsPerBlock> w;
-    for (uint32_t i = 0; i < kWordsPerBlock; ++i) {
-        w[i] = load_be32(block + i * sizeof(uint32_t));
-    }
-    uint32_t a = state[0];
-    uint32_t b = state[1];
-    uint32_t c = state[2];
-    uint32_t d = state[3];
-    uint32_t e = state[4];
-    uint32_t f = state[5];
-    uint32_t g = state[6];
-    uint32_t h = state[7];
-    constexpr uint32_t mask = kWordsPerBlock - 1;
-#pragma GCC unroll 64
-    for (uint32_t i = 0; i < kRounds; ++i) {
-        if (i >= kWordsPerBlock) {
-            w[i & mask] += small_sigma1(w[(i - 2) & mask]) + w[(i - 7) & mask] + small_sigma0(w[(i - 15) & mask]);
-        }
-        const uint32_t t1 = h + big_sigma1(e) + (g ^ (e & (f ^ g))) + kRoundConstants[i] + w[i & mask];
-        const uint32_t t2 = big_sigma0(a) + ((a & b) | (c & (a | b)));
-        h = g;
-        g = f;
-        f = e;
-        e = d + t1;
-        d = c;
-        c = b;
-        b = a;
-        a = t1 + t2;
-    }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-    state[4] += e;
-    state[5] += f;
-    state[6] += g;
-    state[7] += h;
-}
+struct Sha256Rounds {
+    using Word = uint32_t;
+    static constexpr const std::array<uint32_t, kRounds> &kConstants = kRoundConstants;
+    static uint32_t big_sigma0(uint32_t x) { return std::rotr(x, 2) ^ std::rotr(x, 13) ^ std::rotr(x, 22); }
+    static uint32_t big_sigma1(uint32_t x) { return std::rotr(x, 6) ^ std::rotr(x, 11) ^ std::rotr(x, 25); }
+    static uint32_t small_sigma0(uint32_t x) { return std::rotr(x, 7) ^ std::rotr(x, 18) ^ (x >> 3); }
+    static uint32_t small_sigma1(uint32_t x) { return std::rotr(x, 17) ^ std::rotr(x, 19) ^ (x >> 10); }
+};
 
 void compress_blocks_portable(uint32_t *state, const uint8_t *blocks, size_t count) {
     for (size_t i = 0; i < count; ++i) {
-        compress_one_portable(state, blocks + i * VEK_SHA256_BLOCK_SIZE);
+        vek::md::sha2_compress<Sha256Rounds>(state, blocks + i * VEK_SHA256_BLOCK_SIZE);
     }
 }
 
@@ -198,51 +144,28 @@ void compress_blocks(uint32_t *state, const uint8_t *blocks, size_t count) {
     fn(state, blocks, count);
 }
 
-uint32_t buffered_bytes(const vek_sha256_ctx *ctx) { return ctx->count[0] % VEK_SHA256_BLOCK_SIZE; }
+// ---- SHA-224 self-test ----
 
-void add_length(vek_sha256_ctx *ctx, uint32_t len) {
-    const uint32_t old = ctx->count[0];
-    ctx->count[0] += len;
-    if (ctx->count[0] < old) {
-        ++ctx->count[1];
-    }
-}
+using vek::self_test::fill_input;
+using vek::self_test::Input;
+using vek::self_test::text_input;
 
-void start(vek_sha256_ctx *ctx, const State &initial) {
-    if (ctx == nullptr) {
-        return;
-    }
-    ctx->count[0] = 0;
-    ctx->count[1] = 0;
-    std::memcpy(ctx->state, initial.data(), sizeof ctx->state);
-    std::memset(ctx->buffer, 0, sizeof ctx->buffer);
-}
+constexpr uint32_t kMillion = 1000000;
 
-// Pads, compresses the last block(s), writes the first digest_size bytes of the state big-endian
-// and wipes the context.
-void finish(vek_sha256_ctx *ctx, uint8_t *digest, uint32_t digest_size) {
-    if (ctx == nullptr || digest == nullptr) {
-        return;
-    }
-    const uint32_t used = buffered_bytes(ctx);
-    ctx->buffer[used] = kPadFirstByte;
-    if (used + 1 > kLengthFieldOffset) {
-        std::memset(ctx->buffer + used + 1, 0, VEK_SHA256_BLOCK_SIZE - used - 1);
-        compress_blocks(ctx->state, ctx->buffer, 1);
-        std::memset(ctx->buffer, 0, kLengthFieldOffset);
-    } else {
-        std::memset(ctx->buffer + used + 1, 0, kLengthFieldOffset - used - 1);
-    }
-    const uint32_t bits_high = (ctx->count[1] << kBitsPerByteShift) | (ctx->count[0] >> kHighBitsShift);
-    const uint32_t bits_low = ctx->count[0] << kBitsPerByteShift;
-    platform_cpu_to_be32(ctx->buffer + kLengthFieldOffset, bits_high);
-    platform_cpu_to_be32(ctx->buffer + kLengthFieldOffset + sizeof(uint32_t), bits_low);
-    compress_blocks(ctx->state, ctx->buffer, 1);
-    for (uint32_t i = 0; i < digest_size / sizeof(uint32_t); ++i) {
-        platform_cpu_to_be32(digest + i * sizeof(uint32_t), ctx->state[i]);
-    }
-    wipe(ctx, sizeof *ctx);
-}
+using vek::self_test::DigestCase;
+
+constexpr std::array<DigestCase, 6> kSha224Cases = {{
+    {"SHA-224 \"abc\"", text_input("abc"), "23097d223405d8228642a477bda255b32aadbce4bda0b3f7e36c9da7"},
+    {"SHA-224 448位消息", text_input("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+     "75388b16512776cc5dba5da1fd890150b0c6455cb4f58b1952522525"},
+    {"SHA-224 百万个a", fill_input('a', kMillion),
+     "20794655980c91d8bbb4c1ea97618a4bf03f42581948b2ee4ee7ad67"},
+    {"SHA-224 空消息", text_input(""), "d14a028c2a3a2bc9476102bb288234c415a2b01f828ea62ac5b3e42f"},
+    {"SHA-224 填充边界 55字节", fill_input('a', 55),
+     "fb0bd626a70c28541dfa781bb5cc4d7d7f56622a58f01a0b1ddd646f"},
+    {"SHA-224 填充边界 56字节", fill_input('a', 56),
+     "d40854fc9caf172067136f2e29e1380b14626bf6f0dd06779f820dcd"},
+}};
 
 }  // namespace
 
@@ -261,49 +184,37 @@ int vek_sha256_get_backend(void) {
     return fn == compress_blocks_portable ? VEK_SHA_BACKEND_PORTABLE : VEK_SHA_BACKEND_SHA_NI;
 }
 
-void vek_sha256_init(vek_sha256_ctx *ctx) { start(ctx, kInitialState); }
+void vek_sha256_init(vek_sha256_ctx *ctx) {
+    vek::md::start(ctx, kInitialState);
+}
 
 void vek_sha256_update(vek_sha256_ctx *ctx, const uint8_t *data, uint32_t len) {
-    if (ctx == nullptr || data == nullptr || len == 0) {
-        return;
-    }
-    const uint32_t used = buffered_bytes(ctx);
-    add_length(ctx, len);
-    if (used != 0) {
-        const uint32_t room = VEK_SHA256_BLOCK_SIZE - used;
-        if (len < room) {
-            std::memcpy(ctx->buffer + used, data, len);
-            return;
-        }
-        std::memcpy(ctx->buffer + used, data, room);
-        compress_blocks(ctx->state, ctx->buffer, 1);
-        data += room;
-        len -= room;
-    }
-    const uint32_t whole = len / VEK_SHA256_BLOCK_SIZE;
-    if (whole != 0) {
-        compress_blocks(ctx->state, data, whole);
-        data += whole * VEK_SHA256_BLOCK_SIZE;
-        len -= whole * VEK_SHA256_BLOCK_SIZE;
-    }
-    if (len != 0) {
-        std::memcpy(ctx->buffer, data, len);
-    }
+    vek::md::update(ctx, data, len, compress_blocks);
 }
 
 void vek_sha256_final(vek_sha256_ctx *ctx, uint8_t digest[VEK_SHA256_DIGEST_SIZE]) {
-    finish(ctx, digest, VEK_SHA256_DIGEST_SIZE);
+    vek::md::finish(ctx, digest, VEK_SHA256_DIGEST_SIZE, compress_blocks);
 }
 
-void vek_sha224_init(vek_sha224_ctx *ctx) { start(ctx, kInitialState224); }
+void vek_sha224_init(vek_sha224_ctx *ctx) {
+    vek::md::start(ctx, kInitialState224);
+}
 
 void vek_sha224_update(vek_sha224_ctx *ctx, const uint8_t *data, uint32_t len) { vek_sha256_update(ctx, data, len); }
 
 void vek_sha224_final(vek_sha224_ctx *ctx, uint8_t digest[VEK_SHA224_DIGEST_SIZE]) {
-    finish(ctx, digest, VEK_SHA224_DIGEST_SIZE);
+    vek::md::finish(ctx, digest, VEK_SHA224_DIGEST_SIZE, compress_blocks);
 }
 
-int test_sha224_standard_cases(void) { return 1; }
+int test_sha224_standard_cases(void) {
+    vek::self_test::Tally tally("SHA224", "SHA-224标准测试（FIPS 180）");
+    vek::self_test::check_digests(
+        tally,
+        vek::self_test::DigestSteps<vek_sha224_ctx>{vek_sha224_init, vek_sha224_update, vek_sha224_final,
+                                                    VEK_SHA224_DIGEST_SIZE},
+        kSha224Cases);
+    return tally.finish();
+}
 
 void vek_sha256_compress(uint32_t state[VEK_SHA256_STATE_WORDS], const uint8_t block[VEK_SHA256_BLOCK_SIZE]) {
     if (state == nullptr || block == nullptr) {

@@ -1,5 +1,5 @@
-// AES block and CBC operations: published vectors on both code paths, argument checks, in-place
-// use, the AES-128-CBC debug trace and the self-test routines.
+// AES block, CBC and CFB-128 operations: published vectors on both code paths, argument checks,
+// in-place use, the AES-128-CBC debug trace and the self-test routines.
 #include <array>
 #include <cstring>
 #include <random>
@@ -191,6 +191,69 @@ TEST_P(AesTest, ZeroLengthWritesAndLogsNothing) {
     }
 }
 
+// NIST SP 800-38A F.3.13, F.3.15, F.3.17 (CFB128, same IV, plaintext and keys as F.2).
+const std::array<std::string, 3> kSpCfbCipher = {
+    "3b3fd92eb72dad20333449f8e83cfb4ac8a64537a0b3a93fcde3cdad9f1ce58b"
+    "26751f67a3cbb140b1808cf187a4f4dfc04b05357c5d1c0eeac4c66f9ff7f2e6",
+    "cdc80d6fddf18cab34c25909c99a417467ce7f7f81173621961a2b70171d3d7a"
+    "2e1e8a1dd59b88b1c8e60fed1efac4c9c05f9f9ca9834fa042ae8fba584b09ff",
+    "dc7e84bfda79164b7ecd8486985d386039ffed143b28b1c832113c6331e5407b"
+    "df10132415e54b92a13ed0a8267ae2f975a385741ab9cef82031623d55b1e471",
+};
+
+// Every length, whole blocks or not, gives the front of the published cipher text, and decrypts
+// back, in separate buffers and in place.
+TEST_P(AesTest, Sp80038aCfb128VectorsAtEveryLength) {
+    const Bytes iv = from_hex(kSpIv);
+    const Bytes plain = from_hex(kSpPlain);
+    for (size_t i = 0; i < kVariants.size(); ++i) {
+        const Bytes key = from_hex(kSpKeys[i]);
+        const Bytes cipher = from_hex(kSpCfbCipher[i]);
+        for (uint32_t len = 0; len <= plain.size(); ++len) {
+            SCOPED_TRACE(std::string(kVariants[i].name) + " length " + std::to_string(len));
+            const Bytes expected(cipher.begin(), cipher.begin() + len);
+            Bytes out(len + 1, 0xA5);  // one byte more: nothing may be written past len
+            vek_aes_cfb128_encrypt(key.data(), kVariants[i].key_len, iv.data(), plain.data(), out.data(),
+                                   len);
+            EXPECT_EQ(Bytes(out.begin(), out.begin() + len), expected);
+            EXPECT_EQ(out[len], 0xA5);
+            Bytes inplace(plain.begin(), plain.begin() + len);
+            inplace.push_back(0);
+            vek_aes_cfb128_encrypt(key.data(), kVariants[i].key_len, iv.data(), inplace.data(),
+                                   inplace.data(), len);
+            EXPECT_EQ(Bytes(inplace.begin(), inplace.begin() + len), expected);
+            vek_aes_cfb128_decrypt(key.data(), kVariants[i].key_len, iv.data(), inplace.data(),
+                                   inplace.data(), len);
+            EXPECT_EQ(Bytes(inplace.begin(), inplace.begin() + len),
+                      Bytes(plain.begin(), plain.begin() + len));
+        }
+    }
+}
+
+TEST_P(AesTest, Cfb128RefusesBadArgumentsAndLeavesOutputUntouched) {
+    LogLevel level(AGENT_LOG_WARN);
+    const Bytes key(32, 0x11), iv(16, 0x22), in(20, 0x33);
+    Bytes out(20, 0xA5);
+    const std::string log = captured_stdout([&] {
+        vek_aes_cfb128_encrypt(key.data(), 20, iv.data(), in.data(), out.data(), 20);
+        vek_aes_cfb128_encrypt(nullptr, 16, iv.data(), in.data(), out.data(), 20);
+        vek_aes_cfb128_encrypt(key.data(), 16, nullptr, in.data(), out.data(), 20);
+        vek_aes_cfb128_decrypt(key.data(), 0, iv.data(), in.data(), out.data(), 20);
+        vek_aes_cfb128_decrypt(key.data(), 32, iv.data(), nullptr, out.data(), 20);
+        vek_aes_cfb128_decrypt(key.data(), 24, iv.data(), in.data(), nullptr, 20);
+    });
+    auto count = [&log](const std::string &text) {
+        size_t n = 0;
+        for (size_t pos = log.find(text); pos != std::string::npos; pos = log.find(text, pos + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    EXPECT_EQ(count("[ERROR] [AES-CFB128加密] 参数无效\n"), 3u) << log;
+    EXPECT_EQ(count("[ERROR] [AES-CFB128解密] 参数无效\n"), 3u) << log;
+    EXPECT_EQ(out, Bytes(20, 0xA5));
+}
+
 INSTANTIATE_TEST_SUITE_P(Paths, AesTest, testing::Values(false, true),
                          [](const testing::TestParamInfo<bool> &p) {
                              return p.param ? "AesNi" : "Portable";
@@ -338,6 +401,11 @@ TEST(AesSelfTest, RoutinesPassOnBothPaths) {
             ++passes;
         }
         EXPECT_EQ(passes, 10u);
+
+        int cfb_failures = -1;
+        std::string cfb = captured_stdout([&] { cfb_failures = test_aes_cfb_standard_vectors(); });
+        EXPECT_EQ(cfb_failures, 0) << cfb;
+        EXPECT_NE(cfb.find("总测试数: 7, 通过: 7, 失败: 0\n"), std::string::npos) << cfb;
     }
     vek_aes_set_hw_accel(1);
 }

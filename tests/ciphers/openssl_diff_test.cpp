@@ -1,6 +1,7 @@
 // Differential runs against OpenSSL's EVP ciphers (no padding): random keys, IVs and lengths, both
-// directions, both AES code paths. Single DES needs OpenSSL's legacy provider; without it that
-// comparison is skipped and the known-answer tests stand alone.
+// directions, both AES code paths; CBC on whole blocks, CFB-128 on any length. Single DES needs OpenSSL's
+// legacy provider; without it that comparison is skipped and the known-answer tests stand alone.
+#include <array>
 #include <memory>
 #include <random>
 #include <string>
@@ -23,7 +24,8 @@ struct CtxDeleter {
     void operator()(EVP_CIPHER_CTX *ctx) const { EVP_CIPHER_CTX_free(ctx); }
 };
 
-// One OpenSSL CBC pass without padding; false when the cipher is not available.
+// One OpenSSL pass without padding (CBC, or CFB of any length); false when the cipher is not
+// available.
 bool openssl_cbc(const EVP_CIPHER *cipher, bool encrypt, const Bytes &key, const Bytes &iv, const Bytes &in,
                  Bytes &out) {
     std::unique_ptr<EVP_CIPHER_CTX, CtxDeleter> ctx(EVP_CIPHER_CTX_new());
@@ -109,6 +111,36 @@ TEST_P(AesDifferential, Aes192Cbc) {
 TEST_P(AesDifferential, Aes256Cbc) {
     compare_with_openssl(
         {"AES-256-CBC", EVP_aes_256_cbc, 32, 16, vek_aes256_cbc_encrypt, vek_aes256_cbc_decrypt}, 256);
+}
+
+// CFB-128 with every key size on random lengths (mostly not whole blocks), in both directions;
+// every fourth case runs in place.
+TEST_P(AesDifferential, Cfb128AnyLength) {
+    struct Size {
+        const EVP_CIPHER *(*evp)();
+        uint32_t key_len;
+    };
+    constexpr std::array<Size, 3> kSizes = {
+        {{EVP_aes_128_cfb128, 16}, {EVP_aes_192_cfb128, 24}, {EVP_aes_256_cfb128, 32}}};
+    constexpr uint32_t kMaxLength = 400;
+    std::mt19937 rng(3826);
+    for (int i = 0; i < kCases; ++i) {
+        const Size &size = kSizes[static_cast<size_t>(i) % kSizes.size()];
+        const auto len = static_cast<uint32_t>(rng() % (kMaxLength + 1));
+        const Bytes key = random_bytes(rng, size.key_len), iv = random_bytes(rng, 16);
+        const Bytes plain = random_bytes(rng, len);
+        Bytes reference;
+        ASSERT_TRUE(openssl_cbc(size.evp(), true, key, iv, plain, reference));
+        const bool in_place = i % 4 == 0;
+        Bytes ours = in_place ? plain : Bytes(len);
+        vek_aes_cfb128_encrypt(key.data(), size.key_len, iv.data(), in_place ? ours.data() : plain.data(),
+                               ours.data(), len);
+        ASSERT_EQ(ours, reference) << "encrypt, case " << i << ", key " << size.key_len << ", len " << len;
+        Bytes back = in_place ? reference : Bytes(len);
+        vek_aes_cfb128_decrypt(key.data(), size.key_len, iv.data(), in_place ? back.data() : reference.data(),
+                               back.data(), len);
+        ASSERT_EQ(back, plain) << "decrypt, case " << i << ", key " << size.key_len << ", len " << len;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, AesDifferential, testing::Values(false, true),

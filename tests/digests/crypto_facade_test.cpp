@@ -105,9 +105,41 @@ TEST(CryptoFacadeHash, ArgumentChecks) {
     EXPECT_EQ(vek_hash_final(&ctx, out.data(), nullptr), -1);
     ASSERT_EQ(vek_hash_final(&ctx, out.data(), &out_len), 0);
     EXPECT_EQ(out_len, 32u);
-    ctx.alg = 9;
+    ctx.alg = VEK_ALG_AES128_CFB;
     EXPECT_EQ(vek_hash_update(&ctx, &byte, 1), -2);
     EXPECT_EQ(vek_hash_final(&ctx, out.data(), &out_len), -2);
+}
+
+TEST(CryptoFacadeHash, SizesById) {
+    struct Row {
+        int32_t alg;
+        int32_t digest;
+        int32_t block;
+    };
+    const Row rows[] = {{VEK_ALG_MD5, 16, 64},
+                        {VEK_ALG_SHA1, 20, 64},
+                        {VEK_ALG_SHA224, 28, 64},
+                        {VEK_ALG_SHA256, 32, 64},
+                        {VEK_ALG_SHA384, 48, 128},
+                        {VEK_ALG_SHA512, 64, 128},
+                        {0, 0, 0},
+                        {VEK_ALG_AES128_CBC, 0, 0},
+                        {VEK_ALG_AES256_CFB, 0, 0},
+                        {-1, 0, 0}};
+    for (const Row &row : rows) {
+        EXPECT_EQ(vek_hash_digest_size(row.alg), row.digest) << "alg " << row.alg;
+        EXPECT_EQ(vek_hash_block_size(row.alg), row.block) << "alg " << row.alg;
+        vek_hash_ctx ctx;
+        std::array<uint8_t, VEK_MAX_DIGEST_SIZE> out{};
+        uint32_t out_len = 0;
+        if (row.digest != 0) {
+            ASSERT_EQ(vek_hash_init(&ctx, row.alg), VEK_OK);
+            ASSERT_EQ(vek_hash_final(&ctx, out.data(), &out_len), VEK_OK);
+            EXPECT_EQ(out_len, static_cast<uint32_t>(row.digest));
+        } else {
+            EXPECT_EQ(vek_hash_init(&ctx, row.alg), VEK_ERR_UNSUPPORTED_ALG);
+        }
+    }
 }
 
 TEST(CryptoFacadeHmac, ArgumentChecksAndEmptyMessage) {
@@ -124,7 +156,9 @@ TEST(CryptoFacadeHmac, ArgumentChecksAndEmptyMessage) {
     const struct {
         int32_t alg;
         const EVP_MD *md;
-    } digests[] = {{VEK_ALG_MD5, EVP_md5()}, {VEK_ALG_SHA1, EVP_sha1()}, {VEK_ALG_SHA256, EVP_sha256()}};
+    } digests[] = {{VEK_ALG_MD5, EVP_md5()},       {VEK_ALG_SHA1, EVP_sha1()},
+                   {VEK_ALG_SHA224, EVP_sha224()}, {VEK_ALG_SHA256, EVP_sha256()},
+                   {VEK_ALG_SHA384, EVP_sha384()}, {VEK_ALG_SHA512, EVP_sha512()}};
     for (const auto &d : digests) {
         ASSERT_EQ(vek_hmac(d.alg, key.data(), 3, nullptr, 0, out.data(), &out_len), 0);
         EXPECT_EQ(to_hex(out.data(), out_len), to_hex(openssl_hmac(d.md, key, {})));
@@ -281,6 +315,8 @@ TEST(CryptoFacadePbkdf2, ArgumentsAndLimits) {
     EXPECT_EQ(vek_snmpv3_pbkdf2(VEK_ALG_SHA1, pass.data(), 8, salt.data(), 4, 0, out.data(), 20), -1);
     EXPECT_EQ(vek_snmpv3_pbkdf2(VEK_ALG_SHA1, pass.data(), 8, nullptr, 4, 2, out.data(), 20), -1);
     EXPECT_EQ(vek_snmpv3_pbkdf2(VEK_ALG_AES128_CBC, pass.data(), 8, salt.data(), 4, 2, out.data(), 20), -2);
+    EXPECT_EQ(vek_snmpv3_pbkdf2(VEK_ALG_SHA224, pass.data(), 8, salt.data(), 4, 2, out.data(), 20), -2);
+    EXPECT_EQ(vek_snmpv3_pbkdf2(VEK_ALG_SHA512, pass.data(), 8, salt.data(), 4, 2, out.data(), 20), -2);
     EXPECT_EQ(vek_snmpv3_pbkdf2(VEK_ALG_SHA1, pass.data(), 8, salt.data(), 65, 2, out.data(), 20), -4);
     // 102 SHA-1 blocks are 2040 bytes; one byte more needs a 103rd block (2060 > 2048).
     EXPECT_EQ(vek_snmpv3_pbkdf2(VEK_ALG_SHA1, pass.data(), 8, salt.data(), 4, 2, out.data(), 2041), -3);

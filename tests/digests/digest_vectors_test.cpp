@@ -1,4 +1,5 @@
-// Published test vectors for MD5, SHA-1, SHA-256, their HMACs and PBKDF2, on every SHA back end.
+// Published test vectors for MD5, SHA-1 and the SHA-2 digests, their HMACs and PBKDF2, on every SHA
+// back end.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -10,6 +11,7 @@
 #include "crypto/md5_vek.h"
 #include "crypto/sha1_vek.h"
 #include "crypto/sha256_vek.h"
+#include "crypto/sha512_vek.h"
 #include "digest_test_util.h"
 
 namespace {
@@ -193,6 +195,21 @@ TEST_P(ShaVectors, Sha256Fips180AndPaddingBoundaries) {
               "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
+TEST_P(ShaVectors, Sha224Fips180AndPaddingBoundaries) {
+    expect_digest_vectors(VEK_ALG_SHA224,
+                          {
+                              {from_text(""), "d14a028c2a3a2bc9476102bb288234c415a2b01f828ea62ac5b3e42f"},
+                              {from_text("abc"), "23097d223405d8228642a477bda255b32aadbce4bda0b3f7e36c9da7"},
+                              {from_text("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+                               "75388b16512776cc5dba5da1fd890150b0c6455cb4f58b1952522525"},
+                              {a_times(55), "fb0bd626a70c28541dfa781bb5cc4d7d7f56622a58f01a0b1ddd646f"},
+                              {a_times(56), "d40854fc9caf172067136f2e29e1380b14626bf6f0dd06779f820dcd"},
+                              {a_times(64), "a88cd5cde6d6fe9136a4e58b49167461ea95d388ca2bdb7afdc3cbf4"},
+                          });
+    EXPECT_EQ(hash_in_pieces(VEK_ALG_SHA224, a_times(1000000), 1000),
+              "20794655980c91d8bbb4c1ea97618a4bf03f42581948b2ee4ee7ad67");
+}
+
 TEST_P(ShaVectors, CompressionFunctionsOnAPaddedBlock) {
     // "abc" padded into one block: the compression from the initial state is the digest.
     std::array<uint8_t, 64> block{};
@@ -267,38 +284,89 @@ TEST_P(ShaVectors, HmacSha1Rfc2202ThroughBothInterfaces) {
     }
 }
 
-TEST_P(ShaVectors, HmacSha256Rfc4231IncludingLongKeys) {
-    struct Case {
+// RFC 4231: one set of keys and messages, the MACs of each SHA-2 digest (test case 5 publishes
+// only the first 128 bits). Keys of 131 bytes are longer than every block and are hashed first.
+TEST_P(ShaVectors, HmacSha2Rfc4231IncludingLongKeys) {
+    struct Inputs {
         Bytes key;
         Bytes data;
-        const char *hex;
     };
-    const std::vector<Case> cases = {
-        {repeated(0x0B, 20), from_text("Hi There"),
-         "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7"},
-        {from_text("Jefe"), from_text("what do ya want for nothing?"),
-         "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843"},
-        {repeated(0xAA, 20), repeated(0xDD, 50), "773ea91e36800e46854db8ebd09181a72959098b3ef8c122d9635514ced565fe"},
-        {from_hex("0102030405060708090a0b0c0d0e0f10111213141516171819"), repeated(0xCD, 50),
-         "82558a389a443c0ea4cc819899f2083a85f0faa3e578f8077a2e3ff46729665b"},
-        // Test case 5 publishes only the first 128 bits.
-        {repeated(0x0C, 20), from_text("Test With Truncation"), "a3b6167473100ee06e0c796c2955552b"},
-        {repeated(0xAA, 131), from_text("Test Using Larger Than Block-Size Key - Hash Key First"),
-         "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54"},
+    const std::vector<Inputs> inputs = {
+        {repeated(0x0B, 20), from_text("Hi There")},
+        {from_text("Jefe"), from_text("what do ya want for nothing?")},
+        {repeated(0xAA, 20), repeated(0xDD, 50)},
+        {from_hex("0102030405060708090a0b0c0d0e0f10111213141516171819"), repeated(0xCD, 50)},
+        {repeated(0x0C, 20), from_text("Test With Truncation")},
+        {repeated(0xAA, 131), from_text("Test Using Larger Than Block-Size Key - Hash Key First")},
         {repeated(0xAA, 131),
-         from_text("This is a test using a larger than block-size key and a larger than block-size data. The key "
-                   "needs to be hashed before being used by the HMAC algorithm."),
-         "9b09ffa71b942fcb27635fbcd5b0e944bfdc63644f0713938a7f51535c3a35e2"},
+         from_text(
+             "This is a test using a larger than block-size key and a larger than block-size data. The key "
+             "needs to be hashed before being used by the HMAC algorithm.")},
     };
-    for (const auto &c : cases) {
-        std::array<uint8_t, VEK_MAX_DIGEST_SIZE> out{};
-        uint32_t out_len = 0;
-        ASSERT_EQ(vek_hmac(VEK_ALG_SHA256, c.key.data(), static_cast<uint32_t>(c.key.size()), c.data.data(),
-                           static_cast<uint32_t>(c.data.size()), out.data(), &out_len),
-                  VEK_OK);
-        ASSERT_EQ(out_len, VEK_SHA256_DIGEST_SIZE);
-        const std::string hex = to_hex(out.data(), out_len);
-        EXPECT_EQ(hex.substr(0, std::strlen(c.hex)), c.hex);
+    struct Macs {
+        int32_t alg;
+        uint32_t size;
+        std::array<const char *, 7> hex;
+    };
+    // clang-format off
+    const std::vector<Macs> macs = {
+        {VEK_ALG_SHA224, 28, {
+            "896fb1128abbdf196832107cd49df33f47b4b1169912ba4f53684b22",
+            "a30e01098bc6dbbf45690f3a7e9e6d0f8bbea2a39e6148008fd05e44",
+            "7fb3cb3588c6c1f6ffa9694d7d6ad2649365b0c1f65d69d1ec8333ea",
+            "6c11506874013cac6a2abc1bb382627cec6a90d86efc012de7afec5a",
+            "0e2aea68a90c8d37c988bcdb9fca6fa8",
+            "95e9a0db962095adaebe9b2d6f0dbce2d499f112f2d2b7273fa6870e",
+            "3a854166ac5d9f023f54d517d0b39dbd946770db9c2b95c9f6f565d1",
+        }},
+        {VEK_ALG_SHA256, 32, {
+            "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7",
+            "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843",
+            "773ea91e36800e46854db8ebd09181a72959098b3ef8c122d9635514ced565fe",
+            "82558a389a443c0ea4cc819899f2083a85f0faa3e578f8077a2e3ff46729665b",
+            "a3b6167473100ee06e0c796c2955552b",
+            "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54",
+            "9b09ffa71b942fcb27635fbcd5b0e944bfdc63644f0713938a7f51535c3a35e2",
+        }},
+        {VEK_ALG_SHA384, 48, {
+            "afd03944d84895626b0825f4ab46907f15f9dadbe4101ec682aa034c7cebc59cfaea9ea9076ede7f4af152e8b2fa9cb6",
+            "af45d2e376484031617f78d2b58a6b1b9c7ef464f5a01b47e42ec3736322445e8e2240ca5e69e2c78b3239ecfab21649",
+            "88062608d3e6ad8a0aa2ace014c8a86f0aa635d947ac9febe83ef4e55966144b2a5ab39dc13814b94e3ab6e101a34f27",
+            "3e8a69b7783c25851933ab6290af6ca77a9981480850009cc5577c6e1f573b4e6801dd23c4a7d679ccf8a386c674cffb",
+            "3abf34c3503b2a23a46efc619baef897",
+            "4ece084485813e9088d2c63a041bc5b44f9ef1012a2b588f3cd11f05033ac4c60c2ef6ab4030fe8296248df163f44952",
+            "6617178e941f020d351e2f254e8fd32c602420feb0b8fb9adccebb82461e99c5a678cc31e799176d3860e6110c46523e",
+        }},
+        {VEK_ALG_SHA512, 64, {
+            "87aa7cdea5ef619d4ff0b4241a1d6cb02379f4e2ce4ec2787ad0b30545e17cde"
+            "daa833b7d6b8a702038b274eaea3f4e4be9d914eeb61f1702e696c203a126854",
+            "164b7a7bfcf819e2e395fbe73b56e0a387bd64222e831fd610270cd7ea250554"
+            "9758bf75c05a994a6d034f65f8f0e6fdcaeab1a34d4a6b4b636e070a38bce737",
+            "fa73b0089d56a284efb0f0756c890be9b1b5dbdd8ee81a3655f83e33b2279d39"
+            "bf3e848279a722c806b485a47e67c807b946a337bee8942674278859e13292fb",
+            "b0ba465637458c6990e5a8c5f61d4af7e576d97ff94b872de76f8050361ee3db"
+            "a91ca5c11aa25eb4d679275cc5788063a5f19741120c4f2de2adebeb10a298dd",
+            "415fad6271580a531d4179bc891d87a6",
+            "80b24263c7c1a3ebb71493c1dd7be8b49b46d1f41b4aeec1121b013783f8f352"
+            "6b56d037e05f2598bd0fd2215d6a1e5295e64f73f63f0aec8b915a985d786598",
+            "e37b6a775dc87dbaa4dfa9f96e5e3ffddebd71f8867289865df5a32d20cdc944"
+            "b6022cac3c4982b10d5eeb55c3e4de15134676fb6de0446065c97440fa8c6a58",
+        }},
+    };
+    // clang-format on
+    for (const auto &m : macs) {
+        for (size_t i = 0; i < inputs.size(); ++i) {
+            std::array<uint8_t, VEK_MAX_DIGEST_SIZE> out{};
+            uint32_t out_len = 0;
+            ASSERT_EQ(vek_hmac(m.alg, inputs[i].key.data(), static_cast<uint32_t>(inputs[i].key.size()),
+                               inputs[i].data.data(), static_cast<uint32_t>(inputs[i].data.size()),
+                               out.data(), &out_len),
+                      VEK_OK);
+            ASSERT_EQ(out_len, m.size);
+            const std::string hex = to_hex(out.data(), out_len);
+            EXPECT_EQ(hex.substr(0, std::strlen(m.hex[i])), m.hex[i])
+                << "alg " << m.alg << " test case " << i + 1;
+        }
     }
 }
 
@@ -331,6 +399,79 @@ TEST_P(ShaVectors, Pbkdf2HmacSha1Rfc6070) {
 
 TEST_P(ShaVectors, Sha1SelfTestPasses) { EXPECT_EQ(test_sha1_standard_cases(), 0); }
 
+TEST_P(ShaVectors, Sha2SelfTestsPass) {
+    EXPECT_EQ(test_sha224_standard_cases(), 0);
+    EXPECT_EQ(test_sha512_standard_cases(), 0);
+    EXPECT_EQ(test_vek_hmac_sha2_standard_cases(), 0);
+}
+
 DIGEST_INSTANTIATE_BACKENDS(ShaVectors);
+
+// ---- SHA-384 and SHA-512 (one portable back end) ----
+
+TEST(Sha512Vectors, Fips180AndPaddingBoundaries) {
+    const Bytes message896 = from_text(
+        "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmn"
+        "hijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu");
+    expect_digest_vectors(
+        VEK_ALG_SHA384,
+        {
+            {from_text(""),
+             "38b060a751ac96384cd9327eb1b1e36a21fdb71114be07434c0cc7bf63f6e1da274edebfe76f65fbd51ad2f1"
+             "4898b95b"},
+            {from_text("abc"),
+             "cb00753f45a35e8bb5a03d699ac65007272c32ab0eded1631a8b605a43ff5bed8086072ba1e7cc2358baeca1"
+             "34c825a7"},
+            {message896,
+             "09330c33f71147e83d192fc782cd1b4753111b173b3b05d22fa08086e3b0f712fcc7c71a557e2db966c3e9fa"
+             "91746039"},
+            {a_times(111),
+             "3c37955051cb5c3026f94d551d5b5e2ac38d572ae4e07172085fed81f8466b8f90dc23a8ffcdea0b8d8e58e8"
+             "fdacc80a"},
+            {a_times(112),
+             "187d4e07cb306103c69967bf544d0dfbe9042577599c73c330abc0cb64c61236d5ed565ee19119d8c31779a3"
+             "8f791fcd"},
+        });
+    expect_digest_vectors(
+        VEK_ALG_SHA512,
+        {
+            {from_text(""),
+             "cf83e1357eefb8bdf1542850d66d8007d620e4050b5715dc83f4a921d36ce9ce47d0d13c5d85f2b0ff8318d2"
+             "877eec2f63b931bd47417a81a538327af927da3e"},
+            {from_text("abc"),
+             "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a2192992a274fc1a836ba3c23"
+             "a3feebbd454d4423643ce80e2a9ac94fa54ca49f"},
+            {message896,
+             "8e959b75dae313da8cf4f72814fc143f8f7779c6eb9f7fa17299aeadb6889018501d289e4900f7e4331b99de"
+             "c4b5433ac7d329eeb6dd26545e96e55b874be909"},
+            {a_times(111),
+             "fa9121c7b32b9e01733d034cfc78cbf67f926c7ed83e82200ef86818196921760b4beff48404df811b953828"
+             "274461673c68d04e297b0eb7b2b4d60fc6b566a2"},
+            {a_times(112),
+             "c01d080efd492776a1c43bd23dd99d0a2e626d481e16782e75d54c2503b5dc32bd05f0f1ba33e568b88fd2d9"
+             "70929b719ecbb152f58f130a407c8830604b70ca"},
+            {a_times(128),
+             "b73d1929aa615934e61a871596b3f3b33359f42b8175602e89f7e06e5f658a243667807ed300314b95cacdd5"
+             "79f3e33abdfbe351909519a846d465c59582f321"},
+        });
+    EXPECT_EQ(hash_in_pieces(VEK_ALG_SHA512, a_times(1000000), 1000),
+              "e718483d0ce769644e2e42c7bc15b4638e1f98b13b2044285632a803afa973ebde0ff244877ea60a4cb0432ce577c3"
+              "1beb009c5c"
+              "2c49aa2e4eadb217ad8cc09b");
+}
+
+TEST(Sha512Vectors, ByteCounterCarriesAndFinalWipes) {
+    vek_sha512_ctx ctx;
+    vek_sha512_init(&ctx);
+    ctx.count[0] = UINT64_MAX - (VEK_SHA512_BLOCK_SIZE - 1);
+    const Bytes block = a_times(VEK_SHA512_BLOCK_SIZE);
+    vek_sha512_update(&ctx, block.data(), VEK_SHA512_BLOCK_SIZE);
+    EXPECT_EQ(ctx.count[0], 0u);
+    EXPECT_EQ(ctx.count[1], 1u);
+    std::array<uint8_t, VEK_SHA512_DIGEST_SIZE> out{};
+    vek_sha512_final(&ctx, out.data());
+    const vek_sha512_ctx zero{};
+    EXPECT_EQ(std::memcmp(&ctx, &zero, sizeof ctx), 0);
+}
 
 }  // namespace
