@@ -149,7 +149,7 @@ int reply_socket(const char *ip) {
 }
 
 // Sends `reply` (PDU set) from the manager's engine, at the level of the user record given (null:
-// without security).
+// without security). Its context is the manager's engine unless the caller set one.
 void send_reply(const char *ip, uint16_t port, snmp_message &reply, const snmp_v3_user *user, uint8_t request_flags) {
     snmp_v3_local_engine engine{};
     if (!core_v3_local_engine(&engine)) {
@@ -159,9 +159,11 @@ void send_reply(const char *ip, uint16_t port, snmp_message &reply, const snmp_v
     reply.usm.engine_id_len = engine.engine_id_len;
     reply.usm.engine_boots = engine.engine_boots;
     reply.usm.engine_time = engine.engine_time;
-    std::memcpy(reply.pdu.context_engine_id, engine.engine_id, engine.engine_id_len);
-    reply.pdu.context_engine_id_len = engine.engine_id_len;
-    reply.pdu.context_name_len = 0;
+    if (reply.pdu.context_engine_id_len == 0) {
+        std::memcpy(reply.pdu.context_engine_id, engine.engine_id, engine.engine_id_len);
+        reply.pdu.context_engine_id_len = engine.engine_id_len;
+        reply.pdu.context_name_len = 0;
+    }
     const snmp_v3_user no_user{};
     const bool secured = user != nullptr;
     const uint8_t auth = secured && (request_flags & SNMP_V3_FLAG_AUTH) != 0 ? user->auth_proto : 0;
@@ -201,13 +203,20 @@ void send_report(const char *ip, uint16_t port, const snmp_message &request, uin
     send_reply(ip, port, reply, at_request_level != 0 ? user : nullptr, request.msg_flags);
 }
 
-// The acknowledgement of an authenticated INFORM: a Response with its request-id, at its level.
+// The acknowledgement of an authenticated INFORM: a Response with its request-id and context (its
+// sender matches the answer by them), at its level.
 void acknowledge(const char *ip, uint16_t port, const snmp_message &inform, const snmp_v3_user &user) {
     snmp_message reply{};
     reply.version = SNMP_VERSION_3;
     reply.msg_id = inform.msg_id;
     reply.pdu.op = SNMP_OP_GET_RESPONSE;
     reply.pdu.request_id = inform.pdu.request_id;
+    const uint16_t context_len = std::min<uint16_t>(inform.pdu.context_engine_id_len, SNMP_ENGINE_ID_SIZE);
+    std::memcpy(reply.pdu.context_engine_id, inform.pdu.context_engine_id, context_len);
+    reply.pdu.context_engine_id_len = context_len;
+    const uint16_t name_len = std::min<uint16_t>(inform.pdu.context_name_len, SNMP_CONTEXT_NAME_SIZE);
+    std::memcpy(reply.pdu.context_name, inform.pdu.context_name, name_len);
+    reply.pdu.context_name_len = name_len;
     send_reply(ip, port, reply, &user, inform.msg_flags);
     AGENT_LOG(AGENT_LOG_INFO, "%s: 发送INFORM响应（ID=%u）到 %s:%d", "core_send_inform_response",
               static_cast<unsigned>(inform.pdu.request_id), ip, static_cast<int>(port));
