@@ -47,39 +47,39 @@ uint16_t widen(const snmp_v3_key_source &src, WidePassword &wide) {
                                static_cast<uint16_t>(wide.size()));
 }
 
-int32_t vek_derive_auth(const snmp_v3_auth_alg *alg, const snmp_v3_key_source *src, uint8_t *key) {
+// The system's localised-key functions of the facade (vek_generate_auth_key / _priv_key).
+using VekKeyFunction = int32_t (*)(const uint8_t *, uint32_t, const uint8_t *, uint32_t, uint32_t, uint32_t, int32_t,
+                                   uint8_t *, uint32_t);
+
+// A localised key of the system's scheme; the two texts are the log lines of a failed widening and
+// of a failed derivation.
+int32_t vek_derive(VekKeyFunction derive, uint8_t proto, uint16_t key_len, const snmp_v3_key_source &src,
+                   uint8_t *key, const char *widen_failed, const char *derive_failed) {
     WidePassword wide{};
-    const uint16_t wide_len = widen(*src, wide);
+    const uint16_t wide_len = widen(src, wide);
     if (wide_len == 0) {
-        AGENT_LOG(AGENT_LOG_ERROR, "Password encoding failed");
+        AGENT_LOG(AGENT_LOG_ERROR, "%s", widen_failed);
         return 0;
     }
-    const int32_t ret = vek_generate_auth_key(wide.data(), wide_len, src->engine_id, src->engine_id_len,
-                                              src->engine_boots, src->engine_time, alg->proto, key, alg->key_len);
+    const int32_t ret = derive(wide.data(), wide_len, src.engine_id, src.engine_id_len, src.engine_boots,
+                               src.engine_time, proto, key, key_len);
     wipe(wide);
     if (ret != VEK_OK) {
-        AGENT_LOG(AGENT_LOG_ERROR, "VEK auth key generation failed with error: %d", static_cast<int>(ret));
+        AGENT_LOG(AGENT_LOG_ERROR, derive_failed, static_cast<int>(ret));
         return 0;
     }
     return 1;
 }
 
+int32_t vek_derive_auth(const snmp_v3_auth_alg *alg, const snmp_v3_key_source *src, uint8_t *key) {
+    return vek_derive(vek_generate_auth_key, alg->proto, alg->key_len, *src, key, "Password encoding failed",
+                      "VEK auth key generation failed with error: %d");
+}
+
 int32_t vek_derive_priv(const snmp_v3_priv_alg *alg, const snmp_v3_auth_alg * /*auth*/, const snmp_v3_key_source *src,
                         uint8_t *key) {
-    WidePassword wide{};
-    const uint16_t wide_len = widen(*src, wide);
-    if (wide_len == 0) {
-        AGENT_LOG(AGENT_LOG_ERROR, "密码UTF-16LE编码失败");
-        return 0;
-    }
-    const int32_t ret = vek_generate_priv_key(wide.data(), wide_len, src->engine_id, src->engine_id_len,
-                                              src->engine_boots, src->engine_time, alg->proto, key, alg->key_len);
-    wipe(wide);
-    if (ret != VEK_OK) {
-        AGENT_LOG(AGENT_LOG_ERROR, "自研算法生成隐私密钥失败（错误码=%d）", static_cast<int>(ret));
-        return 0;
-    }
-    return 1;
+    return vek_derive(vek_generate_priv_key, alg->proto, alg->key_len, *src, key, "密码UTF-16LE编码失败",
+                      "自研算法生成隐私密钥失败（错误码=%d）");
 }
 
 int32_t vek_authenticate(const snmp_v3_auth_alg *alg, const uint8_t *key, uint16_t key_len, const uint8_t *msg,

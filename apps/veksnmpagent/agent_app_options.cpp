@@ -62,6 +62,14 @@ template <size_t N> std::string_view name_of(const std::array<name_code, N> &tab
     return it == table.end() ? std::string_view("?") : it->name;
 }
 
+// The codes of the two schemes never overlap (apart from none).
+template <size_t N, size_t M>
+std::string_view name_in_either(const std::array<name_code, N> &own, const std::array<name_code, M> &standard,
+                                uint8_t code) {
+    const std::string_view name = name_of(own, code);
+    return name != "?" ? name : name_of(standard, code);
+}
+
 std::string quoted(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 2);
@@ -385,16 +393,9 @@ int agent_app_priv_from_name(std::string_view name, bool standard) {
     return standard ? lookup(k_std_priv_names, name) : lookup(k_priv_names, name);
 }
 
-// The codes of the two schemes never overlap (apart from none).
-std::string_view agent_app_auth_name(uint8_t code) {
-    const std::string_view own = name_of(k_auth_names, code);
-    return own != "?" ? own : name_of(k_std_auth_names, code);
-}
+std::string_view agent_app_auth_name(uint8_t code) { return name_in_either(k_auth_names, k_std_auth_names, code); }
 
-std::string_view agent_app_priv_name(uint8_t code) {
-    const std::string_view own = name_of(k_priv_names, code);
-    return own != "?" ? own : name_of(k_std_priv_names, code);
-}
+std::string_view agent_app_priv_name(uint8_t code) { return name_in_either(k_priv_names, k_std_priv_names, code); }
 
 bool agent_app_parse_hex(std::string_view text, std::vector<uint8_t> &out) {
     if (text.starts_with(k_hex_prefix) || text.starts_with(k_hex_prefix_upper)) {
