@@ -1094,8 +1094,8 @@ TEST_F(AdapterTest, KeyGenerationRefusals) {
     EXPECT_EQ(len, 0);
 
     // Unsupported algorithms.
-    params.auth_alg = 5;
-    params.priv_alg = 6;
+    params.auth_alg = API_SNMP_AUTH_STD_SHA512 + 1;
+    params.priv_alg = API_SNMP_PRIV_STD_AES256C + 1;
     EXPECT_EQ(adapter_v3_gen_auth_key(&params, pw, pass.size(), key.data(), &len, key.size()), 0);
     EXPECT_EQ(len, 0);
     EXPECT_EQ(adapter_v3_gen_priv_key(&params, pw, pass.size(), key.data(), &len, key.size()), 0);
