@@ -13,6 +13,7 @@
 
 #include "agent/agent_mib.h"
 #include "agent/agent_engine.h"
+#include "agent/agent_stats.h"
 #include "agent/agent_trap.h"
 #include "agent/agent_usm.h"
 #include "agent/agent_v3_notify.h"
@@ -20,6 +21,7 @@
 #include "agent/snmpv3_user_mgr.h"
 #include "agent/tps.h"
 #include "base/agent_log.h"
+#include "base/irq_section.h"
 #include "base/log_mask.h"
 #include "base/platform.h"
 #include "codec/snmp_ber.h"
@@ -189,17 +191,20 @@ void handle_community(uint8_t index) {
         // A wrong community may be a mistyped right one: neither it nor the configured ones are logged.
         AGENT_LOG(AGENT_LOG_WARN, "v1/v2c 共同体名验证失败：请求='%s'，支持ro='%s'、rw='%s'", vek::kLogMask,
                   vek::kLogMask, vek::kLogMask);
+        agent_stats_count(AGENT_STAT_IN_BAD_COMMUNITY_NAMES);
         refuse(index, request_op, MIB_ERRSTAT_NO_SUCH_NAME, kNoBinding);
         return;
     }
     adopt_sender_as_manager(msg_contexts[index]);
     if (read_only && request_op == SNMP_OP_SET) {
         AGENT_LOG(AGENT_LOG_WARN, "v1/v2c 权限不足：ro共同体不允许执行SET操作");
+        agent_stats_count(AGENT_STAT_IN_BAD_COMMUNITY_USES);
         refuse(index, request_op, MIB_ERRSTAT_NO_ACCESS, kFirstBinding);
         return;
     }
     if (request_op == SNMP_OP_GET_RESPONSE &&
         agent_trap_match_inform_resp(static_cast<uint32_t>(msg.pdu.request_id))) {
+        agent_stats_count(AGENT_STAT_IN_GET_RESPONSES);
         agent_free_context(index);
         return;
     }
@@ -238,6 +243,7 @@ void handle_v3(uint8_t index, const uint8_t *data, uint16_t len) {
 
 void answer_decode_failure(uint8_t index, int32_t code) {
     AGENT_LOG(AGENT_LOG_ERROR, "SNMP消息解码失败: %d", static_cast<int>(code));
+    agent_stats_count(AGENT_STAT_IN_ASN_PARSE_ERRS);
     snmp_message &msg = msg_contexts[index].msg;
     const uint32_t request_op = msg.pdu.op;
     msg.pdu.op = SNMP_OP_GET_RESPONSE;
@@ -253,19 +259,25 @@ void answer_decode_failure(uint8_t index, int32_t code) {
 
 // ---- PDU execution ----
 
+// SNMPv1 has no Counter64: such an object does not exist for a v1 manager (RFC 2576).
+bool v1_cannot_carry(uint32_t version, const snmp_varbind &vb) {
+    return version == SNMP_VERSION_1 && vb.type == SNMP_TAG_COUNTER64;
+}
+
 // v1: the first binding that cannot be read ends the request with noSuchName and its position.
 // v2c/v3: an object that does not exist is answered with the noSuchObject exception in its binding
-// and the other bindings are still read; a read that fails otherwise ends the request with genErr.
+// (noSuchInstance inside a subtree that has no such instance) and the other bindings are still read;
+// a read that fails otherwise ends the request with genErr.
 void run_get(snmp_message &msg) {
     std::span<snmp_varbind> vbs = bindings(msg.pdu);
     for (size_t i = 0; i < vbs.size(); ++i) {
         snmp_varbind &vb = vbs[i];
         const int32_t status = agent_mib_get(&vb.oid, &vb);
-        if (status == MIB_OK) {
+        if (status == MIB_OK && !v1_cannot_carry(msg.version, vb)) {
             continue;
         }
-        if (msg.version != SNMP_VERSION_1 && status == MIB_ERR_NOT_FOUND) {
-            set_exception(vb, SNMP_TAG_NO_SUCH_OBJECT);
+        if (msg.version != SNMP_VERSION_1 && (status == MIB_ERR_NOT_FOUND || status == MIB_ERR_NO_SUCH_INSTANCE)) {
+            set_exception(vb, status == MIB_ERR_NOT_FOUND ? SNMP_TAG_NO_SUCH_OBJECT : SNMP_TAG_NO_SUCH_INSTANCE);
             continue;
         }
         set_empty_octets(vb);
@@ -273,6 +285,17 @@ void run_get(snmp_message &msg) {
         msg.pdu.error_index = static_cast<uint32_t>(i + 1);
         return;
     }
+}
+
+// GETNEXT for the request's version: SNMPv1 passes over the objects it cannot carry.
+int32_t get_next_in_version(uint32_t version, const snmp_oid &from, snmp_oid &next_oid, snmp_varbind &next) {
+    int32_t status = agent_mib_get_next(&from, &next_oid, &next);
+    while (status == MIB_OK && v1_cannot_carry(version, next)) {
+        const snmp_oid passed = next_oid;
+        next = snmp_varbind{};
+        status = agent_mib_get_next(&passed, &next_oid, &next);
+    }
+    return status;
 }
 
 void run_get_next(snmp_message &msg) {
@@ -283,7 +306,7 @@ void run_get_next(snmp_message &msg) {
     const snmp_varbind request = pdu.varbinds[0];
     snmp_varbind next{};
     snmp_oid next_oid{};
-    const int32_t status = agent_mib_get_next(&request.oid, &next_oid, &next);
+    const int32_t status = get_next_in_version(msg.version, request.oid, next_oid, next);
     pdu.varbind_count = kOneBinding;
     if (status == MIB_OK) {
         pdu.varbinds[0] = next;
@@ -298,19 +321,16 @@ void run_get_next(snmp_message &msg) {
     pdu.error_index = kFirstBinding;
 }
 
-// Every binding in order; the first that fails ends the request with its position.
+// All bindings or none: the one that fails ends the request with its position.
 void run_set(snmp_message &msg) {
-    std::span<snmp_varbind> vbs = bindings(msg.pdu);
-    for (size_t i = 0; i < vbs.size(); ++i) {
-        const int32_t status = agent_mib_set(&vbs[i].oid, &vbs[i]);
-        if (status == MIB_OK) {
-            continue;
-        }
-        msg.pdu.error_index = static_cast<uint32_t>(i + 1);
-        msg.pdu.error_status =
-            msg.version == SNMP_VERSION_1 ? MIB_ERRSTAT_BAD_VALUE : agent_mib_set_error_status(status);
+    const std::span<snmp_varbind> vbs = bindings(msg.pdu);
+    uint8_t failed = 0;
+    const int32_t status = agent_mib_set_request(vbs.data(), static_cast<uint8_t>(vbs.size()), &failed);
+    if (status == MIB_OK) {
         return;
     }
+    msg.pdu.error_index = static_cast<uint32_t>(failed + 1);
+    msg.pdu.error_status = msg.version == SNMP_VERSION_1 ? MIB_ERRSTAT_BAD_VALUE : agent_mib_set_error_status(status);
 }
 
 // Where the rows of the answer to a GETBULK request begin and how long each is.
@@ -521,7 +541,10 @@ void agent_init_self(void) {
         ctx.v3_user = nullptr;
         ctx.src_valid = 0;
     }
-    agent_config_reset();
+    {
+        vek::IrqSection section;  // the once-a-second engine-time callback may still run
+        agent_config_reset();
+    }
     // A transport still open (an agent initialised again) must not leave its socket and thread behind.
     close_transport(eth_trans_ctx);
     close_transport(es_trans_ctx);
@@ -532,13 +555,17 @@ void agent_init_self(void) {
 void agent_init(const agent_config *cfg) {
     print_banner();
     agent_init_self();
+    agent_stats_reset();
     platform_init();
     agent_trap_init();
     if (cfg == nullptr) {
         AGENT_LOG(AGENT_LOG_ERROR, "agent_init: cfg NULL, config handled by App");
         return;
     }
-    agent_cfg = *cfg;
+    {
+        vek::IrqSection section;
+        agent_cfg = *cfg;
+    }
 
     std::puts("Configuring IP address automatically...");
     trans_auto_config_ip(&eth_trans_ctx);
@@ -633,6 +660,7 @@ void agent_nms_snmp_msg_from(uint32_t trans_type, const uint8_t *data, uint16_t 
                   static_cast<int>(SNMP_MAX_MSG_SIZE));
         return;
     }
+    agent_stats_count(AGENT_STAT_IN_PKTS);
     const uint8_t index = agent_alloc_context();
     if (index == AGENT_NO_CONTEXT) {
         AGENT_LOG(AGENT_LOG_ERROR, "无空闲上下文（最大支持%d个），丢弃消息",
@@ -670,6 +698,7 @@ void agent_nms_snmp_msg_from(uint32_t trans_type, const uint8_t *data, uint16_t 
             return;
         default:
             AGENT_LOG(AGENT_LOG_ERROR, "收到未知SNMP版本消息（version=%u），静默丢弃", msg.version);
+            agent_stats_count(AGENT_STAT_IN_BAD_VERSIONS);
             agent_free_context(index);
             return;
     }
@@ -739,6 +768,7 @@ void agent_func_mib_proc(uint8_t index) {
             msg.pdu.error_status = MIB_ERRSTAT_GEN_ERR;
             break;
     }
+    agent_stats_count_request(request_op, &msg.pdu);
     agent_func_mib_response(request_op, index);
 }
 
@@ -760,6 +790,7 @@ void agent_func_mib_response(uint32_t op, uint8_t index) {
     const bool encoded = ctx.msg.version == SNMP_VERSION_3
                              ? encode_v3_answer(ctx, op, out, len)
                              : encode_v1v2_answer(ctx.msg, op, answer_shape(ctx), out, len);
+    agent_stats_count_answer(encoded);
     if (encoded) {
         AGENT_LOG(AGENT_LOG_INFO, "发送响应：版本=%d，长度=%u字节", static_cast<int>(ctx.msg.version),
                   static_cast<unsigned>(len));

@@ -1,11 +1,12 @@
 #include "agent/agent_mib.h"
 
-#include "agent/agent_engine_mib.h"
 #include <algorithm>
 #include <array>
 #include <span>
 
 #include "agent/agent_engine_mib.h"
+#include "agent/mib_std_groups.h"
+#include "agent/mib_subtree.h"
 #include "agent/tps.h"
 #include "base/agent_log.h"
 #include "base/platform.h"
@@ -53,6 +54,77 @@ void append(snmp_varbind *out_vars, uint8_t *out_count, const snmp_varbind &vb) 
 }
 
 bool output_full(const uint8_t *out_count) { return *out_count >= kMaxOutVars; }
+
+std::span<const mib_subtree> active_subtrees() {
+    uint8_t count = 0;
+    const mib_subtree *subtrees = mib_subtree_active(&count);
+    return {subtrees, count};
+}
+
+void log_bad_handler(const snmp_oid &answer, const snmp_oid &start) {
+    std::array<char, kOidLogTextSize> answer_text{};
+    std::array<char, kOidLogTextSize> start_text{};
+    oid_to_string(&answer, answer_text.data(), kOidLogTextSize);
+    oid_to_string(&start, start_text.data(), kOidLogTextSize);
+    AGENT_LOG(AGENT_LOG_ERROR, "GETNEXT：子树返回的OID不在其前缀内或未递增：%s（起点=%s）", answer_text.data(),
+              start_text.data());
+}
+
+// One step of a subtree from `from` (or from its prefix when `from` lies before it). An answer outside
+// the subtree or not after the start would send a walk back or round in circles: it is refused.
+int32_t subtree_next(const mib_subtree &subtree, const snmp_oid &from, snmp_varbind &vb) {
+    const snmp_oid start = mib_subtree_contains(&subtree, &from) ? from : subtree.prefix;
+    vb = snmp_varbind{};
+    const int32_t result = subtree.ops.get_next(subtree.ctx, &start, &vb);
+    if (result != MIB_OK) {
+        return result;
+    }
+    if (!mib_subtree_contains(&subtree, &vb.oid) || oid_compare(&vb.oid, &start) <= 0) {
+        log_bad_handler(vb.oid, start);
+        return MIB_ERR_BAD_HANDLER;
+    }
+    return MIB_OK;
+}
+
+// The next instance of the view after `from`: the exact nodes and the subtrees in service merged in
+// OID order. Where two answer the same OID, the exact node wins, then the more specific subtree.
+struct ViewNext {
+    snmp_varbind vb{};                     // its OID, and its value when a subtree produced it
+    const mib_subtree *subtree = nullptr;  // null: an exact node, still to be read
+    bool found = false;
+};
+
+int32_t view_next(const snmp_oid &from, ViewNext &next) {
+    const mib_node *node = mib_registry_find_next(&from);
+    if (node != nullptr) {
+        next.vb.oid = node->oid;
+        next.found = true;
+    }
+    // In prefix order: once a prefix is not below the best candidate, no later subtree can beat it.
+    for (const mib_subtree &subtree : active_subtrees()) {
+        if (next.found && oid_compare(&subtree.prefix, &next.vb.oid) >= 0) {
+            break;
+        }
+        if (mib_subtree_before(&subtree, &from)) {
+            continue;
+        }
+        snmp_varbind vb;
+        const int32_t result = subtree_next(subtree, from, vb);
+        if (result == MIB_ERR_END_OF_MIB_VIEW) {
+            continue;
+        }
+        if (result != MIB_OK) {
+            return result;
+        }
+        const int32_t order = next.found ? oid_compare(&vb.oid, &next.vb.oid) : -1;
+        if (order < 0 || (order == 0 && next.subtree != nullptr)) {
+            next.vb = vb;
+            next.subtree = &subtree;
+            next.found = true;
+        }
+    }
+    return MIB_OK;
+}
 
 // One GETNEXT step of GETBULK from `from` into a cleared `vb`.
 int32_t bulk_step(const snmp_oid &from, snmp_varbind &vb) {
@@ -172,6 +244,8 @@ void agent_mib_init(void) {
     mib_registry_init();
     mib_registry_init_default_nodes();
     agent_engine_mib_register();
+    mib_subtree_init();
+    mib_std_groups_init();
     AGENT_LOG(AGENT_LOG_INFO, "MIB核心初始化完成");
 }
 
@@ -184,8 +258,11 @@ int32_t agent_mib_get(const snmp_oid *oid, snmp_varbind *vb) {
     log_target_oid(*oid);
     const mib_node *node = mib_registry_find(oid);
     if (node == nullptr) {
-        AGENT_LOG(AGENT_LOG_DEBUG, "GET操作：未找到OID");
-        return MIB_ERR_NOT_FOUND;
+        const int32_t result = agent_mib_subtree_get(*oid, *vb, nullptr);
+        if (result == MIB_ERR_NOT_FOUND) {
+            AGENT_LOG(AGENT_LOG_DEBUG, "GET操作：未找到OID");
+        }
+        return result;
     }
     if (node->access == MIB_ACCESS_NOT_ACCESSIBLE) {
         AGENT_LOG(AGENT_LOG_WARN, "GET操作：节点不可读");
@@ -204,15 +281,23 @@ int32_t agent_mib_get_next(const snmp_oid *oid, snmp_oid *out_oid, snmp_varbind 
         AGENT_LOG(AGENT_LOG_ERROR, "GETNEXT: 空入参");
         return MIB_ERR_NULL_PARAM;
     }
-    const mib_node *next = mib_registry_find_next(oid);
-    if (next == nullptr) {
+    const snmp_oid from = *oid;  // oid may alias out_oid or out_vb->oid
+    ViewNext next;
+    const int32_t result = view_next(from, next);
+    if (result != MIB_OK) {
+        return result;
+    }
+    if (!next.found) {
         AGENT_LOG(AGENT_LOG_DEBUG, "GETNEXT：无更大OID，endOfMibView");
         return MIB_ERR_END_OF_MIB_VIEW;
     }
-    snmp_oid next_oid = next->oid;  // oid may alias out_oid or out_vb->oid
-    *out_oid = next_oid;
-    out_vb->oid = next_oid;
-    return agent_mib_get(&next_oid, out_vb);
+    *out_oid = next.vb.oid;
+    if (next.subtree != nullptr) {
+        *out_vb = next.vb;
+        return MIB_OK;
+    }
+    out_vb->oid = next.vb.oid;
+    return agent_mib_get(&next.vb.oid, out_vb);
 }
 
 int32_t agent_mib_get_bulk(const snmp_varbind *req, uint8_t req_cnt, uint8_t non_repeaters, uint8_t max_repetitions,
@@ -241,43 +326,6 @@ int32_t agent_mib_get_bulk(const snmp_varbind *req, uint8_t req_cnt, uint8_t non
         }
     }
     AGENT_LOG(AGENT_LOG_INFO, "GETBULK完成，输出总数：%d", static_cast<int>(*out_count));
-    return MIB_OK;
-}
-
-int32_t agent_mib_set(const snmp_oid *oid, const snmp_varbind *vb) {
-    if (oid == nullptr || vb == nullptr) {
-        AGENT_LOG(AGENT_LOG_ERROR, "SET操作失败：参数为空");
-        return MIB_ERR_NULL_PARAM;
-    }
-    AGENT_LOG(AGENT_LOG_DEBUG, "执行SET操作，目标OID");
-    log_target_oid(*oid);
-    const mib_node *node = mib_registry_find(oid);
-    if (node == nullptr) {
-        AGENT_LOG(AGENT_LOG_DEBUG, "SET操作：未找到OID");
-        return MIB_ERR_NOT_FOUND;
-    }
-    if (node->access != MIB_ACCESS_READ_WRITE) {
-        AGENT_LOG(AGENT_LOG_WARN, "SET操作：节点无写权限");
-        return MIB_ERR_NO_ACCESS;
-    }
-    // Type 0 marks a node registered without a value type: its write callback judges the value.
-    if (node->type != 0 && node->type != vb->type) {
-        AGENT_LOG(AGENT_LOG_WARN, "SET操作：类型不匹配");
-        return MIB_ERR_WRONG_TYPE;
-    }
-    if (node->write == nullptr) {
-        AGENT_LOG(AGENT_LOG_ERROR, "SET操作：写回调为空");
-        return MIB_ERR_NO_CALLBACK;
-    }
-    const char *name = node_name(*node);  // the callback may change the table; keep the name for the log
-    AGENT_LOG(AGENT_LOG_DEBUG, "执行SET操作: %s", name);
-    int32_t result = node->write(node->user_data, vb);
-    if (result != MIB_OK) {
-        AGENT_LOG(AGENT_LOG_ERROR, "SET失败: %s", name);
-        return result;
-    }
-    agent_mib_update(oid, vb);
-    AGENT_LOG(AGENT_LOG_INFO, "SET成功: %s", name);
     return MIB_OK;
 }
 
@@ -392,6 +440,9 @@ uint32_t agent_mib_get_next_error_status(int32_t mib_status, uint32_t version) {
     if (mib_status == MIB_OK) {
         return MIB_ERRSTAT_NO_ERROR;
     }
+    if (mib_status == MIB_ERR_BAD_HANDLER) {
+        return MIB_ERRSTAT_GEN_ERR;
+    }
     if (version == SNMP_VERSION_1) {
         return MIB_ERRSTAT_NO_SUCH_NAME;
     }
@@ -403,16 +454,57 @@ uint32_t agent_mib_set_error_status(int32_t mib_status) {
     case MIB_OK:
         return MIB_ERRSTAT_NO_ERROR;
     case MIB_ERR_NOT_FOUND:
+    case MIB_ERR_NO_SUCH_INSTANCE:
         return MIB_ERRSTAT_NO_CREATION;
     case MIB_ERR_NO_ACCESS:
         return MIB_ERRSTAT_NOT_WRITABLE;
     case MIB_ERR_WRONG_TYPE:
         return MIB_ERRSTAT_WRONG_TYPE;
     case MIB_ERR_TOO_LONG:
+    case MIB_ERR_WRONG_VALUE:
         return MIB_ERRSTAT_WRONG_VALUE;
+    case MIB_ERR_WRONG_LENGTH:
+        return MIB_ERRSTAT_WRONG_LENGTH;
+    case MIB_ERR_INCONSISTENT_VALUE:
+        return MIB_ERRSTAT_INCONSISTENT_VALUE;
+    case MIB_ERR_UNDO_FAILED:
+        return MIB_ERRSTAT_UNDO_FAILED;
+    case MIB_ERR_BAD_HANDLER:
+    case MIB_ERR_GENERAL:
+        return MIB_ERRSTAT_GEN_ERR;
     default:
         return MIB_ERRSTAT_COMMIT_FAILED;
     }
 }
 
 }  // extern "C"
+
+int32_t agent_mib_subtree_get(const snmp_oid &oid, snmp_varbind &vb, const mib_subtree **owner) {
+    const snmp_oid name = oid;  // oid may point into vb
+    int32_t status = MIB_ERR_NOT_FOUND;
+    const std::span<const mib_subtree> subtrees = active_subtrees();
+    // Nested prefixes sort shorter first: from the end, the most specific subtree comes first.
+    for (auto it = subtrees.rbegin(); it != subtrees.rend(); ++it) {
+        if (!mib_subtree_contains(&*it, &name)) {
+            continue;
+        }
+        if (owner != nullptr && status == MIB_ERR_NOT_FOUND) {
+            *owner = &*it;
+        }
+        vb = snmp_varbind{};
+        vb.oid = name;
+        const int32_t result = it->ops.get(it->ctx, &vb);
+        if (result == MIB_OK) {
+            if (owner != nullptr) {
+                *owner = &*it;
+            }
+            return MIB_OK;
+        }
+        if (result != MIB_ERR_NO_SUCH_INSTANCE && result != MIB_ERR_NOT_FOUND) {
+            return result;
+        }
+        status = MIB_ERR_NO_SUCH_INSTANCE;
+    }
+    vb.oid = name;
+    return status;
+}

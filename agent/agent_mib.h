@@ -25,9 +25,12 @@ extern "C" {
 #define MIB_ERRSTAT_GEN_ERR 5u
 #define MIB_ERRSTAT_NO_ACCESS 6u
 #define MIB_ERRSTAT_WRONG_TYPE 7u
+#define MIB_ERRSTAT_WRONG_LENGTH 8u
 #define MIB_ERRSTAT_WRONG_VALUE 10u
 #define MIB_ERRSTAT_NO_CREATION 11u
+#define MIB_ERRSTAT_INCONSISTENT_VALUE 12u
 #define MIB_ERRSTAT_COMMIT_FAILED 14u
+#define MIB_ERRSTAT_UNDO_FAILED 15u
 #define MIB_ERRSTAT_NOT_WRITABLE 17u
 
 /* One snapshot slot per registry position: the last value read or written, and whether the last
@@ -42,7 +45,8 @@ typedef struct agent_mib_db_entry {
 extern agent_mib_db_entry g_mib_db[MIB_MAX_NODES];
 extern uint32_t g_last_poll_time[MIB_MAX_NODES];
 
-/* Empties the snapshot, then builds the registry with the system and sample nodes. */
+/* Empties the snapshot, then builds the registry with the system and sample nodes and the subtree
+ * table with the library's standard groups. */
 void agent_mib_init(void);
 
 /* Reads the node with exactly this OID into vb (vb's oid is left as the caller set it). */
@@ -59,8 +63,15 @@ int32_t agent_mib_get_next(const snmp_oid *oid, snmp_oid *out_oid, snmp_varbind 
 int32_t agent_mib_get_bulk(const snmp_varbind *req, uint8_t req_cnt, uint8_t non_repeaters, uint8_t max_repetitions,
                            snmp_varbind *out_vars, uint8_t *out_count);
 /* Writes vb into the node with exactly this OID; on success the value also becomes its snapshot. A
- * node of type 0 accepts any tag (its write callback judges the value). */
+ * node of type 0 accepts any tag (its write callback judges the value). An OID that no exact node
+ * holds goes to the subtree that serves it (check, then commit). */
 int32_t agent_mib_set(const snmp_oid *oid, const snmp_varbind *vb);
+/* A SET of `count` bindings as one: every binding is checked first (object present, writable, value
+ * acceptable), then each is committed in order; when a commit fails, the ones before it are taken
+ * back in reverse order (an exact node gets its earlier value written again). MIB_OK, or the status
+ * of the binding whose position (0-based) goes into *failed; MIB_ERR_UNDO_FAILED when taking back
+ * failed as well. */
+int32_t agent_mib_set_request(const snmp_varbind *vbs, uint8_t count, uint8_t *failed);
 
 /* Stores vb as the snapshot of the node with this OID; an unregistered OID is ignored. */
 void agent_mib_update(const snmp_oid *oid, const snmp_varbind *vb);
@@ -83,9 +94,9 @@ uint8_t agent_mib_get_total_nodes(void);
 /* ---- Helpers for the request processor ---- */
 /* Turns vb into the endOfMibView exception for oid (type 0x82, no value). */
 void agent_mib_set_end_of_mib_view(snmp_varbind *vb, const snmp_oid *oid);
-/* Error-status of a failed GETNEXT (status from agent_mib_get_next): v1 noSuchName for every failure;
- * v2c/v3 noError at the end of the MIB view (the binding carries endOfMibView, see
- * agent_mib_set_end_of_mib_view), genErr otherwise. */
+/* Error-status of a failed GETNEXT (status from agent_mib_get_next): genErr for a subtree that broke
+ * the order of the view; otherwise v1 noSuchName for every failure; v2c/v3 noError at the end of the
+ * MIB view (the binding carries endOfMibView, see agent_mib_set_end_of_mib_view), genErr otherwise. */
 uint32_t agent_mib_get_next_error_status(int32_t mib_status, uint32_t version);
 /* SNMPv2 error-status of a failed SET (status from agent_mib_set): noCreation, notWritable, wrongType,
  * wrongValue, or commitFailed for anything else. */
@@ -93,6 +104,13 @@ uint32_t agent_mib_set_error_status(int32_t mib_status);
 
 #ifdef __cplusplus
 }
+
+struct mib_subtree;
+/* Reads oid from the subtrees in service that hold it, the most specific first: MIB_OK with the value
+ * in vb; MIB_ERR_NO_SUCH_INSTANCE when they hold no such instance; MIB_ERR_NOT_FOUND when no subtree
+ * covers oid; or the first other failure. *owner (when given) names the subtree that answered, else
+ * the most specific one that covers oid. */
+int32_t agent_mib_subtree_get(const snmp_oid &oid, snmp_varbind &vb, const mib_subtree **owner);
 #endif
 
 #endif /* VEK_AGENT_AGENT_MIB_H */

@@ -37,6 +37,15 @@ extern "C" {
 #define MIB_ERR_TOO_LONG (-15)        /* value longer than the node accepts */
 #define MIB_ERR_NO_ACCESS (-16)       /* node not readable (GET) or not writable (SET) */
 #define MIB_ERR_NO_CALLBACK (-35)     /* needed callback missing, or the value does not exist yet */
+/* Statuses of the subtrees (agent/mib_subtree.h) and of multi-binding SETs: */
+#define MIB_ERR_NO_SUCH_INSTANCE (-17)   /* inside a registered subtree, but no such instance */
+#define MIB_ERR_BAD_HANDLER (-18)        /* a subtree answered outside its prefix or out of order */
+#define MIB_ERR_WRONG_VALUE (-19)        /* value refused by the object */
+#define MIB_ERR_WRONG_LENGTH (-20)       /* value of a length the object does not take */
+#define MIB_ERR_INCONSISTENT_VALUE (-21) /* value refused in the object's present state */
+#define MIB_ERR_UNDO_FAILED (-22)        /* a failed SET could not take back what it had applied */
+#define MIB_ERR_GENERAL (-23)            /* any other failure of an object's callback */
+#define MIB_ERR_COMMIT_FAILED (-24)      /* a SET binding that passed its check could not be applied */
 
 /* Fills vb's type, value and value_len (never its oid) and returns 0, or returns a negative status. */
 typedef int32_t (*mib_read_cb)(void *user_data, snmp_varbind *vb);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "agent/agent.h"
+#include "agent/agent_api_convert.h"
 #include "agent/agent_config.h"
 #include "agent/agent_engine.h"
 #include "agent/agent_mib.h"
@@ -37,6 +38,7 @@ constexpr uint16_t kU64Len = sizeof(uint64_t);
 constexpr uint8_t kTypeIpAddressApi = 0x0A;  // IpAddress as the manager interface numbers it
 constexpr uint8_t kTypeUInteger32 = 0x07;
 constexpr size_t kMinCommunityBuffer = 2;
+constexpr uint8_t kMinOidValueArcs = 2;
 
 constexpr std::array<const char *, AGENT_SNMP_ERR_BER_DECODE + 1> kErrorTexts = {
     "Success",
@@ -70,6 +72,10 @@ struct api_node_wrapper {
     agent_snmp_mib_cb write_cb;
     void *user_ctx;
 };
+
+}  // namespace
+
+namespace vek::agent_api {
 
 // ---- OID text ----
 
@@ -163,10 +169,30 @@ bool is_32bit_number(uint8_t type) {
            type == SNMP_TAG_GAUGE32 || type == SNMP_TAG_TIMETICKS;
 }
 
+// An OID value as the interface carries it: its dotted text (at least two components, which is
+// what the message codec can encode).
+bool oid_value_from_text(const agent_snmp_vb &api, snmp_oid &oid) {
+    std::array<char, AGENT_SNMP_OID_SIZE> text{};
+    std::memcpy(text.data(), api.value.bytes, std::min<size_t>(api.len, kOidTextMax));
+    oid = snmp_oid{};
+    return parse_api_oid(text.data(), oid) && oid.len >= kMinOidValueArcs;
+}
+
+void oid_value_to_text(const snmp_oid &oid, agent_snmp_vb &api) {
+    if (oid.len > 0) {
+        oid_to_string(&oid, reinterpret_cast<char *>(api.value.bytes), AGENT_SNMP_OID_SIZE);
+    }
+    api.len = static_cast<uint16_t>(strnlen(reinterpret_cast<const char *>(api.value.bytes), kOidTextMax));
+}
+
 void inner_vb_to_api(const snmp_varbind &vb, agent_snmp_vb &api) {
     api = agent_snmp_vb{};
     oid_to_string(&vb.oid, api.oid, AGENT_SNMP_OID_SIZE);
     api.type = vb.type;
+    if (vb.type == SNMP_TAG_OID) {
+        oid_value_to_text(vb.value.oid_value, api);
+        return;
+    }
     if (vb.type == kTypeIpAddressApi || is_32bit_number(vb.type)) {
         api.value.u32 = static_cast<uint32_t>(vb.value.integer);
         api.len = kU32Len;
@@ -192,25 +218,41 @@ void api_vb_to_inner(const agent_snmp_vb &api, snmp_varbind &vb) {
     if (local_oid_check_valid(text.data())) {
         oid_from_string(text.data(), vb.oid);
     }
+    (void)api_value_to_inner(api, vb);
+}
+
+bool api_value_to_inner(const agent_snmp_vb &api, snmp_varbind &vb) {
     vb.type = api.type;
+    vb.value = snmp_value{};
+    vb.value_len = 0;
     if (api.type == kTypeIpAddressApi) {
         vb.value.integer = static_cast<int32_t>(api.value.u32);
         vb.value_len = kU32Len;
-        return;
+        return true;
     }
     if (is_32bit_number(api.type)) {
         vb.value.integer = static_cast<int32_t>(api.value.u32);
-        return;
+        return true;
     }
     if (api.type == SNMP_TAG_COUNTER64) {
         vb.value.counter64 = api.value.u64;
-        return;
+        return true;
+    }
+    if (api.type == SNMP_TAG_OID) {
+        return oid_value_from_text(api, vb.value.oid_value);
     }
     // OCTET STRING and every other raw value: the bytes as given (binary strings keep their zeros).
     const auto count = static_cast<uint16_t>(std::min<size_t>(api.len, AGENT_SNMP_VALUE_SIZE));
     std::memcpy(vb.value.octets, api.value.bytes, count);
     vb.value_len = count;
+    return true;
 }
+
+}  // namespace vek::agent_api
+
+namespace {
+
+using namespace vek::agent_api;
 
 // ---- Node callbacks of API nodes ----
 
@@ -222,10 +264,9 @@ int32_t wrap_mib_read(void *user_data, snmp_varbind *vb) {
     agent_snmp_vb api{};
     inner_vb_to_api(*vb, api);
     const int32_t result = wrapper->read_cb(&api, &api, wrapper->user_ctx);
-    const snmp_oid name = vb->oid;
-    api_vb_to_inner(api, *vb);
-    vb->oid = name;  // the binding keeps its name whatever the callback did to the text
-    return result != 0 ? MIB_ERR_NO_CALLBACK : MIB_OK;
+    // The binding keeps its name whatever the callback did to the text.
+    const bool converted = api_value_to_inner(api, *vb);
+    return result != 0 || !converted ? MIB_ERR_NO_CALLBACK : MIB_OK;
 }
 
 int32_t wrap_mib_write(void *user_data, const snmp_varbind *vb) {

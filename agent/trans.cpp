@@ -10,6 +10,7 @@
 #include <immintrin.h>
 #include <mutex>
 
+#include "agent/agent_stats.h"
 #include "agent/trans_udp_linux.h"
 #include "base/irq_section.h"
 #include "base/agent_log.h"
@@ -386,11 +387,16 @@ bool trans_send(trans_ctx *ctx, const uint8_t *data, uint16_t len, const uint8_t
         return false;
     }
     if (trans_hw_send(ctx, data, len, dst_ip, dst_port)) {
+        agent_stats_count(AGENT_STAT_OUT_PKTS);
         return true;
     }
     AGENT_LOG(AGENT_LOG_ERROR, "trans_send: Linux发送返回失败，尝试硬件重置");
     trans_hw_reset(ctx);
-    return trans_hw_send(ctx, data, len, dst_ip, dst_port);
+    const bool sent = trans_hw_send(ctx, data, len, dst_ip, dst_port);
+    if (sent) {
+        agent_stats_count(AGENT_STAT_OUT_PKTS);
+    }
+    return sent;
 }
 
 // ---- Receiving ----

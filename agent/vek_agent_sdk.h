@@ -30,6 +30,9 @@ extern "C" {
 #define AGENT_SNMP_MAX_WHITELIST 8u     /* manager addresses in the whitelist */
 #define AGENT_SNMP_MAX_TRAP_VBS 8u      /* varbinds of one custom trap or inform */
 #define AGENT_SNMP_DEFAULT_TRAP_PORT 162u /* destination port used when 0 is given */
+#define AGENT_SNMP_MAX_SUBTREES 16u     /* subtrees (tables included) beside the 32 exact nodes */
+#define AGENT_SNMP_MAX_TABLE_COLUMNS 64u /* columns of a table registered with agent_snmp_table_register */
+#define AGENT_SNMP_SYS_TEXT_MAX 255u    /* characters of sysName and sysLocation */
 
 /* ---- Value types (BER tags) for agent_snmp_vb.type ---- */
 #define AGENT_SNMP_TYPE_INTEGER 0x02u
@@ -110,7 +113,8 @@ typedef struct agent_snmp_vb {
         uint32_t u32;                   /* INTEGER (as its 32 bits), Counter32, Gauge32, TimeTicks */
         int32_t i32;                    /* INTEGER read as signed */
         uint64_t u64;                   /* Counter64 */
-        uint8_t bytes[AGENT_SNMP_VALUE_SIZE]; /* OCTET STRING, IpAddress, OID and other raw values */
+        uint8_t bytes[AGENT_SNMP_VALUE_SIZE]; /* OCTET STRING, IpAddress, OID and other raw values;
+                                         * an OID value is its dotted-decimal text */
     } value;
     uint16_t len;                       /* number of value bytes (at most 256) */
 } agent_snmp_vb;
@@ -177,6 +181,91 @@ void agent_snmp_mib_refresh(const agent_snmp_vb *vb);
 uint32_t agent_snmp_mib_get_count(void);
 /* Whether oid is valid dotted-decimal OID text. */
 bool agent_snmp_oid_validate(const char *oid);
+
+/* ---- Subtrees and tables ----
+ * A subtree serves every instance under an OID prefix through callbacks, for objects that come and
+ * go (table rows) or are too many to register one by one. GET, GET-NEXT, GET-BULK and SET see the
+ * exact nodes and the subtrees as one MIB view in OID order; where both serve an OID the exact node
+ * answers, and between nested subtrees the one with the longer prefix. The library's own groups
+ * (system group beyond sysDescr, sysUpTime and sysContact; snmp group counters) step aside for an
+ * application subtree registered at or above their prefix. A SET changes all of its bindings or
+ * none: every binding is checked first, then committed in order, and a failed commit takes back the
+ * ones before it. Callbacks run inside agent_snmp_loop and must not register or unregister. */
+
+/* Results of subtree and table callbacks; any other non-zero value is a general failure. */
+#define AGENT_SNMP_CB_OK 0
+#define AGENT_SNMP_CB_NO_SUCH (-1)       /* no such instance / none after it / cannot be created */
+#define AGENT_SNMP_CB_NOT_WRITABLE (-2)  /* answered with notWritable */
+#define AGENT_SNMP_CB_WRONG_TYPE (-3)    /* wrongType */
+#define AGENT_SNMP_CB_WRONG_LENGTH (-4)  /* wrongLength */
+#define AGENT_SNMP_CB_WRONG_VALUE (-5)   /* wrongValue */
+#define AGENT_SNMP_CB_INCONSISTENT (-6)  /* inconsistentValue: refused in the present state */
+
+/* A subtree callback; vb->oid is dotted text without a leading '.'. */
+typedef int32_t (*agent_snmp_subtree_cb)(agent_snmp_vb *vb, void *user_ctx);
+
+/* The callbacks of a subtree (copied at registration). get and get_next are required. */
+typedef struct agent_snmp_subtree_ops {
+    /* vb->oid names an instance under the prefix: fill type, value and len, or AGENT_SNMP_CB_NO_SUCH. */
+    agent_snmp_subtree_cb get;
+    /* vb->oid is the prefix or an OID under it: replace it with the first instance after it (under
+     * the prefix, greater than the OID given) and fill the value, or AGENT_SNMP_CB_NO_SUCH when none
+     * follows. An answer outside the prefix or not greater is refused with genErr. */
+    agent_snmp_subtree_cb get_next;
+    /* SET, first phase: whether vb would be taken (change nothing). Null: the subtree is read-only. */
+    agent_snmp_subtree_cb check;
+    /* SET, second phase: apply vb. Null: the subtree is read-only. */
+    agent_snmp_subtree_cb commit;
+    /* Take back a commit when a later binding of the same SET fails: vb holds the value read before
+     * the commit (type AGENT_SNMP_TYPE_NULL when there was none, e.g. a created row). Null: the
+     * library commits the earlier value again. */
+    agent_snmp_subtree_cb undo;
+} agent_snmp_subtree_ops;
+
+/* Register a subtree under prefix (one leading '.' accepted; the text is not kept): 0; 1 for null
+ * arguments or a missing get/get_next; 5; 8 invalid prefix; 9 a subtree with this prefix exists;
+ * 10 when AGENT_SNMP_MAX_SUBTREES are registered. */
+int32_t agent_snmp_subtree_register(const char *prefix, const agent_snmp_subtree_ops *ops, void *user_ctx);
+/* Remove a subtree or table: 0; 1 for null or empty text; 8 invalid text or no such subtree. */
+int32_t agent_snmp_subtree_unregister(const char *prefix);
+/* Number of subtrees and tables the application registered. */
+uint32_t agent_snmp_subtree_get_count(void);
+
+/* Index kinds of agent_snmp_table_register. */
+#define AGENT_SNMP_INDEX_INTEGER 0u     /* <entry>.<column>.<n>: one sub-identifier */
+#define AGENT_SNMP_INDEX_IPV4 1u        /* <entry>.<column>.<a>.<b>.<c>.<d>; index = a<<24|b<<16|c<<8|d */
+
+/* What a row callback is asked to do. */
+#define AGENT_SNMP_ROW_GET 0u     /* read `column` of the row *index (vb->oid names the instance) */
+#define AGENT_SNMP_ROW_NEXT 1u    /* find the first row at or after *index that has a value in
+                                   * `column`, set *index to it and read the value (vb->oid is empty);
+                                   * AGENT_SNMP_CB_NO_SUCH when none: the walk goes on to the next column */
+#define AGENT_SNMP_ROW_CHECK 2u   /* SET, first phase: whether vb would be taken for `column` of *index */
+#define AGENT_SNMP_ROW_COMMIT 3u  /* SET, second phase: apply vb */
+#define AGENT_SNMP_ROW_UNDO 4u    /* take back a commit: vb holds the earlier value (type NULL: none) */
+
+/* The one callback of a table: op is AGENT_SNMP_ROW_*, column counts from 1. Returns AGENT_SNMP_CB_*. */
+typedef int32_t (*agent_snmp_row_cb)(uint32_t op, uint32_t *index, uint32_t column, agent_snmp_vb *vb,
+                                     void *user_ctx);
+
+/* Register a table under its entry OID (e.g. "1.3.6.1.2.1.2.2.1" for ifEntry) with columns
+ * 1..columns (at most 64); bit c-1 of writable_columns marks column c writable, and a SET of any
+ * other column is answered with notWritable without calling the callback. Unregister it with
+ * agent_snmp_subtree_unregister(entry_oid). Results as agent_snmp_subtree_register; 1 also for
+ * 0 or more than 64 columns, writable bits beyond the last column or an unknown index kind. */
+int32_t agent_snmp_table_register(const char *entry_oid, uint32_t index_kind, uint32_t columns,
+                                  uint64_t writable_columns, agent_snmp_row_cb row_cb, void *user_ctx);
+
+/* ---- The system group (served by the library unless the application registers its own) ---- */
+
+/* sysObjectID.0 (default 1.3.6.1.4.1.12345): 0; 1 for null; 8 invalid or fewer than 2 components. */
+int32_t agent_snmp_set_sys_object_id(const char *oid);
+/* sysName.0 and sysLocation.0 (default empty; managers may SET them with the read-write community):
+ * 0; 1 for null or more than AGENT_SNMP_SYS_TEXT_MAX characters. */
+int32_t agent_snmp_set_sys_name(const char *name);
+int32_t agent_snmp_set_sys_location(const char *location);
+/* sysServices.0 (default 72: layers 4 and 7): 0; 1 above 127. */
+int32_t agent_snmp_set_sys_services(uint32_t services);
 
 /* ---- Identity ---- */
 

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "base/agent_log.h"
+#include "bench/bench_udp.h"
 #include "codec/oid_literal.h"
 #include "codec/snmp_ber.h"
 #include "codec/snmpv3_ber.h"
@@ -383,18 +384,6 @@ bool v3_answers(int sock, const V3Session &s) {
            snmp_v3_process_security(buf.data(), static_cast<uint16_t>(got), answer.get(), &context, &keys) == SNMP_OK &&
            answer->pdu.op == SNMP_OP_GET_RESPONSE && answer->pdu.varbind_count == 1 &&
            answer->pdu.varbinds[0].type == SNMP_TAG_OCTET_STRING;
-}
-
-int connect_udp(uint16_t port) {
-    const int sock = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (sock < 0 || connect(sock, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0) {
-        return -1;
-    }
-    return sock;
 }
 
 }  // namespace

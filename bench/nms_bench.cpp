@@ -1,5 +1,7 @@
 // Request-to-callback latency of a GET through the manager SDK against a loopback responder thread,
-// next to the raw UDP round trip to the same responder measured in the same run.
+// next to the raw UDP round trip to the same responder measured in the same run; the time to poll
+// a thousand agents once against the floor that the flow limit sets; and the processor use of an
+// idle SDK.
 //
 // The SDK admits at most 300 new requests per second (process-wide flow control), so the SDK
 // benchmarks run a fixed number of iterations and wait for the next second when the window is
@@ -10,8 +12,9 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
+#include <sys/epoll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -22,12 +25,15 @@
 #include <cstdint>
 #include <cstddef>
 #include <cstring>
+#include <ctime>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include "nms/nms_snmp_core.h"
 #include "nms/vek_nms_sdk.h"
 
 namespace {
@@ -85,6 +91,16 @@ size_t pdu_offset(const uint8_t *data, size_t length) {
     return at < length ? at : 0;
 }
 
+// Turns the SNMPv1/v2c request in buffer into its GetResponse; false when it is none.
+bool make_response(uint8_t *buffer, size_t length) {
+    const size_t at = pdu_offset(buffer, length);
+    if (at == 0) {
+        return false;
+    }
+    buffer[at] = kResponsePduTag;
+    return true;
+}
+
 // Answers every request it receives with the same message turned into a GetResponse.
 class Responder {
    public:
@@ -110,11 +126,9 @@ class Responder {
             socklen_t from_length = sizeof(from);
             const ssize_t received =
                 recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr *>(&from), &from_length);
-            const size_t at = received > 0 ? pdu_offset(buffer.data(), static_cast<size_t>(received)) : 0;
-            if (at == 0) {
+            if (received < 1 || !make_response(buffer.data(), static_cast<size_t>(received))) {
                 continue;
             }
-            buffer[at] = kResponsePduTag;
             sendto(fd_, buffer.data(), static_cast<size_t>(received), 0, reinterpret_cast<const sockaddr *>(&from),
                    from_length);
         }
@@ -296,19 +310,188 @@ void BM_SdkGetVsRaw(benchmark::State &state) {
     state.counters["p50_ratio"] = raw_median > 0 ? percentile(sdk_samples, kMedian) / raw_median : 0.0;
 }
 
-// Processor time the SDK's own threads use while the application sends nothing (timer thread and
-// receive threads), as a share of one core over a quiet interval.
+// ---- Many agents ----
+
+constexpr size_t kFleetAgents = 1000;
+constexpr uint16_t kIdleAgents = 100;
+constexpr uint16_t kFirstIdlePort = 40000;  // nothing is sent to these
+constexpr rlim_t kDescriptorsPerAgent = 3;    // the agent's socket, the responder's, some to spare
+constexpr size_t kEventBatch = 64;
+constexpr auto kSecondMargin = std::chrono::milliseconds(10);  // the SDK's seconds turn a little late
+
+// One thread answering GETs on `count` loopback sockets, one socket per agent.
+class FleetResponder {
+   public:
+    explicit FleetResponder(size_t count) : epoll_fd_(epoll_create1(EPOLL_CLOEXEC)) {
+        for (size_t i = 0; i < count; ++i) {
+            const int fd = loopback_socket();
+            epoll_event event{};
+            event.events = EPOLLIN;
+            event.data.fd = fd;
+            epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &event);
+            fds_.push_back(fd);
+        }
+        thread_ = std::thread([this] { run(); });
+    }
+    FleetResponder(const FleetResponder &) = delete;
+    FleetResponder &operator=(const FleetResponder &) = delete;
+    ~FleetResponder() {
+        stop_ = true;
+        thread_.join();
+        for (int fd : fds_) {
+            close(fd);
+        }
+        close(epoll_fd_);
+    }
+    std::vector<uint16_t> ports() const {
+        std::vector<uint16_t> ports;
+        for (int fd : fds_) {
+            ports.push_back(local_port(fd));
+        }
+        return ports;
+    }
+
+   private:
+    void run() {
+        std::array<epoll_event, kEventBatch> events{};
+        std::array<uint8_t, kDatagramSize> buffer{};
+        while (!stop_) {
+            const int ready = epoll_wait(epoll_fd_, events.data(), static_cast<int>(events.size()), kPollMs);
+            for (int i = 0; i < ready; ++i) {
+                const int fd = events[static_cast<size_t>(i)].data.fd;
+                sockaddr_in from{};
+                socklen_t from_length = sizeof(from);
+                const ssize_t received = recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                                  reinterpret_cast<sockaddr *>(&from), &from_length);
+                if (received > 0 && make_response(buffer.data(), static_cast<size_t>(received))) {
+                    sendto(fd, buffer.data(), static_cast<size_t>(received), 0,
+                           reinterpret_cast<const sockaddr *>(&from), from_length);
+                }
+            }
+        }
+    }
+
+    int epoll_fd_;
+    std::vector<int> fds_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Raises the soft limit on open descriptors for the agents' and the responder's sockets.
+void make_room_for_descriptors(size_t agents) {
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = std::max(limit.rlim_cur, std::min<rlim_t>(limit.rlim_max, agents * kDescriptorsPerAgent + 64));
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+void sleep_into_next_second() {
+    std::this_thread::sleep_until(std::chrono::ceil<std::chrono::seconds>(std::chrono::system_clock::now()) +
+                                  kSecondMargin);
+}
+
+// The SDK with one v2c agent per port; counts the answers that reach the callback.
+class SdkFleet {
+   public:
+    explicit SdkFleet(const std::vector<uint16_t> &ports) : ports_(ports) {
+        api_snmp_init();
+        api_snmp_register_response_callback(on_response);
+        api_snmp_agent_config config{};
+        config.version = API_SNMP_V2C;
+        std::strncpy(config.community, kCommunity, sizeof(config.community) - 1);
+        ok_ = api_snmp_create_get_varbind(kSysDescr, &varbind_) == API_SNMP_OK;
+        for (uint16_t port : ports_) {
+            ok_ = ok_ && api_snmp_agent_create(kLoopback, port, &config) == API_SNMP_OK;
+        }
+    }
+    SdkFleet(const SdkFleet &) = delete;
+    SdkFleet &operator=(const SdkFleet &) = delete;
+    ~SdkFleet() { api_snmp_destroy(); }
+
+    bool ready() const { return ok_; }
+
+    // One GET to every agent as fast as the flow limit allows; seconds until every answer came
+    // (negative when a request failed or an answer is missing after the time-outs).
+    double poll_once() {
+        constexpr auto kLongestWait = std::chrono::seconds(30);
+        answered_.store(0);
+        failed_.store(0);
+        const Clock::time_point start = Clock::now();
+        for (uint16_t port : ports_) {
+            api_snmp_err sent = API_SNMP_OK;
+            while ((sent = api_snmp_get(kLoopback, port, nullptr, &varbind_, 1, kRequestTimeoutMs, this)) ==
+                   API_SNMP_ERR_NO_RESOURCE) {
+                sleep_into_next_second();
+            }
+            if (sent != API_SNMP_OK) {
+                return -1.0;
+            }
+        }
+        const auto expected = static_cast<uint32_t>(ports_.size());
+        while (answered_.load() + failed_.load() < expected && Clock::now() - start < kLongestWait) {
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        return answered_.load() == expected ? elapsed : -1.0;
+    }
+
+   private:
+    static void on_response(const char * /*ip*/, uint16_t /*port*/, const char * /*user*/, api_snmp_cmd_type /*cmd*/,
+                            const api_snmp_response *response, void *user_data) {
+        auto *self = static_cast<SdkFleet *>(user_data);
+        ++(response->error == API_SNMP_OK ? self->answered_ : self->failed_);
+    }
+
+    std::vector<uint16_t> ports_;
+    bool ok_ = false;
+    api_snmp_varbind varbind_{};
+    std::atomic<uint32_t> answered_{0};
+    std::atomic<uint32_t> failed_{0};
+};
+
+// Polls a thousand agents once, starting at a calendar second; the flow limit of 300 new requests
+// per second sets the floor (1000 / 300 s). Target: at most 1.2 times the floor.
+void BM_SdkPollThousandAgents(benchmark::State &state) {
+    make_room_for_descriptors(kFleetAgents);
+    const FleetResponder responder(kFleetAgents);
+    SdkFleet sdk(responder.ports());
+    if (!sdk.ready()) {
+        state.SkipWithError("SDK agents could not be created");
+        return;
+    }
+    double seconds = 0.0;
+    for (auto _ : state) {
+        sleep_into_next_second();
+        seconds = sdk.poll_once();
+        if (seconds < 0) {
+            state.SkipWithError("an agent was not answered");
+            break;
+        }
+        state.SetIterationTime(seconds);
+    }
+    const double floor = static_cast<double>(kFleetAgents) / CORE_FLOW_LIMIT_PER_SECOND;
+    state.counters["poll_us"] = seconds * kMicrosPerSecond;
+    state.counters["floor_us"] = floor * kMicrosPerSecond;
+}
+
+// Processor time of the whole process while an SDK with 100 agents has nothing outstanding, as a
+// share of one core, measured after the SDK has settled (its threads asleep in their waits).
 double process_cpu_seconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval &t) { return static_cast<double>(t.tv_sec) + t.tv_usec / kMicrosPerSecond; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    timespec used{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
+    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
 }
 
 void BM_SdkIdleCpu(benchmark::State &state) {
-    constexpr auto kQuietInterval = std::chrono::seconds(2);
+    constexpr auto kSettle = std::chrono::milliseconds(1500);
+    constexpr auto kQuietInterval = std::chrono::seconds(5);
     constexpr double kPercent = 100.0;
-    api_snmp_init();
+    std::vector<uint16_t> ports;
+    for (uint16_t i = 0; i < kIdleAgents; ++i) {
+        ports.push_back(static_cast<uint16_t>(kFirstIdlePort + i));
+    }
+    const SdkFleet sdk(ports);
+    std::this_thread::sleep_for(kSettle);
     double share = 0.0;
     for (auto _ : state) {
         const double cpu_before = process_cpu_seconds();
@@ -318,7 +501,6 @@ void BM_SdkIdleCpu(benchmark::State &state) {
         share = (process_cpu_seconds() - cpu_before) / wall;
         state.SetIterationTime(wall);
     }
-    api_snmp_destroy();
     state.counters["idle_cpu_percent"] = share * kPercent;
 }
 
@@ -326,5 +508,6 @@ BENCHMARK(BM_SdkIdleCpu)->UseManualTime()->Iterations(1)->Unit(benchmark::kMilli
 BENCHMARK(BM_RawUdpRoundTrip)->UseManualTime()->Iterations(kIterations * 10)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SdkGetLatency)->UseManualTime()->Iterations(kIterations)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SdkGetVsRaw)->UseManualTime()->Iterations(kIterations)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SdkPollThousandAgents)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

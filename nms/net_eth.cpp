@@ -3,12 +3,13 @@
 // dynamic-port socket through which the kind's own send and receive operations go.
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -21,6 +22,7 @@
 #include "base/agent_log.h"
 #include "base/platform.h"
 #include "nms/net_interface.h"
+#include "nms/net_internal.h"
 #include "nms/nms_types_internal.h"
 
 namespace {
@@ -29,20 +31,23 @@ using vek::nms::MutexGuard;
 
 constexpr uint16_t kAnyPort = 0;
 constexpr int kPollTimeoutMs = static_cast<int>(NET_ETH_POLL_TIMEOUT_MS);
-constexpr short kReadableEvents = POLLIN | POLLERR;
+constexpr size_t kEventBatch = 64;  // ready descriptors taken from one wait
 using BusyClock = std::chrono::steady_clock;  // monotonic: a clock step must not stretch the window
 constexpr auto kBusyPollMax = std::chrono::microseconds(NET_ETH_BUSY_POLL_MAX_US);
 constexpr auto kBusyPollStart = std::chrono::microseconds(10);  // first window after a near miss
 
 // Sockets watched by the receive thread. The set's mutex lives as long as the process; `active`
 // stands for the set being set up (eth_socket_set_init) and not yet torn down (eth_destroy):
-// additions and removals outside that window are ignored.
+// additions and removals outside that window are ignored. The kernel keeps the same set in an epoll
+// instance (changed under the set's mutex), on which the receive thread waits: a round then costs
+// the same with a thousand idle sockets as with one, and only ready sockets are looked at.
 struct SocketSet {
     std::vector<int> members;  // ascending, no duplicates
     bool active = false;
 };
 
 SocketSet g_socket_set;
+std::atomic<int> g_epoll_fd{NET_INVALID_SOCKET};
 
 // The dynamic-port socket (-1 while not created) and the receive thread's running flag are read by
 // the receive thread and by senders; the thread handle is touched only by start and destroy, which
@@ -51,13 +56,13 @@ std::atomic<int> g_dynamic_sock{NET_INVALID_SOCKET};
 std::atomic<bool> g_running{false};
 platform_thread_t g_thread = nullptr;
 
-// A socket leaves the set only once the receive thread has stopped waiting on it: a descriptor
-// still inside poll() keeps its port bound after close() and its number could be handed to a new
-// socket. The remover wakes the thread through `g_wake_fd` and waits for the next round to begin.
+// A socket leaves the set only once the receive thread is done with the round in which it left:
+// that round's wait may already have reported it, and once closed its number could be handed to
+// a new file. The remover wakes the thread through `g_wake_fd` and waits for the next round.
 constexpr auto kRoundWaitLimit = std::chrono::milliseconds(2 * NET_ETH_POLL_TIMEOUT_MS);
 std::atomic<int> g_wake_fd{NET_INVALID_SOCKET};
 std::atomic<uint64_t> g_receive_thread_id{0};
-std::atomic<uint64_t> g_round{0};  // advanced under the set's mutex with each copy of the set
+std::atomic<uint64_t> g_round{0};  // advanced under the set's mutex at the start of each round
 std::mutex g_round_mutex;          // pairs with g_round_changed for waiting removers
 std::condition_variable g_round_changed;
 
@@ -85,20 +90,11 @@ bool local_port(int sock, uint16_t &port) noexcept {
     return true;
 }
 
-// Refreshes the thread's private list of descriptors to wait on from the set (the wake descriptor
-// first), then announces the new round to removers waiting for it.
-void copy_socket_set(std::vector<pollfd> &watched) noexcept {
+// Starts a receive round: the thread is done with what the previous wait reported. Announced to
+// removers waiting for it.
+void begin_round() noexcept {
     {
         MutexGuard guard(set_mutex());
-        watched.clear();
-        try {
-            watched.push_back(pollfd{g_wake_fd.load(std::memory_order_acquire), POLLIN, 0});
-            for (int sock : g_socket_set.members) {
-                watched.push_back(pollfd{sock, POLLIN, 0});
-            }
-        } catch (const std::bad_alloc &) {
-            // Watch what fitted; the next round tries again.
-        }
         g_round.fetch_add(1, std::memory_order_acq_rel);
     }
     {
@@ -107,7 +103,14 @@ void copy_socket_set(std::vector<pollfd> &watched) noexcept {
     g_round_changed.notify_all();
 }
 
-// Ends the receive thread's current wait so that it copies the set afresh.
+bool watch(int epoll_fd, int fd) noexcept {
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = fd;
+    return epoll_ctl(epoll_fd, EPOLL_CTL_ADD, fd, &event) == 0;
+}
+
+// Ends the receive thread's current wait so that it begins a new round.
 void wake_receive_thread() noexcept {
     const int wake = g_wake_fd.load(std::memory_order_acquire);
     if (wake >= 0) {
@@ -120,8 +123,8 @@ void drain_wake_fd(int fd) noexcept {
     static_cast<void>(eventfd_read(fd, &ignored));
 }
 
-// Called after a socket left the set during round `removed_in`: returns once the receive thread
-// has copied the set afresh, so it no longer waits on that socket.
+// Called after a socket left the set during round `removed_in`: returns once the receive thread has
+// begun a new round, so that nothing it still holds refers to that socket.
 void wait_until_unwatched(uint64_t removed_in) noexcept {
     if (!g_running.load(std::memory_order_acquire) ||
         platform_thread_id() == g_receive_thread_id.load(std::memory_order_acquire)) {
@@ -143,27 +146,33 @@ uint64_t remove_member(int sock) noexcept {
         auto position = std::lower_bound(members.begin(), members.end(), sock);
         if (position != members.end() && *position == sock) {
             members.erase(position);
+            static_cast<void>(epoll_ctl(g_epoll_fd.load(std::memory_order_acquire), EPOLL_CTL_DEL, sock, nullptr));
         }
     }
     return g_round.load(std::memory_order_acquire);
 }
 
 // Receives one datagram from a ready socket without blocking and queues it with its sender.
-// Errors and empty datagrams are skipped; a full queue drops the datagram (logged there).
-void receive_one(int sock) noexcept {
+// Errors and empty datagrams are skipped. False, with the datagram left in its socket, when the
+// queue has no room.
+bool receive_one(int sock) noexcept {
+    if (!vek::nms::net::queue_has_room()) {
+        return false;
+    }
     net_recv_packet packet{};
     sockaddr_in from{};
     socklen_t from_len = sizeof(from);
     ssize_t received = recvfrom(sock, packet.data, sizeof(packet.data), MSG_DONTWAIT,
                                 reinterpret_cast<sockaddr *>(&from), &from_len);
     if (received < 1 || from.sin_family != AF_INET) {
-        return;
+        return true;
     }
     packet.len = static_cast<uint32_t>(received);
     inet_ntop(AF_INET, &from.sin_addr, packet.ip, sizeof(packet.ip));
     packet.port = ntohs(from.sin_port);
     packet.sock = sock;
     static_cast<void>(net_interface_enqueue(&packet));
+    return true;
 }
 
 // Binds the dynamic socket to a port of the system's choosing; logs and closes it on failure.
@@ -183,8 +192,13 @@ api_snmp_err bind_dynamic_port(int sock) noexcept {
 
 // Starts the receive thread over the socket set; false when no thread could be created.
 bool start_receive_thread() noexcept {
+    const int epoll_fd = g_epoll_fd.load(std::memory_order_acquire);
     const int wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake_fd < 0) {
+        return false;
+    }
+    if (epoll_fd < 0 || !watch(epoll_fd, wake_fd)) {
+        close(wake_fd);
         return false;
     }
     g_wake_fd.store(wake_fd, std::memory_order_release);
@@ -201,6 +215,7 @@ bool start_receive_thread() noexcept {
 void stop_receive_thread() noexcept {
     g_running.store(false, std::memory_order_release);
     wake_receive_thread();  // end the current wait at once
+    vek::nms::net::queue_wake_waiters();
     platform_thread_join(g_thread);
     g_thread = nullptr;
     const int wake_fd = g_wake_fd.exchange(NET_INVALID_SOCKET, std::memory_order_acq_rel);
@@ -264,6 +279,10 @@ void eth_socket_set_init(void) {
         MutexGuard guard(set_mutex());
         g_socket_set.members.clear();
         g_socket_set.active = true;
+        const int stale = g_epoll_fd.exchange(epoll_create1(EPOLL_CLOEXEC), std::memory_order_acq_rel);
+        if (stale >= 0) {
+            close(stale);
+        }
     }
     AGENT_LOG(AGENT_LOG_DEBUG, "%s: ETH 套接字集合初始化完成", "eth_socket_set_init");
 }
@@ -282,12 +301,14 @@ void eth_socket_set_add(int sock) {
         return;
     }
     try {
-        members.insert(position, sock);
+        position = members.insert(position, sock);
     } catch (const std::bad_alloc &) {
         // The socket stays unwatched; nothing else is affected.
         return;
     }
-    wake_receive_thread();  // watch the new socket now, not after the current wait times out
+    if (!watch(g_epoll_fd.load(std::memory_order_acquire), sock)) {
+        members.erase(position);
+    }
 }
 
 void eth_socket_set_remove(int sock) {
@@ -304,8 +325,8 @@ void eth_socket_unwatch(int sock) {
 
 // ---- Receive thread ----
 
-// How long the receive thread looks for the next datagram without sleeping before it waits in
-// poll(). Waking a thread on an idle processor costs tens of microseconds on virtual machines, more
+// How long the receive thread looks for the next datagram without sleeping before it waits for
+// one. Waking a thread on an idle processor costs tens of microseconds on virtual machines, more
 // than a whole loopback round trip, while an answer often follows the last one within microseconds
 // (an application sends its next request from the callback). Like halt polling, the window grows
 // while datagrams keep arriving soon after the thread went to sleep and shrinks when they do not,
@@ -332,46 +353,49 @@ class BusyPollWindow {
     BusyClock::duration length_ = BusyClock::duration::zero();
 };
 
-// Looks at the watched descriptors without sleeping for at most `busy` (giving the processor to any
+// Looks for ready descriptors without sleeping for at most `busy` (giving the processor to any
 // other ready thread between looks), then waits for at most the round's time-out. Returns what
-// poll() returned last; `caught` tells whether a look without sleeping found something.
-int poll_watched(std::vector<pollfd> &watched, BusyClock::duration busy, bool &caught) noexcept {
-    const auto count = static_cast<nfds_t>(watched.size());
+// epoll_wait() returned last; `caught` tells whether a look without sleeping found something.
+int wait_for_events(std::span<epoll_event> events, BusyClock::duration busy, bool &caught) noexcept {
+    const int epoll_fd = g_epoll_fd.load(std::memory_order_acquire);
+    const auto capacity = static_cast<int>(events.size());
     const BusyClock::time_point busy_until = BusyClock::now() + busy;
     caught = true;
     while (BusyClock::now() < busy_until) {
-        int ready = poll(watched.data(), count, 0);
+        int ready = epoll_wait(epoll_fd, events.data(), capacity, 0);
         if (ready != 0) {
             return ready;
         }
         std::this_thread::yield();
     }
     caught = false;
-    return poll(watched.data(), count, kPollTimeoutMs);
+    return epoll_wait(epoll_fd, events.data(), capacity, kPollTimeoutMs);
 }
 
-// Waits on every member of the socket set (poll, so descriptor numbers have no upper bound) for at
-// most 100 ms per round, after looking without sleeping for the busy-poll window, then drains one
-// datagram from each ready socket. Set changes are seen at the next round.
+// Waits on the socket set for at most 100 ms per round, after looking without sleeping for the
+// busy-poll window, then takes one datagram from each ready socket. Back-pressure: while the queue
+// is full the thread takes nothing off the sockets, whose own buffers hold what arrives meanwhile,
+// and waits for room instead.
 void *eth_interrupt_thread_proc(void * /*arg*/) {
     g_receive_thread_id.store(platform_thread_id(), std::memory_order_release);
-    std::vector<pollfd> watched;
+    const int wake_fd = g_wake_fd.load(std::memory_order_acquire);
+    std::array<epoll_event, kEventBatch> events{};
     BusyPollWindow window;
     while (g_running.load(std::memory_order_acquire)) {
-        copy_socket_set(watched);
-        const BusyClock::time_point round_start = BusyClock::now();
-        bool caught = false;
-        int ready = poll_watched(watched, window.length(), caught);
-        window.update(caught, BusyClock::now() - round_start);
-        if (ready < 1) {
+        begin_round();
+        if (!vek::nms::net::queue_has_room()) {
+            static_cast<void>(vek::nms::net::queue_wait_for_room(NET_ETH_POLL_TIMEOUT_MS));
             continue;
         }
-        if ((watched.front().revents & POLLIN) != 0) {
-            drain_wake_fd(watched.front().fd);
-        }
-        for (const pollfd &entry : std::span(watched).subspan(1)) {
-            if ((entry.revents & kReadableEvents) != 0) {
-                receive_one(entry.fd);
+        const BusyClock::time_point round_start = BusyClock::now();
+        bool caught = false;
+        const int ready = wait_for_events(events, window.length(), caught);
+        window.update(caught, BusyClock::now() - round_start);
+        for (const epoll_event &event : std::span(events).first(static_cast<size_t>(std::max(ready, 0)))) {
+            if (event.data.fd == wake_fd) {
+                drain_wake_fd(wake_fd);
+            } else if (!receive_one(event.data.fd)) {
+                break;  // queue full: the rest stay in their sockets until there is room
             }
         }
     }
@@ -449,6 +473,10 @@ void eth_destroy(void) {
         MutexGuard guard(set_mutex());
         std::vector<int>().swap(g_socket_set.members);
         g_socket_set.active = false;
+        const int epoll_fd = g_epoll_fd.exchange(NET_INVALID_SOCKET, std::memory_order_acq_rel);
+        if (epoll_fd >= 0) {
+            close(epoll_fd);
+        }
     }
     AGENT_LOG(AGENT_LOG_INFO, "%s: ETH 资源销毁完成", "eth_destroy");
 }

@@ -28,7 +28,7 @@ extern "C" {
 #define NET_MAX_PACKET_SIZE 1024u /* largest datagram payload */
 #define NET_IP_TEXT_SIZE 32u      /* sender address text with its terminator */
 #define NET_RECV_QUEUE_CAPACITY 100u
-#define NET_ETH_POLL_TIMEOUT_MS 100u /* bounds how late the receive thread sees set changes */
+#define NET_ETH_POLL_TIMEOUT_MS 100u /* longest wait of one receive round (and for queue room) */
 #define NET_ETH_BUSY_POLL_MAX_US 200u /* longest look for the next datagram without sleeping */
 #define NET_ETH_RECV_TIMEOUT_MS 1000u
 #define NET_INVALID_SOCKET (-1)

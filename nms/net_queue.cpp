@@ -1,9 +1,14 @@
 // The process's single receive queue: a bounded first-in-first-out list of heap-allocated packets,
 // a mutex over the list and a counting semaphore posted once per queued packet. Producers are the
 // ETH receive thread and interrupt-driven kinds; the consumer is the SNMP core's receive thread.
+// A producer that must not lose datagrams (the ETH receive thread) waits for room instead of
+// queueing into a full queue; the consumer tells it when a full queue gets room again.
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "base/agent_log.h"
 #include "base/platform.h"
@@ -35,6 +40,24 @@ struct net_recv_queue {
 };
 
 net_recv_queue g_recv_queue;
+
+// Producers waiting for room. `g_room_wakes` counts queue_wake_waiters calls (guarded by
+// g_room_mutex), so that a stopping producer is released whether or not there is room.
+std::mutex g_room_mutex;
+std::condition_variable g_room_changed;
+uint64_t g_room_wakes = 0;
+
+bool has_room() noexcept {
+    MutexGuard guard(g_recv_queue.mutex);
+    return g_recv_queue.count < g_recv_queue.capacity;
+}
+
+void announce_room() noexcept {
+    {
+        std::lock_guard<std::mutex> lock(g_room_mutex);  // no waiter misses the notification
+    }
+    g_room_changed.notify_all();
+}
 
 PacketPtr allocate_packet() noexcept {
     return PacketPtr(static_cast<net_recv_packet *>(platform_malloc(sizeof(net_recv_packet))));
@@ -72,10 +95,12 @@ bool append(PacketPtr &packet) noexcept {
     return true;
 }
 
-// Unlinks the oldest packet under the queue mutex; empty when there is none.
-PacketPtr take_head() noexcept {
+// Unlinks the oldest packet under the queue mutex; empty when there is none. `was_full` tells
+// whether the queue had no room before.
+PacketPtr take_head(bool &was_full) noexcept {
     MutexGuard guard(g_recv_queue.mutex);
     PacketPtr head(g_recv_queue.head);
+    was_full = g_recv_queue.count >= g_recv_queue.capacity;
     if (head) {
         g_recv_queue.head = head->next;
         if (g_recv_queue.head == nullptr) {
@@ -111,6 +136,24 @@ bool queue_init() noexcept {
         return false;
     }
     return true;
+}
+
+bool queue_has_room() noexcept { return has_room(); }
+
+bool queue_wait_for_room(uint32_t timeout_ms) noexcept {
+    std::unique_lock<std::mutex> lock(g_room_mutex);
+    const uint64_t wakes = g_room_wakes;
+    return g_room_changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                   [wakes] { return g_room_wakes != wakes || has_room(); }) &&
+           has_room();
+}
+
+void queue_wake_waiters() noexcept {
+    {
+        std::lock_guard<std::mutex> lock(g_room_mutex);
+        ++g_room_wakes;
+    }
+    g_room_changed.notify_all();
 }
 
 void queue_release() noexcept {
@@ -157,9 +200,13 @@ api_snmp_err net_interface_dequeue(net_recv_packet *out, uint32_t timeout_ms) {
     if (platform_sem_timedwait(g_recv_queue.sem, timeout_ms) != PLATFORM_SEM_OK) {
         return API_SNMP_ERR_TIMEOUT;
     }
-    PacketPtr packet = take_head();
+    bool was_full = false;
+    PacketPtr packet = take_head(was_full);
     if (!packet) {
         return API_SNMP_ERR_NO_DATA;
+    }
+    if (was_full) {
+        announce_room();
     }
     copy_packet(*out, *packet);
     return API_SNMP_OK;

@@ -35,8 +35,12 @@ class CoreSection {
     CoreSection &operator=(const CoreSection &) = delete;
     ~CoreSection();
 
+    // Releases the lock (and delivers the queued outcomes) before the section ends.
+    void release();
+
    private:
     platform_mutex_t mutex_;
+    bool held_ = true;
 };
 
 // Queues an outcome on the calling thread; delivered when the thread's CoreSection ends.
@@ -72,6 +76,10 @@ void end_request(snmp_core_agent &agent) noexcept;
 // core_handle_error, an outstanding request's owner always learns the outcome, whatever the code.
 void fail_request(snmp_core_agent &agent, uint32_t cmd_type, const char *user_name, uint32_t error,
                   void *user_data);
+
+// Tells the tick that a request is outstanding (wakes a timer thread that sleeps while nothing
+// is). List lock held.
+void note_request_sent();
 
 // Encodes, remembers and sends one request; flow control is applied when asked. List lock held.
 api_snmp_err send_request(snmp_core_agent &agent, uint32_t cmd_type, const char *user_name,

@@ -1,7 +1,7 @@
 // SNMP core, second half: the receive thread and the dispatch of received datagrams (responses,
 // SNMPv3 responses and reports, traps and INFORMs with their acknowledgement), the error path that
 // turns a failure into a response outcome, and the 1 ms tick (retransmission, time-out, periodic
-// SNMPv3 time-synchronisation check).
+// SNMPv3 time-synchronisation check) with the pacing of the timer thread that drives it.
 //
 // Every decision is taken under the list lock (CoreSection); response outcomes are queued and
 // delivered after the lock is released, trap deliveries are prepared under the lock and made after
@@ -11,8 +11,13 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
 
 #include "base/agent_log.h"
 #include "base/platform.h"
@@ -43,6 +48,18 @@ constexpr char kDropNotNotification[] = "不是该地址Agent请求套接字上�
 
 // Tick counter, 0 to CORE_TIME_SYNC_CHECK_TICKS - 1.
 std::atomic<uint32_t> g_tick_counter{0};
+
+// Pacing of the timer thread. `g_outstanding` is true when the last once-a-second check left a
+// request outstanding or a request has been sent since (both written under the list lock). When
+// the tick found nothing outstanding, the timer thread's next sleep ends with the next send.
+std::atomic<bool> g_outstanding{false};
+std::mutex g_timer_mutex;
+std::condition_variable g_timer_wake;
+// Guarded by g_timer_mutex.
+uint64_t g_requests_sent = 0;      // sends so far
+bool g_sleep_until_request = false;  // the next sleep ends when g_requests_sent passes g_sleep_mark
+uint64_t g_sleep_mark = 0;
+bool g_timer_interrupted = false;
 
 // A notification ready for the trap callback (prepared under the lock, delivered after it).
 struct TrapDelivery {
@@ -322,38 +339,67 @@ bool process_notification_datagram(snmp_core_agent *agent, const uint8_t *data, 
 
 // ---- Tick ----
 
-uint32_t advance_tick() noexcept {
+// Where a step of the tick counter arrived and which checks it reached on the way.
+struct TickStep {
+    uint32_t tick;
+    bool second;     // a multiple of CORE_TICKS_PER_SECOND (once a second)
+    bool time_sync;  // the counter's wrap to 0 (every CORE_TIME_SYNC_CHECK_TICKS)
+};
+
+TickStep advance_tick(uint32_t elapsed_ms) noexcept {
     uint32_t current = g_tick_counter.load(std::memory_order_relaxed);
-    uint32_t next = 0;
+    uint64_t reached = 0;
     do {
-        next = current + 1 == CORE_TIME_SYNC_CHECK_TICKS ? 0 : current + 1;
-    } while (!g_tick_counter.compare_exchange_weak(current, next, std::memory_order_relaxed));
-    return next;
+        reached = uint64_t{current} + elapsed_ms;
+    } while (!g_tick_counter.compare_exchange_weak(current, static_cast<uint32_t>(reached % CORE_TIME_SYNC_CHECK_TICKS),
+                                                   std::memory_order_relaxed));
+    return TickStep{static_cast<uint32_t>(reached % CORE_TIME_SYNC_CHECK_TICKS),
+                    reached / CORE_TICKS_PER_SECOND != current / CORE_TICKS_PER_SECOND,
+                    reached >= CORE_TIME_SYNC_CHECK_TICKS};
 }
 
-void retransmit_or_time_out(snmp_core_agent &agent, int64_t now) {
-    if (agent.pending == 0 || agent.last_packet_len == 0) {
-        return;
-    }
-    int64_t elapsed_s = now - static_cast<int64_t>(agent.last_send_time);
-    if (elapsed_s * kMsPerSecond <= static_cast<int64_t>(agent.timeout_ms)) {
-        return;
-    }
+// A retransmission decided under the list lock, sent after it and then committed to the agent's
+// request slot if that still holds the same request.
+struct Resend {
+    char ip[API_SNMP_IP_SIZE];
+    uint16_t port;
+    int sock;
+    uint32_t request_id;
+    uint8_t retry_count;  // before this retransmission
+    uint32_t retries;
+    const char *label;
+    uint32_t len;
+    std::array<uint8_t, CORE_MAX_PACKET_SIZE> packet;
+    bool sent;
+};
+
+// The retransmissions of one check; kept by the ticking thread so that its storage is reused.
+thread_local std::vector<Resend> t_resends;
+
+const char *request_label(const snmp_core_agent &agent) noexcept {
     bool discovering = agent.version == API_SNMP_V3 && agent.v3_engine.discovery_state == CORE_V3_DISCOVERY_SENT;
-    const char *label = discovering ? kDiscoveryLabel : kCommandLabel;
-    if (agent.retry_count < agent.retries) {
-        if (net_interface_send_to(agent.sock, agent.ip, agent.port, agent.last_packet, agent.last_packet_len) !=
-            API_SNMP_OK) {
-            return;  // tried again next second
-        }
-        AGENT_LOG(AGENT_LOG_WARN, "%s: %s重发（ID：%d，重试：%d/%d）", kTimeoutTag, label,
-                  static_cast<int>(agent.pending_request_id), static_cast<int>(agent.retry_count + 1),
-                  static_cast<int>(agent.retries));
-        ++agent.retry_count;
-        agent.last_send_time = static_cast<uint32_t>(now);
-        return;
+    return discovering ? kDiscoveryLabel : kCommandLabel;
+}
+
+void plan_resend(const snmp_core_agent &agent) noexcept {
+    try {
+        Resend &resend = t_resends.emplace_back();
+        copy_text(resend.ip, sizeof(resend.ip), agent.ip);
+        resend.port = agent.port;
+        resend.sock = agent.sock;
+        resend.request_id = agent.pending_request_id;
+        resend.retry_count = agent.retry_count;
+        resend.retries = agent.retries;
+        resend.label = request_label(agent);
+        resend.len = agent.last_packet_len;
+        std::copy_n(agent.last_packet, agent.last_packet_len, resend.packet.begin());
+    } catch (const std::bad_alloc &) {
+        // Left as it is: the next second tries again.
     }
-    AGENT_LOG(AGENT_LOG_ERROR, "%s: %s超时（ID：%d，重试耗尽）", kTimeoutTag, label,
+}
+
+void time_out(snmp_core_agent &agent) {
+    AGENT_LOG(AGENT_LOG_ERROR, "%s: %s超时（ID：%d，重试耗尽）", kTimeoutTag, request_label(agent),
               static_cast<int>(agent.pending_request_id));
     bool notify = request_has_owner(agent);
     void *user_data = agent.user_data;
@@ -367,15 +413,82 @@ void retransmit_or_time_out(snmp_core_agent &agent, int64_t now) {
     }
 }
 
-void check_all_agent_timeout() {
-    CoreSection section;
-    int64_t now = now_seconds();
-    for_each_agent([now](snmp_core_agent &agent) {
-        if (agent.version == API_SNMP_V3) {
-            core_snmpv3_expire_disabled_users(&agent, now);
+// Plans the retransmission of a request that waited longer than its time-out, or times it out
+// when its retries are spent. True while the request stays outstanding. List lock held.
+bool retransmit_or_time_out(snmp_core_agent &agent, int64_t now) {
+    if (agent.pending == 0 || agent.last_packet_len == 0) {
+        return false;
+    }
+    int64_t elapsed_s = now - static_cast<int64_t>(agent.last_send_time);
+    if (elapsed_s * kMsPerSecond <= static_cast<int64_t>(agent.timeout_ms)) {
+        return true;
+    }
+    if (agent.retry_count < agent.retries) {
+        plan_resend(agent);
+        return true;
+    }
+    time_out(agent);
+    return false;
+}
+
+// Counts the retransmission as made when the agent still waits for the same request. List lock held.
+bool commit_resend(const Resend &resend, int64_t now) {
+    snmp_core_agent *agent = core_find_agent_by_addr(resend.ip, resend.port);
+    if (agent == nullptr || agent->pending == 0 || agent->last_packet_len == 0 ||
+        agent->pending_request_id != resend.request_id || agent->retry_count != resend.retry_count) {
+        return false;
+    }
+    ++agent->retry_count;
+    agent->last_send_time = static_cast<uint32_t>(now);
+    return true;
+}
+
+// Sends the planned retransmissions without the list lock, so that answers keep flowing meanwhile,
+// then commits those that went out. A failed one is left as it was, for the next second. One WARN
+// line names the first retransmission; when there were more, a second one gives their number.
+void send_planned_resends(int64_t now) {
+    for (Resend &resend : t_resends) {
+        resend.sent = net_interface_send_to(resend.sock, resend.ip, resend.port, resend.packet.data(), resend.len) ==
+                      API_SNMP_OK;
+    }
+    const Resend *first = nullptr;
+    uint32_t committed = 0;
+    {
+        CoreSection section;
+        for (const Resend &resend : t_resends) {
+            if (resend.sent && commit_resend(resend, now)) {
+                first = first == nullptr ? &resend : first;
+                ++committed;
+            }
         }
-        retransmit_or_time_out(agent, now);
-    });
+    }
+    if (first != nullptr) {
+        AGENT_LOG(AGENT_LOG_WARN, "%s: %s重发（ID：%d，重试：%d/%d）", kTimeoutTag, first->label,
+                  static_cast<int>(first->request_id), static_cast<int>(first->retry_count + 1),
+                  static_cast<int>(first->retries));
+    }
+    if (committed > 1) {
+        AGENT_LOG(AGENT_LOG_WARN, "%s: 本秒共重发%u个请求（仅列出第一个）", kTimeoutTag, static_cast<unsigned>(committed));
+    }
+}
+
+void check_all_agent_timeout() {
+    int64_t now = now_seconds();
+    t_resends.clear();
+    {
+        CoreSection section;
+        bool outstanding = false;
+        for_each_agent([now, &outstanding](snmp_core_agent &agent) {
+            if (agent.version == API_SNMP_V3) {
+                core_snmpv3_expire_disabled_users(&agent, now);
+            }
+            outstanding = retransmit_or_time_out(agent, now) || outstanding;
+        });
+        g_outstanding.store(outstanding, std::memory_order_seq_cst);
+    }
+    if (!t_resends.empty()) {
+        send_planned_resends(now);
+    }
 }
 
 void check_v3_time_sync() {
@@ -495,20 +608,72 @@ void trigger_error_callback(snmp_core_agent *agent, uint32_t cmd_type, const cha
     post_agent_response(*agent, name, cmd_type, response, user_data);
 }
 
+// Runs the checks that a step of the tick reached.
+void run_tick_checks(const TickStep &step) {
+    if (step.second) {
+        check_all_agent_timeout();
+    }
+    if (step.time_sync) {
+        check_v3_time_sync();
+    }
+}
+
 api_snmp_err core_snmp_1ms_timer_tick(void) {
     if (!snmp_core_is_running()) {
         AGENT_LOG(AGENT_LOG_ERROR, "%s: SNMP核心未初始化，拒绝1ms心跳", __func__);
         return API_SNMP_ERR_INIT_FAILED;
     }
-    uint32_t tick = advance_tick();
-    if (tick % CORE_TICKS_PER_SECOND != 0) {
-        return API_SNMP_OK;
-    }
-    check_all_agent_timeout();
-    if (tick == 0) {
-        check_v3_time_sync();
-    }
+    run_tick_checks(advance_tick(1));
     return API_SNMP_OK;
 }
 
+uint32_t core_snmp_timer_advance(uint32_t elapsed_ms) {
+    if (!snmp_core_is_running()) {
+        return CORE_TICKS_PER_SECOND;
+    }
+    const TickStep step = advance_tick(elapsed_ms);
+    run_tick_checks(step);
+    std::lock_guard<std::mutex> lock(g_timer_mutex);
+    g_sleep_until_request = !g_outstanding.load(std::memory_order_seq_cst);
+    g_sleep_mark = g_requests_sent;
+    if (g_sleep_until_request) {
+        return CORE_TIME_SYNC_CHECK_TICKS - step.tick;
+    }
+    return CORE_TICKS_PER_SECOND - step.tick % CORE_TICKS_PER_SECOND;
+}
+
+void core_snmp_timer_sleep(uint32_t ms) {
+    std::unique_lock<std::mutex> lock(g_timer_mutex);
+    g_timer_wake.wait_for(lock, std::chrono::milliseconds(ms), [] {
+        return g_timer_interrupted || (g_sleep_until_request && g_requests_sent != g_sleep_mark);
+    });
+    g_timer_interrupted = false;
+    g_sleep_until_request = false;
+}
+
+void core_snmp_timer_interrupt(void) {
+    {
+        std::lock_guard<std::mutex> lock(g_timer_mutex);
+        g_timer_interrupted = true;
+    }
+    g_timer_wake.notify_all();
+}
+
 }  // extern "C"
+
+namespace vek::nms::core {
+
+void note_request_sent() {
+    g_outstanding.store(true, std::memory_order_seq_cst);
+    bool sleeping_until_request = false;
+    {
+        std::lock_guard<std::mutex> lock(g_timer_mutex);
+        ++g_requests_sent;
+        sleeping_until_request = g_sleep_until_request;
+    }
+    if (sleeping_until_request) {  // a timer sleeping until the next second needs no wake-up
+        g_timer_wake.notify_all();
+    }
+}
+
+}  // namespace vek::nms::core

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -45,7 +46,6 @@ constexpr uint32_t kIpv4PartShift = 8;
 constexpr size_t kIpTextMax = API_SNMP_IP_SIZE - 1;  // any longer text is not an address
 
 // ---- Timer thread ----
-constexpr uint32_t kTimerPeriodMs = 1;
 constexpr uint32_t kTimerStopGraceMs = 100;
 
 constexpr const char *kBannerRule = "========================================";
@@ -450,10 +450,20 @@ platform_thread_t g_timer_thread = nullptr;
 // Read by the timer thread on every pass; set before the thread is created and cleared to stop it.
 std::atomic<bool> g_timer_running{false};
 
+// Drives the core's millisecond tick by the time that has passed instead of waking every
+// millisecond: the tick has work only once a second (and none at all while no request is
+// outstanding), so the thread sleeps until then. Milliseconds are counted from a monotonic clock and
+// carried over whole, so the tick keeps pace with real time however late a wake-up comes.
 void *timer_thread_main(void * /*arg*/) {
+    using TickClock = std::chrono::steady_clock;
+    TickClock::time_point counted = TickClock::now();  // time already handed to the tick
     while (g_timer_running.load(std::memory_order_acquire)) {
-        core_snmp_1ms_timer_tick();
-        platform_delay_ms(kTimerPeriodMs);
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(TickClock::now() - counted);
+        counted += elapsed;
+        const uint32_t wait_ms = core_snmp_timer_advance(static_cast<uint32_t>(elapsed.count()));
+        if (g_timer_running.load(std::memory_order_acquire)) {
+            core_snmp_timer_sleep(wait_ms);
+        }
     }
     return nullptr;
 }
@@ -478,6 +488,7 @@ void stop_timer_thread() noexcept {
     if (!g_timer_running.exchange(false, std::memory_order_acq_rel)) {
         return;
     }
+    core_snmp_timer_interrupt();
     platform_delay_ms(kTimerStopGraceMs);
     platform_thread_join(g_timer_thread);
     g_timer_thread = nullptr;

@@ -209,9 +209,14 @@ CoreSection::CoreSection() noexcept : mutex_(g_list_lock.load(std::memory_order_
     platform_mutex_lock(mutex_);
 }
 
-CoreSection::~CoreSection() {
-    platform_mutex_unlock(mutex_);
-    deliver_posted_responses();
+CoreSection::~CoreSection() { release(); }
+
+void CoreSection::release() {
+    if (held_) {
+        held_ = false;
+        platform_mutex_unlock(mutex_);
+        deliver_posted_responses();
+    }
 }
 
 snmp_core_agent *find_agent_or_log(const char *tag, const char *ip, uint16_t port) {
@@ -323,8 +328,26 @@ void fill_adapter_agent(snmp_core_agent &agent, const char *user_name, adapter_a
     out.user = &user_storage;
 }
 
-api_snmp_err send_request(snmp_core_agent &agent, uint32_t cmd_type, const char *user_name,
-                          const api_snmp_varbind *varbinds, uint8_t count, void *user_data, bool flow_controlled) {
+namespace {
+
+// One encoded request on its way out, with what its log lines need.
+struct OutgoingRequest {
+    int sock;
+    char ip[API_SNMP_IP_SIZE];
+    uint16_t port;
+    uint32_t cmd_type;
+    int32_t sent_id;
+    int32_t next_id;
+    uint32_t len;
+    bool carries_community;  // a v1/v2c message: its community travels in clear
+    std::array<uint8_t, CORE_MAX_PACKET_SIZE> packet;
+};
+
+// Flow control, the request slot and the encoding of one request; the datagram to send comes back
+// in out. List lock held.
+api_snmp_err prepare_request(snmp_core_agent &agent, uint32_t cmd_type, const char *user_name,
+                             const api_snmp_varbind *varbinds, uint8_t count, void *user_data, bool flow_controlled,
+                             OutgoingRequest &out) {
     if (flow_controlled && !snmp_core_flow_allow()) {
         AGENT_LOG(AGENT_LOG_WARN, "%s: 触发流控，暂停发送（%s:%d）", "core_send_raw_packet", agent.ip,
                   static_cast<int>(agent.port));
@@ -340,37 +363,86 @@ api_snmp_err send_request(snmp_core_agent &agent, uint32_t cmd_type, const char 
     adapter_agent described{};
     adapter_v3_user user_storage{};
     fill_adapter_agent(agent, user_name, described, user_storage);
-    std::array<uint8_t, CORE_MAX_PACKET_SIZE> packet{};
-    uint32_t len = static_cast<uint32_t>(packet.size());
-    api_snmp_err rc = adapter_snmp_cmd_encode(&described, cmd_type, user_name, varbinds, count, packet.data(), &len);
+    out.len = static_cast<uint32_t>(out.packet.size());
+    api_snmp_err rc =
+        adapter_snmp_cmd_encode(&described, cmd_type, user_name, varbinds, count, out.packet.data(), &out.len);
     if (rc != API_SNMP_OK) {
         agent.pending_request_id = 0;
         core_handle_error(&agent, cmd_type, user_name, rc, user_data);
         return rc;
     }
-    std::memcpy(agent.last_packet, packet.data(), len);
-    agent.last_packet_len = len;
-    int32_t sent_id = agent.next_request_id;
+    std::memcpy(agent.last_packet, out.packet.data(), out.len);
+    agent.last_packet_len = out.len;
+    out.sent_id = agent.next_request_id;
     if (agent.next_request_id == INT32_MAX) {
         AGENT_LOG(AGENT_LOG_INFO, "%s: 请求ID溢出，重置为起始值：%d", "core_send_raw_packet", kRequestIdRestart);
         agent.next_request_id = kRequestIdRestart;
     } else {
         ++agent.next_request_id;
     }
-    if (net_interface_send_to(agent.sock, agent.ip, agent.port, packet.data(), len) != API_SNMP_OK) {
+    out.next_id = agent.next_request_id;
+    out.sock = agent.sock;
+    copy_text(out.ip, sizeof(out.ip), agent.ip);
+    out.port = agent.port;
+    out.cmd_type = cmd_type;
+    out.carries_community = agent.version != API_SNMP_V3;
+    note_request_sent();
+    return API_SNMP_OK;
+}
+
+// Sends a prepared request; logs it when it went out.
+bool transmit(const OutgoingRequest &out) noexcept {
+    if (net_interface_send_to(out.sock, out.ip, out.port, out.packet.data(), out.len) != API_SNMP_OK) {
+        return false;
+    }
+    // The bytes of a message that carries a community stay out of the log.
+    if (out.carries_community) {
+        vek::log_masked_dump("core_send_raw_packet to net hex:");
+    } else {
+        log_hex("core_send_raw_packet to net hex:", out.packet.data(), out.len);
+    }
+    AGENT_LOG(AGENT_LOG_INFO, "%s: 命令发送成功（%s:%d，类型：%d，发送ID：%d，下一个ID：%d）", "core_send_raw_packet",
+              out.ip, static_cast<int>(out.port), static_cast<int>(out.cmd_type), static_cast<int>(out.sent_id),
+              static_cast<int>(out.next_id));
+    return true;
+}
+
+// Prepares an SNMPv1/v2c request under the list lock and sends it once the section has released
+// the lock: a loopback send delivers the datagram within the call, and a burst of requests that
+// held the lock meanwhile would keep the receive thread from the answers. A failed send ends the
+// request if it is still the one outstanding. The agent is not touched after the release.
+api_snmp_err send_request_after_unlock(CoreSection &section, snmp_core_agent &agent, uint32_t cmd_type,
+                                       const api_snmp_varbind *varbinds, uint8_t count, void *user_data) {
+    OutgoingRequest out{};
+    api_snmp_err rc = prepare_request(agent, cmd_type, nullptr, varbinds, count, user_data, true, out);
+    section.release();
+    if (rc != API_SNMP_OK || transmit(out)) {
+        return rc;
+    }
+    CoreSection relock;
+    snmp_core_agent *current = core_find_agent_by_addr(out.ip, out.port);
+    if (current != nullptr && current->pending != 0 &&
+        current->pending_request_id == static_cast<uint32_t>(out.sent_id)) {
+        current->pending_request_id = 0;
+        core_handle_error(current, cmd_type, nullptr, API_SNMP_ERR_NETWORK, user_data);
+    }
+    return API_SNMP_ERR_NETWORK;
+}
+
+}  // namespace
+
+api_snmp_err send_request(snmp_core_agent &agent, uint32_t cmd_type, const char *user_name,
+                          const api_snmp_varbind *varbinds, uint8_t count, void *user_data, bool flow_controlled) {
+    OutgoingRequest out{};
+    api_snmp_err rc = prepare_request(agent, cmd_type, user_name, varbinds, count, user_data, flow_controlled, out);
+    if (rc != API_SNMP_OK) {
+        return rc;
+    }
+    if (!transmit(out)) {
         agent.pending_request_id = 0;
         core_handle_error(&agent, cmd_type, user_name, API_SNMP_ERR_NETWORK, user_data);
         return API_SNMP_ERR_NETWORK;
     }
-    // A v1/v2c message carries its community in clear: its bytes stay out of the log.
-    if (agent.version == API_SNMP_V3) {
-        log_hex("core_send_raw_packet to net hex:", packet.data(), len);
-    } else {
-        vek::log_masked_dump("core_send_raw_packet to net hex:");
-    }
-    AGENT_LOG(AGENT_LOG_INFO, "%s: 命令发送成功（%s:%d，类型：%d，发送ID：%d，下一个ID：%d）", "core_send_raw_packet",
-              agent.ip, static_cast<int>(agent.port), static_cast<int>(cmd_type), static_cast<int>(sent_id),
-              static_cast<int>(agent.next_request_id));
     return API_SNMP_OK;
 }
 
@@ -671,7 +743,7 @@ api_snmp_err snmp_core_send_cmd(uint32_t cmd_type, const char *ip, uint16_t port
     if (refuse_busy(*agent, __func__)) {
         return API_SNMP_ERR_IN_PROGRESS;
     }
-    return send_request(*agent, cmd_type, nullptr, varbinds, count, user_data, true);
+    return send_request_after_unlock(section, *agent, cmd_type, varbinds, count, user_data);
 }
 
 api_snmp_err snmp_core_send_bulk_cmd(uint32_t cmd_type, const char *ip, uint16_t port, const char *user_name,
@@ -712,7 +784,7 @@ api_snmp_err snmp_core_send_bulk_cmd(uint32_t cmd_type, const char *ip, uint16_t
     }
     agent->bulk_non_repeaters = non_repeaters;
     agent->bulk_max_repetitions = max_repetitions;
-    return send_request(*agent, cmd_type, nullptr, varbinds, count, user_data, true);
+    return send_request_after_unlock(section, *agent, cmd_type, varbinds, count, user_data);
 }
 
 api_snmp_err snmp_core_v3_std_send_cmd(uint32_t cmd_type, const char *ip, uint16_t port, const char *user_name,

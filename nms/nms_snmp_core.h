@@ -204,10 +204,18 @@ bool snmp_core_oid_validate(const char *oid);
 
 /* ---- Tick ---- */
 
-/* Called once per millisecond by the SDK's timer thread: once a second retransmits or times out
+/* One millisecond of the tick: once a second (every 1000 ticks) retransmits or times out
  * outstanding requests; every 300000 ticks re-checks SNMPv3 time synchronisation.
  * API_SNMP_ERR_INIT_FAILED when the core is not running, otherwise API_SNMP_OK. */
 api_snmp_err core_snmp_1ms_timer_tick(void);
+/* The SDK's timer thread: advances the tick by elapsed_ms milliseconds at once, running each check
+ * that the step reaches once, and returns the milliseconds until the tick next has work: the next
+ * second while a request is outstanding, otherwise the next time-synchronisation check. */
+uint32_t core_snmp_timer_advance(uint32_t elapsed_ms);
+/* Sleeps at most ms. When the last advance found nothing outstanding, the next request sent ends
+ * the sleep; core_snmp_timer_interrupt ends it in any case. */
+void core_snmp_timer_sleep(uint32_t ms);
+void core_snmp_timer_interrupt(void);
 
 /* ---- Inner operations (used by the core's units and the SNMPv3 engine) ---- */
 

@@ -4,20 +4,25 @@
 # and the resident memory of both; then the same agent's SNMPv3 authPriv (SHA-256 + AES-128) answers
 # per second with 8 outstanding, next to its v2c figure of this run (target: at least 0.60 of it);
 # then standard SNMPv3 authPriv (HMAC-SHA-256 + AES-128-CFB) with 8 outstanding, next to snmpd with
-# the same user (target: at least twice snmpd).
+# the same user (target: at least twice snmpd); then snmpbulkwalk of the host's ifTable from both
+# (see the end).
 # Prints FIGURE lines for scripts/bench_summary.py.
-# Usage: scripts/bench_agent.sh [build-dir] [seconds-per-run]   (default build/bench, 3)
+# Usage: scripts/bench_agent.sh [build-dir] [seconds-per-run] [walks]   (default build/bench, 3, 100)
 set -euo pipefail
 
 build=${1:-build/bench}
 seconds=${2:-3}
 agent="$build/apps/veksnmpagent/veksnmpagent"
 load="$build/bench/agent_load"
+walker="$build/bench/agent_walk"
+walks=${3:-100}
+if_table=1.3.6.1.2.1.2.2
+past_if_table=1.3.6.1.2.1.2.2.1.23   # after ifTable's last column: one request, then the walk ends
 oid=1.3.6.1.2.1.1.1.0
 ready_tries=60        # start-up checks, 50 ms apart
 warn_level=2
 
-for bin in "$agent" "$load"; do
+for bin in "$agent" "$load" "$walker"; do
     [ -x "$bin" ] || { echo "bench_agent: $bin not found; build the benchmarks first" >&2; exit 1; }
 done
 snmpd_bin=$(command -v snmpd || echo /usr/sbin/snmpd)
@@ -102,3 +107,37 @@ echo "veksnmpagent, standard v3 authPriv, 8 outstanding: $std"
 echo "snmpd,        standard v3 authPriv, 8 outstanding: $std_ref"
 printf 'FIGURE\tagent standard v3 authPriv (SHA-256 + AES-128-CFB) GETs per second, 8 outstanding (target >= 2x)\t%s\tsnmpd\t%s\t/s\n' \
     "$(field answers_per_second "$std")" "$(field answers_per_second "$std_ref")"
+
+# snmpbulkwalk of ifTable (v2c, the tool's default of 10 repetitions), the runs against the two
+# agents interleaved so that a busy machine slows both alike: the median wall time of one walk; the
+# same net of the tool's own start-up (a walk that ends after its first request, timed the same way,
+# taken off); and the agents' share, the same GET-BULK requests made by agent_walk without a tool.
+echo "ifTable: $(snmpbulkwalk -v2c -c public "127.0.0.1:$ours_port" "$if_table" | wc -l) objects from" \
+    "veksnmpagent, $(snmpbulkwalk -v2c -c public "127.0.0.1:$ref_port" "$if_table" | wc -l) from snmpd"
+python3 - "$ours_port" "$ref_port" "$walks" "$if_table" "$past_if_table" <<'PY'
+import statistics, subprocess, sys, time
+
+ours, ref, walks, table, past = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5]
+
+def walk_ms(port, oid):
+    start = time.perf_counter()
+    subprocess.run(["snmpbulkwalk", "-v2c", "-c", "public", "-On", "127.0.0.1:" + port, oid],
+                   stdout=subprocess.DEVNULL, check=True)
+    return (time.perf_counter() - start) * 1e3
+
+runs = {(port, oid): [] for port in (ours, ref) for oid in (table, past)}
+for _ in range(walks):
+    for key in runs:
+        runs[key].append(walk_ms(*key))
+median = {key: statistics.median(values) for key, values in runs.items()}
+whole = {port: median[(port, table)] for port in (ours, ref)}
+net = {port: max(median[(port, table)] - median[(port, past)], 0.001) for port in (ours, ref)}
+print("FIGURE\tsnmpbulkwalk of ifTable, wall time per walk\t%.3f\tsnmpd\t%.3f\tms" % (whole[ours], whole[ref]))
+print("FIGURE\tsnmpbulkwalk of ifTable, net of the tool's start-up\t%.3f\tsnmpd\t%.3f\tms" % (net[ours], net[ref]))
+PY
+ours_walk=$("$walker" "$ours_port" "$walks" "$if_table")
+ref_walk=$("$walker" "$ref_port" "$walks" "$if_table")
+echo "veksnmpagent, the walk's requests alone: $ours_walk"
+echo "snmpd,        the walk's requests alone: $ref_walk"
+printf 'FIGURE\tifTable GET-BULK walk, the requests of snmpbulkwalk alone (target 0.5)\t%s\tsnmpd\t%s\tus\n' \
+    "$(field walk_median_us "$ours_walk")" "$(field walk_median_us "$ref_walk")"

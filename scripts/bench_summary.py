@@ -13,8 +13,9 @@ import json
 import os
 import sys
 
-# (label, our benchmark, reference benchmark or None, target when no reference, counter or None)
-# Times are per iteration (cpu_time); a counter name reads that counter instead.
+# (label, our benchmark, reference benchmark or None, target when no reference, counters or None)
+# Times are per iteration (cpu_time); counters (ours, reference[, reference label]) read those
+# counters, in microseconds, instead.
 PAIRS = [
     ("v2c GetRequest encode", "BM_EncodeGetRequestSysDescr", None, 300.0, None),
     ("v2c GetRequest decode", "BM_DecodeGetRequestSysDescr", None, 300.0, None),
@@ -42,11 +43,13 @@ PAIRS = [
     ("v3 SHA-256+AES-128 500 B encode+process", "BM_V3EncodeDecodeProcess_Sha256Aes128", None, 20000.0, None),
     ("SDK GET latency p50 (vs raw UDP)", "BM_SdkGetVsRaw", "BM_SdkGetVsRaw", None, ("sdk_p50_us", "raw_p50_us")),
     ("SDK GET latency p99 (vs raw UDP)", "BM_SdkGetVsRaw", "BM_SdkGetVsRaw", None, ("sdk_p99_us", "raw_p99_us")),
+    ("SDK poll of 1000 agents (target 1.2)", "BM_SdkPollThousandAgents", "BM_SdkPollThousandAgents", None,
+     ("poll_us", "floor_us", "flow-limit floor")),
 ]
 
-# Figures without a reference: (label, benchmark, counter, unit).
+# Figures without a reference program: (label, benchmark, counter, unit, target or None).
 COUNTERS = [
-    ("SDK threads' idle processor use", "BM_SdkIdleCpu", "idle_cpu_percent", "% of a core"),
+    ("SDK idle processor use, 100 agents", "BM_SdkIdleCpu", "idle_cpu_percent", "% of a core", 0.1),
 ]
 
 TO_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
@@ -97,7 +100,7 @@ def benchmark_rows(found):
         if counters:
             ours_v = ours.get(counters[0], 0.0) * TO_NS["us"]
             ref_v = (lookup(found, ref_name) or {}).get(counters[1], 0.0) * TO_NS["us"]
-            ref_label = "raw UDP round trip"
+            ref_label = counters[2] if len(counters) > 2 else "raw UDP round trip"
         elif ref_name:
             ours_v = time_ns(ours)
             ref = lookup(found, ref_name)
@@ -114,10 +117,14 @@ def benchmark_rows(found):
 
 def counter_rows(found):
     rows = []
-    for label, name, counter, unit in COUNTERS:
+    for label, name, counter, unit, target in COUNTERS:
         entry = lookup(found, name)
-        value = f"{entry[counter]:.2f} {unit}" if entry and counter in entry else "missing"
-        rows.append((label, value, "-", "-", "-"))
+        if not entry or counter not in entry:
+            rows.append((label, "missing", "-", "-", "-"))
+            continue
+        ratio = f"{entry[counter] / target:.2f}" if target else "-"
+        rows.append((label, f"{entry[counter]:.3f} {unit}", "target" if target else "-",
+                     f"{target} {unit}" if target else "-", ratio))
     return rows
 
 

@@ -1,11 +1,12 @@
-/* veksnmpagent: a sample SNMP agent on the agent library's public API. It serves the system group
- * and the sample device MIB, answers v1, v2c and v3 managers, sends the LED's link notifications
- * and takes console commands on standard input until Ctrl+C or "quit". */
+/* veksnmpagent: a sample SNMP agent on the agent library's public API. It serves the system group,
+ * the host's interfaces (IF-MIB) and the sample device MIB, answers v1, v2c and v3 managers, sends
+ * the LED's link notifications and takes console commands on standard input until Ctrl+C or "quit". */
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -20,6 +21,7 @@
 #include "apps/veksnmpagent/agent_app_boots.h"
 #include "apps/veksnmpagent/agent_app_console.h"
 #include "apps/veksnmpagent/agent_app_device.h"
+#include "apps/veksnmpagent/agent_app_interfaces.h"
 #include "apps/veksnmpagent/agent_app_notify.h"
 #include "apps/veksnmpagent/agent_app_options.h"
 
@@ -89,6 +91,24 @@ std::string hex_text(std::span<const uint8_t> bytes) {
 template <size_t N> void copy_text(char (&field)[N], const std::string &text) {
     std::strncpy(field, text.c_str(), N - 1);
     field[N - 1] = '\0';
+}
+
+/* sysName: the one given, else the host's name. */
+std::string system_name(const agent_app_options &opt) {
+    if (!opt.sys_name.empty()) {
+        return opt.sys_name;
+    }
+    std::array<char, AGENT_SNMP_SYS_TEXT_MAX + 1> host{};
+    return gethostname(host.data(), host.size() - 1) == 0 ? std::string(host.data()) : std::string();
+}
+
+/* The system group's values that the program knows: 0 or the agent's code. */
+int32_t describe_system(const agent_app_options &opt) {
+    int32_t rc = agent_snmp_set_sys_name(system_name(opt).c_str());
+    if (rc == AGENT_SNMP_OK) {
+        rc = agent_snmp_set_sys_location(opt.sys_location.c_str());
+    }
+    return rc;
 }
 
 /* Initialises the agent from the options: 0 or the agent's code, with `step` naming what failed. */
@@ -230,9 +250,18 @@ int run_agent(const agent_app_options &opt) {
     std::string step;
     int32_t rc = configure_agent(opt, engine_id, last_boots, step);
     sample_device device;
+    host_interfaces_mib interfaces;
+    if (rc == AGENT_SNMP_OK) {
+        step = "system group";
+        rc = describe_system(opt);
+    }
     if (rc == AGENT_SNMP_OK) {
         step = "sample device MIB";
         rc = device.install();
+    }
+    if (rc == AGENT_SNMP_OK) {
+        step = "interfaces MIB";
+        rc = interfaces.install();
     }
     if (rc == AGENT_SNMP_OK) {
         step = "start";

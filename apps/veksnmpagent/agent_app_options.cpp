@@ -49,8 +49,9 @@ constexpr std::string_view k_hex_prefix = "0x";
 constexpr std::string_view k_hex_prefix_upper = "0X";
 
 /* Options that take the next word as their value. */
-constexpr std::array<std::string_view, 15> k_valued_options = {"-p", "-c", "-w",   "-e", "-u", "-a", "-A", "-x",
-                                                               "-X", "-s", "-lvl", "-W", "-t", "-b", "-T"};
+constexpr std::array<std::string_view, 17> k_valued_options = {"-p", "-c", "-w", "-e", "-u", "-a",
+                                                               "-A", "-x", "-X", "-s", "-T", "-lvl",
+                                                               "-W", "-t", "-b", "-N", "-L"};
 
 template <size_t N> int lookup(const std::array<name_code, N> &table, std::string_view name) {
     const auto *it = std::find_if(table.begin(), table.end(), [&](const name_code &e) { return e.name == name; });
@@ -247,6 +248,10 @@ void apply_option(parse_state &st, std::string_view option, std::string_view val
             return;
         }
         opt.boots_file = value;
+    } else if (option == "-N") {
+        set_text(st, option, value, k_agent_max_sys_text_len, opt.sys_name);
+    } else if (option == "-L") {
+        set_text(st, option, value, k_agent_max_sys_text_len, opt.sys_location);
     } else { // "-t"
         set_trap_target(st, value);
     }
@@ -354,8 +359,9 @@ std::string agent_app_usage() {
     const std::string name(k_agent_program_name);
     return "Usage: " + name +
            " [options]\n"
-           "SNMP v1/v2c/v3 agent serving the system group and the sample device MIB\n"
-           "(tempSensor 1.3.6.1.4.1.12345.1.1, ledControl 1.3.6.1.4.1.12345.1.2, fanSpeed 1.3.6.1.4.1.12345.1.3).\n"
+           "SNMP v1/v2c/v3 agent serving the system and snmp groups, the host's interfaces (IF-MIB ifNumber,\n"
+           "ifTable, ifXTable names and 64-bit counters) and the sample device MIB (tempSensor\n"
+           "1.3.6.1.4.1.12345.1.1, ledControl 1.3.6.1.4.1.12345.1.2, fanSpeed 1.3.6.1.4.1.12345.1.3).\n"
            "\n"
            "Options:\n"
            "  -p <port>        UDP port to listen on (default 161)\n"
@@ -378,6 +384,8 @@ std::string agent_app_usage() {
            "  -t <ip[:port]>   where traps and informs go (default 127.0.0.1:162)\n"
            "  -b <file>        where the SNMPv3 engine boots are kept between runs (default\n"
            "                   $XDG_STATE_HOME or ~/.local/state: veksnmpagent/engine_boots)\n"
+           "  -N <name>        sysName (default the host's name)\n"
+           "  -L <location>    sysLocation (default empty)\n"
            "  -h               this help\n"
            "\n"
            "Setting ledControl to 1 sends a linkUp inform, setting it to 0 a linkDown trap.\n"

@@ -21,7 +21,8 @@ inline constexpr size_t k_agent_max_user_len = 31;
 inline constexpr size_t k_agent_max_password_len = 63;
 inline constexpr size_t k_agent_max_engine_id_len = 32;
 inline constexpr size_t k_agent_max_managers = 8;
-inline constexpr size_t k_agent_max_users = 5; /* the agent library keeps five SNMPv3 users */
+inline constexpr size_t k_agent_max_users = 5;          /* the agent library keeps five SNMPv3 users */
+inline constexpr size_t k_agent_max_sys_text_len = 255; /* sysName and sysLocation */
 inline constexpr std::string_view k_agent_default_trap_host = "127.0.0.1";
 inline constexpr uint16_t k_agent_default_trap_port = 162;
 
@@ -54,6 +55,8 @@ struct agent_app_options {
     std::string trap_host{k_agent_default_trap_host};
     uint16_t trap_port = k_agent_default_trap_port;
     std::string boots_file; /* empty: agent_app_default_boots_file() */
+    std::string sys_name;     /* empty: the host's name */
+    std::string sys_location; /* empty: none */
 };
 
 /* What the program does after parsing. */

@@ -12,6 +12,7 @@
 #include "agent/agent_mib.h"
 #include "agent/mib_registry.h"
 #include "agent/snmpv3_user_mgr.h"
+#include "codec/oid_literal.h"
 #include "tests/agent_core/agent_core_support.h"
 
 namespace {
@@ -179,6 +180,79 @@ TEST_F(AgentApi, RegistrationResultsAndCapacity) {
     EXPECT_EQ(agent_snmp_mib_unregister("1..3"), AGENT_SNMP_ERR_OID_INVALID);
     EXPECT_EQ(agent_snmp_mib_unregister(".1.3.6.1.4.1.999.1.0"), AGENT_SNMP_OK);
     EXPECT_EQ(agent_snmp_mib_get_count(), MIB_MAX_NODES - 1);
+}
+
+int32_t no_instance(agent_snmp_vb *, void *) { return AGENT_SNMP_CB_NO_SUCH; }
+
+int32_t no_row(uint32_t, uint32_t *, uint32_t, agent_snmp_vb *, void *) { return AGENT_SNMP_CB_NO_SUCH; }
+
+TEST_F(AgentApi, SubtreeTableAndSystemGroupResults) {
+    const agent_snmp_subtree_ops ops{no_instance, no_instance, nullptr, nullptr, nullptr};
+    const agent_snmp_subtree_ops no_next{no_instance, nullptr, nullptr, nullptr, nullptr};
+    std::string long_prefix = "1";  // 32 arcs: no room for an instance under it
+    for (uint32_t i = 1; i < SNMP_MAX_OID_LEN; ++i) {
+        long_prefix += ".1";
+    }
+    struct Case {
+        const char *what;
+        int32_t result;
+        int32_t expected;
+    };
+    const std::vector<Case> cases = {
+        {"subtree", agent_snmp_subtree_register("1.3.6.1.4.1.77", &ops, nullptr), AGENT_SNMP_OK},
+        {"same prefix", agent_snmp_subtree_register(".1.3.6.1.4.1.77", &ops, nullptr), AGENT_SNMP_ERR_OID_EXISTS},
+        {"no get_next", agent_snmp_subtree_register("1.3.6.1.4.1.78", &no_next, nullptr), AGENT_SNMP_ERR_PARAM},
+        {"prefix leaves no room", agent_snmp_subtree_register(long_prefix.c_str(), &ops, nullptr),
+         AGENT_SNMP_ERR_OID_INVALID},
+        {"table", agent_snmp_table_register("1.3.6.1.4.1.79.1", AGENT_SNMP_INDEX_IPV4, 64, ~uint64_t{0}, no_row,
+                                            nullptr),
+         AGENT_SNMP_OK},
+        {"no columns", agent_snmp_table_register("1.3.6.1.4.1.80.1", 0, 0, 0, no_row, nullptr), AGENT_SNMP_ERR_PARAM},
+        {"writable column past the last", agent_snmp_table_register("1.3.6.1.4.1.80.1", 0, 2, 4, no_row, nullptr),
+         AGENT_SNMP_ERR_PARAM},
+        {"unknown index kind", agent_snmp_table_register("1.3.6.1.4.1.80.1", 2, 2, 0, no_row, nullptr),
+         AGENT_SNMP_ERR_PARAM},
+        {"unregister unknown", agent_snmp_subtree_unregister("1.3.6.1.4.1.81"), AGENT_SNMP_ERR_OID_INVALID},
+        {"unregister table", agent_snmp_subtree_unregister("1.3.6.1.4.1.79.1"), AGENT_SNMP_OK},
+        {"sysObjectID", agent_snmp_set_sys_object_id("1.3.6.1.4.1.54321.7"), AGENT_SNMP_OK},
+        {"sysObjectID of one arc", agent_snmp_set_sys_object_id("1"), AGENT_SNMP_ERR_OID_INVALID},
+        {"sysName", agent_snmp_set_sys_name(std::string(AGENT_SNMP_SYS_TEXT_MAX, 'n').c_str()), AGENT_SNMP_OK},
+        {"sysName too long", agent_snmp_set_sys_name(std::string(AGENT_SNMP_SYS_TEXT_MAX + 1, 'n').c_str()),
+         AGENT_SNMP_ERR_PARAM},
+        {"sysLocation", agent_snmp_set_sys_location(nullptr), AGENT_SNMP_ERR_PARAM},
+        {"sysServices", agent_snmp_set_sys_services(128), AGENT_SNMP_ERR_PARAM},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(c.result, c.expected) << c.what;
+    }
+    // Up to 16 subtrees beside the 32 exact nodes.
+    for (uint32_t i = agent_snmp_subtree_get_count(); i < AGENT_SNMP_MAX_SUBTREES; ++i) {
+        const std::string prefix = "1.3.6.1.4.1.90." + std::to_string(i);
+        ASSERT_EQ(agent_snmp_subtree_register(prefix.c_str(), &ops, nullptr), AGENT_SNMP_OK) << i;
+    }
+    EXPECT_EQ(agent_snmp_subtree_register("1.3.6.1.4.1.91", &ops, nullptr), AGENT_SNMP_ERR_MIB_FULL);
+    EXPECT_EQ(agent_snmp_mib_get_count(), kDefaultNodes);
+    EXPECT_EQ(agent_snmp_mib_register("1.3.6.1.4.1.92.0", 0, read_seven, nullptr, 0, nullptr), AGENT_SNMP_OK);
+}
+
+TEST_F(AgentApi, ApplicationTakesOverAStandardGroup) {
+    const agent_snmp_subtree_ops empty{no_instance, no_instance, nullptr, nullptr, nullptr};
+    snmp_varbind vb{};
+    const snmp_oid sys_name = vek::codec::make_oid({1, 3, 6, 1, 2, 1, 1, 5, 0});
+    const snmp_oid in_pkts = vek::codec::make_oid({1, 3, 6, 1, 2, 1, 11, 1, 0});
+    ASSERT_EQ(agent_snmp_set_sys_name("device-7"), AGENT_SNMP_OK);
+    ASSERT_EQ(agent_mib_get(&sys_name, &vb), MIB_OK);
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(vb.value.octets), vb.value_len), "device-7");
+    // An exact node of the application answers for one object, a subtree at the group's prefix for
+    // the whole group; the library's group comes back when that subtree goes.
+    ASSERT_EQ(agent_snmp_mib_register("1.3.6.1.2.1.1.5.0", 0, read_seven, nullptr, 0, nullptr), AGENT_SNMP_OK);
+    ASSERT_EQ(agent_mib_get(&sys_name, &vb), MIB_OK);
+    EXPECT_EQ(vb.value.integer, 7);
+    ASSERT_EQ(agent_mib_get(&in_pkts, &vb), MIB_OK);
+    ASSERT_EQ(agent_snmp_subtree_register("1.3.6.1.2.1.11", &empty, nullptr), AGENT_SNMP_OK);
+    EXPECT_EQ(agent_mib_get(&in_pkts, &vb), MIB_ERR_NO_SUCH_INSTANCE);
+    ASSERT_EQ(agent_snmp_subtree_unregister("1.3.6.1.2.1.11"), AGENT_SNMP_OK);
+    EXPECT_EQ(agent_mib_get(&in_pkts, &vb), MIB_OK);
 }
 
 TEST_F(AgentApi, RefreshStoresTheSnapshotOfARegisteredNode) {

@@ -32,6 +32,7 @@ using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char *kSysDescrOid = "1.3.6.1.2.1.1.1.0";
+constexpr const char *kSysObjectIdOid = "1.3.6.1.2.1.1.2.0";
 constexpr const char *kSysUpTimeOid = "1.3.6.1.2.1.1.3.0";
 constexpr const char *kSysContactOid = "1.3.6.1.2.1.1.4.0";
 constexpr const char *kEngineIdOid = "1.3.6.1.6.3.10.2.1.1";

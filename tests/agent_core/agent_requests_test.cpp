@@ -114,7 +114,7 @@ TEST_F(AgentRequests, GetNextWalksInOidOrderAndEndsTheView) {
                                                      {kSysDescrOid, kTempOid, kFanOid}, SNMP_OP_GETNEXT));
     ASSERT_TRUE(answer.decoded);
     ASSERT_EQ(answer.pdu().varbind_count, 1);
-    EXPECT_EQ(text_of(answer.pdu().varbinds[0].oid), kSysUpTimeOid);
+    EXPECT_EQ(text_of(answer.pdu().varbinds[0].oid), kSysObjectIdOid);
 
     // From below every node: the first node with its value.
     answer = agent_.ask(manager_, get_request(SNMP_VERSION_2C, kReadOnly, {"1.3"}, SNMP_OP_GETNEXT));
@@ -153,7 +153,7 @@ TEST_F(AgentRequests, GetBulkAnswersNonRepeatersThenRowsUntilTheViewEnds) {
         names.push_back(text_of(answer.pdu().varbinds[i].oid));
     }
     // The row in which the walk ends carries its last name with endOfMibView.
-    std::vector<std::string> expected{kSysUpTimeOid, kTempOid, kLedOid, kFanOid, kEngineIdOid};
+    std::vector<std::string> expected{kSysObjectIdOid, kTempOid, kLedOid, kFanOid, kEngineIdOid};
     expected.insert(expected.end(), kEngineMibOids.begin(), kEngineMibOids.end());
     expected.push_back(kLastOid);
     EXPECT_EQ(names, expected);
@@ -265,6 +265,39 @@ TEST_F(AgentRequests, SetAppliesEveryBindingAndNamesTheFirstThatFails) {
     EXPECT_EQ(answer.pdu().error_index, 2u);
 }
 
+TEST_F(AgentRequests, SnmpGroupCountsWhatTheAgentReceivesAndAnswers) {
+    Request read_only_set = get_request(SNMP_VERSION_2C, kReadOnly, {}, SNMP_OP_SET);
+    read_only_set.bindings.push_back(integer_binding(kLedOid, 1));
+    for (const Request &request : {get_request(SNMP_VERSION_2C, kReadOnly, {kSysDescrOid}),
+                                   get_request(SNMP_VERSION_2C, "guess", {kSysDescrOid}), read_only_set,
+                                   get_request(SNMP_VERSION_1, kReadOnly, {"1.3.6.1.4.1.999.1"}),
+                                   get_request(SNMP_VERSION_2C, kReadOnly, {kSysDescrOid}, SNMP_OP_GETNEXT)}) {
+        ASSERT_TRUE(agent_.ask(manager_, request).decoded);
+    }
+    // Read after those five (this request is already counted in snmpInPkts).
+    const std::vector<std::pair<std::string, uint32_t>> counters = {
+        {"1.3.6.1.2.1.11.1.0", 6},   // snmpInPkts
+        {"1.3.6.1.2.1.11.2.0", 5},   // snmpOutPkts
+        {"1.3.6.1.2.1.11.4.0", 1},   // snmpInBadCommunityNames
+        {"1.3.6.1.2.1.11.5.0", 1},   // snmpInBadCommunityUses
+        {"1.3.6.1.2.1.11.13.0", 2},  // snmpInTotalReqVars
+        {"1.3.6.1.2.1.11.15.0", 2},  // snmpInGetRequests
+        {"1.3.6.1.2.1.11.16.0", 1},  // snmpInGetNexts
+        {"1.3.6.1.2.1.11.21.0", 1},  // snmpOutNoSuchNames
+    };
+    std::vector<std::string> names;
+    for (const auto &[oid, value] : counters) {
+        names.push_back(oid);
+    }
+    const Answer answer = agent_.ask(manager_, get_request(SNMP_VERSION_2C, kReadOnly, names));
+    ASSERT_EQ(answer.pdu().varbind_count, counters.size());
+    for (size_t i = 0; i < counters.size(); ++i) {
+        EXPECT_EQ(answer.pdu().varbinds[i].type, SNMP_TAG_COUNTER32) << counters[i].first;
+        EXPECT_EQ(static_cast<uint32_t>(answer.pdu().varbinds[i].value.integer), counters[i].second)
+            << counters[i].first;
+    }
+}
+
 TEST_F(AgentRequests, ApiNodeWriteCallbackJudgesAnyValueType) {
     static std::string written;
     auto read = [](agent_snmp_vb *, agent_snmp_vb *out, void *) -> int32_t {
@@ -338,7 +371,7 @@ TEST_F(AgentRequests, BulkAnswerTooLargeForOneMessageIsShortened) {
     ASSERT_TRUE(answer.decoded);
     EXPECT_EQ(answer.pdu().error_status, 0u);
     ASSERT_EQ(answer.pdu().varbind_count, 3);
-    EXPECT_EQ(text_of(answer.pdu().varbinds[0].oid), kSysUpTimeOid);
+    EXPECT_EQ(text_of(answer.pdu().varbinds[0].oid), kSysObjectIdOid);
     EXPECT_EQ(text_of(answer.pdu().varbinds[1].oid), names[0]);
     EXPECT_EQ(text_of(answer.pdu().varbinds[2].oid), names[4]);
 }

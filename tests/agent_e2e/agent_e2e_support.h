@@ -23,6 +23,13 @@ inline const std::string k_cli = VEK_CLI_PATH;
 inline const std::string k_sys_descr = "1.3.6.1.2.1.1.1.0";
 inline const std::string k_sys_uptime = "1.3.6.1.2.1.1.3.0";
 inline const std::string k_sys_contact = "1.3.6.1.2.1.1.4.0";
+inline const std::string k_sys_object_id = "1.3.6.1.2.1.1.2.0";
+inline const std::string k_sys_name = "1.3.6.1.2.1.1.5.0";
+inline const std::string k_sys_location = "1.3.6.1.2.1.1.6.0";
+inline const std::string k_sys_services = "1.3.6.1.2.1.1.7.0";
+inline const std::string k_if_number = "1.3.6.1.2.1.2.1.0";
+inline const std::string k_if_table = "1.3.6.1.2.1.2.2";
+inline const std::string k_if_admin_status = "1.3.6.1.2.1.2.2.1.7";
 inline const std::string k_temp = "1.3.6.1.4.1.12345.1.1";
 inline const std::string k_led = "1.3.6.1.4.1.12345.1.2";
 inline const std::string k_fan = "1.3.6.1.4.1.12345.1.3";
@@ -37,7 +44,7 @@ inline const std::vector<std::string> k_engine_mib_oids = {
     "1.3.6.1.6.3.15.1.1.1.0", "1.3.6.1.6.3.15.1.1.2.0", "1.3.6.1.6.3.15.1.1.3.0", "1.3.6.1.6.3.15.1.1.4.0",
     "1.3.6.1.6.3.15.1.1.5.0", "1.3.6.1.6.3.15.1.1.6.0"};
 
-/* Every object the agent serves before them, in walk order. */
+/* The system nodes and the sample device's objects, with snmpEngineID, in walk order. */
 inline const std::vector<std::string> k_all_oids = {k_sys_descr, k_sys_uptime, k_sys_contact, k_temp,
                                                     k_led,       k_fan,        k_engine_id};
 

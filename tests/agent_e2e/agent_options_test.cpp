@@ -42,7 +42,7 @@ TEST(AgentAppOptions, EveryOptionIsTaken) {
     const agent_app_parse_result r =
         parse({"-p", "1161", "-c", "ro", "-w", "rw", "-e", "0x800030390401", "-u", "admin", "-a", "SHA256FULL", "-A",
                "authpass1", "-x", "AES", "-X", "privpass1", "-lvl", "0", "-W", "10.0.0.1", "-W", "10.0.0.2", "-W",
-               "10.0.0.1", "-t", "127.0.0.1:9162"});
+               "10.0.0.1", "-t", "127.0.0.1:9162", "-N", "edge-7", "-L", "rack 4"});
     ASSERT_EQ(r.action, agent_app_action::run) << r.message;
     EXPECT_EQ(r.options.port, 1161);
     EXPECT_EQ(r.options.ro_community, "ro");
@@ -59,6 +59,8 @@ TEST(AgentAppOptions, EveryOptionIsTaken) {
     EXPECT_EQ(r.options.managers, (std::vector<uint32_t>{ip("10.0.0.1"), ip("10.0.0.2")}));
     EXPECT_EQ(r.options.trap_host, "127.0.0.1");
     EXPECT_EQ(r.options.trap_port, 9162);
+    EXPECT_EQ(r.options.sys_name, "edge-7");
+    EXPECT_EQ(r.options.sys_location, "rack 4");
 
     const agent_app_parse_result no_port = parse({"-t", "10.1.2.3"});
     EXPECT_EQ(no_port.options.trap_host, "10.1.2.3");
@@ -87,6 +89,7 @@ TEST(AgentAppOptions, RefusesWhatTheAgentCannotUse) {
     const std::string long32(32, 'c');
     const std::string long64(64, 'p');
     const std::string id33(66, 'a');
+    const std::string long256(256, 'n');
     const std::vector<std::vector<const char *>> bad = {
         {"-p", "0"},
         {"-p", "65536"},
@@ -109,6 +112,8 @@ TEST(AgentAppOptions, RefusesWhatTheAgentCannotUse) {
         {"-t", "127.0.0.1:0"},
         {"-t", "127.0.0.1:"},
         {"-t", "manager:162"},
+        {"-N", long256.c_str()},
+        {"-L", ""},
         {"-u", "admin", "-a", "sha1", "-A", "authpass1"},
         {"-u", "admin", "-a", "SHA1"},
         {"-u", "admin", "-x", "DES"},

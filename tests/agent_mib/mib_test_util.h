@@ -13,6 +13,7 @@
 #include "agent/agent_config.h"
 #include "agent/agent_mib.h"
 #include "agent/mib_registry.h"
+#include "agent/mib_subtree.h"
 #include "base/agent_log.h"
 #include "codec/oid_literal.h"
 #include "codec/snmp_types.h"
@@ -126,16 +127,44 @@ inline mib_node test_node(const snmp_oid &oid, uint32_t access = MIB_ACCESS_READ
     return node;
 }
 
-// A fixture that starts every test with an empty registry, empty snapshot and fresh records.
+// The library's own MIB view after agent_mib_init, in walk order: the system group, the snmp group's
+// counters, the sample device nodes, snmpEngineID, the snmpEngine group and the usmStats counters.
+inline std::vector<std::string> library_view() {
+    std::vector<std::string> view;
+    for (int sys = 1; sys <= 7; ++sys) {
+        view.push_back("1.3.6.1.2.1.1." + std::to_string(sys) + ".0");
+    }
+    for (int counter : {1, 2, 3, 4, 5, 6, 13, 14, 15, 16, 17, 18, 21, 22, 24, 28, 30, 31, 32}) {
+        view.push_back("1.3.6.1.2.1.11." + std::to_string(counter) + ".0");
+    }
+    for (const char *oid : {"1.3.6.1.4.1.12345.1.1", "1.3.6.1.4.1.12345.1.2", "1.3.6.1.4.1.12345.1.3",
+                            "1.3.6.1.6.3.10.2.1.1"}) {
+        view.emplace_back(oid);
+    }
+    for (int engine = 1; engine <= 4; ++engine) {
+        view.push_back("1.3.6.1.6.3.10.2.1." + std::to_string(engine) + ".0");
+    }
+    for (int usm_stat = 1; usm_stat <= 6; ++usm_stat) {
+        view.push_back("1.3.6.1.6.3.15.1.1." + std::to_string(usm_stat) + ".0");
+    }
+    return view;
+}
+
+// A fixture that starts every test with an empty registry (no subtrees either), empty snapshot and
+// fresh records.
 class EmptyRegistry : public testing::Test {
 protected:
     void SetUp() override {
         mib_registry_init();
+        mib_subtree_init();
         std::memset(g_mib_db, 0, sizeof(g_mib_db));
         std::memset(g_last_poll_time, 0, sizeof(g_last_poll_time));
         calls() = callback_record{};
     }
-    void TearDown() override { mib_registry_init(); }
+    void TearDown() override {
+        mib_registry_init();
+        mib_subtree_init();
+    }
 
     static void add(const mib_node &node) { ASSERT_TRUE(mib_registry_add(&node)); }
 };

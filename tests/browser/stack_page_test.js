@@ -24,6 +24,7 @@ const executablePath = process.env.CHROMIUM_PATH || '/usr/bin/chromium';
 const screenshot = process.env.STACK_SCREENSHOT;
 
 const SYS_DESCR = '1.3.6.1.2.1.1.1.0';
+const SYS_OBJECT_ID = '1.3.6.1.2.1.1.2.0';
 const SYS_UPTIME = '1.3.6.1.2.1.1.3.0';
 const SYS_CONTACT = '1.3.6.1.2.1.1.4.0';
 const TEMP = '1.3.6.1.4.1.12345.1.1';
@@ -101,14 +102,14 @@ async function reads(page) {
         'GET of two objects shows both: ' + oneLine(r.text));
 
   r = await operation(page, 'btn_getnext', { op_oid: SYS_DESCR });
-  check(r.json && r.json.data && r.json.data[0].oid === SYS_UPTIME, 'GET-NEXT of sysDescr shows sysUpTime');
+  check(r.json && r.json.data && r.json.data[0].oid === SYS_OBJECT_ID, 'GET-NEXT of sysDescr shows sysObjectID');
   r = await operation(page, 'btn_getnext', { op_oid: TEMP });
   check(r.json && r.json.data && r.json.data[0].oid === LED, 'GET-NEXT of the temperature shows the LED');
   await logShows(page, '请求：SNMP GETNEXT | ip=127.0.0.1 port=' + agentPort + ' oid=' + TEMP);
 
   r = await operation(page, 'btn_getbulk', { op_oid: '1.3.6.1.2.1.1', op_non_repeat: '0', op_max_repeat: '3' });
   const oids = r.json && r.json.data ? r.json.data.map((d) => d.oid) : [];
-  check(JSON.stringify(oids) === JSON.stringify([SYS_DESCR, SYS_UPTIME, SYS_CONTACT]),
+  check(JSON.stringify(oids) === JSON.stringify([SYS_DESCR, SYS_OBJECT_ID, SYS_UPTIME]),
         'GET-BULK shows the first three system objects: ' + oids);
   await logShows(page, '请求：SNMP GETBULK | ip=127.0.0.1 port=' + agentPort + ' oid=1.3.6.1.2.1.1 nr=0 mr=3');
 }

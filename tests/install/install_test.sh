@@ -36,6 +36,10 @@ export PKG_CONFIG_PATH="$pc_dir"
 "$cc" $extra_flags -o "$work/minimal_agent" "$examples/minimal_agent.c" $(pkg-config --cflags --libs vek_agent_sdk) ||
     fail "minimal_agent does not build"
 
+# shellcheck disable=SC2046,SC2086
+"$cc" $extra_flags -o "$work/table_agent" "$examples/table_agent.c" $(pkg-config --cflags --libs vek_agent_sdk) ||
+    fail "table_agent does not build"
+
 port=$(python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 "$work/minimal_agent" "$port" >"$work/agent.log" 2>&1 &
 agent_pid=$!
@@ -56,4 +60,21 @@ grep -q '1.3.6.1.4.1.54321.1.0 = UINT32: [1-9]' <<<"$counter" || fail "the agent
 kill -INT "$agent_pid"
 wait "$agent_pid" || fail "minimal_agent did not stop cleanly on SIGINT"
 agent_pid=
-echo "install_test: installed tree, pkg-config builds and a GET between the two programs: ok"
+
+# The table example: its rows walked, a port switched on through its writable column.
+"$work/table_agent" "$port" >"$work/table.log" 2>&1 &
+agent_pid=$!
+cli="$prefix/bin/veksnmpnms"
+row='1.3.6.1.4.1.54321.2.1.2.2 = STRING: lan1'
+table=
+for _ in $(seq "$ready_tries"); do
+    table=$("$cli" bulkwalk -v 2c -c public -t 500 "127.0.0.1:$port" 1.3.6.1.4.1.54321.2 2>&1 || true)
+    grep -q "$row" <<<"$table" && break
+    kill -0 "$agent_pid" 2>/dev/null || fail "table_agent ended: $(cat "$work/table.log")"
+    sleep 0.1
+done
+grep -q "$row" <<<"$table" || fail "the table's rows did not answer: $table"
+"$cli" set -v 2c -c private "127.0.0.1:$port" 1.3.6.1.4.1.54321.2.1.3.3 i 1 >/dev/null
+switched=$("$cli" get -v 2c -c public "127.0.0.1:$port" 1.3.6.1.4.1.54321.2.1.3.3)
+grep -q '1.3.6.1.4.1.54321.2.1.3.3 = INTEGER: 1' <<<"$switched" || fail "the table's column was not written: $switched"
+echo "install_test: installed tree, pkg-config builds, a GET between the two programs and the table example: ok"

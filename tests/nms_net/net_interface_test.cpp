@@ -232,6 +232,42 @@ TEST_F(NetInterfaceTest, FullQueueDropsTheNewPacketAndKeepsTheOlderOnes) {
     EXPECT_EQ(net_interface_dequeue(&out, 20), API_SNMP_ERR_TIMEOUT);
 }
 
+// While the queue is full the receive thread leaves datagrams in their socket's buffer instead of
+// dropping them; they follow in order once there is room.
+TEST_F(NetInterfaceTest, FullQueueLeavesDatagramsInTheirSocketUntilThereIsRoom) {
+    constexpr uint8_t kWaiting = 3;
+    constexpr uint8_t kMark = 0xD0;
+    constexpr auto kHeldFor = std::chrono::milliseconds(200);
+    uint16_t port = 0;
+    int sock = bound_layer_socket(port);
+    for (uint32_t i = 0; i < NET_RECV_QUEUE_CAPACITY; ++i) {
+        net_recv_packet packet = make_packet(4, static_cast<uint8_t>(i));
+        ASSERT_EQ(net_interface_enqueue(&packet), API_SNMP_OK) << i;
+    }
+    Peer peer;
+    std::string log = capture_stdout([&] {
+        for (uint8_t i = 0; i < kWaiting; ++i) {
+            const std::array<uint8_t, 2> datagram = {kMark, i};
+            peer.send_to(port, datagram.data(), datagram.size());
+        }
+        std::this_thread::sleep_for(kHeldFor);
+    });
+    EXPECT_EQ(log.find("队列满"), std::string::npos) << log;
+
+    net_recv_packet out{};
+    for (uint32_t i = 0; i < NET_RECV_QUEUE_CAPACITY; ++i) {
+        ASSERT_EQ(net_interface_dequeue(&out, kArrivalTimeoutMs), API_SNMP_OK) << i;
+        EXPECT_EQ(out.data[0], static_cast<uint8_t>(i));
+    }
+    for (uint8_t i = 0; i < kWaiting; ++i) {
+        ASSERT_EQ(net_interface_dequeue(&out, kArrivalTimeoutMs), API_SNMP_OK) << static_cast<int>(i);
+        EXPECT_EQ(out.data[0], kMark);
+        EXPECT_EQ(out.data[1], i);
+        EXPECT_EQ(out.port, peer.port());
+    }
+    net_interface_close(sock);
+}
+
 TEST_F(NetInterfaceTest, DequeueOnEmptyQueueTimesOutAfterTheGivenTime) {
     constexpr uint32_t kTimeoutMs = 300;
     net_recv_packet out{};
