@@ -243,9 +243,9 @@ void agent_mib_init(void) {
     std::fill(std::begin(g_last_poll_time), std::end(g_last_poll_time), 0u);
     mib_registry_init();
     mib_registry_init_default_nodes();
-    agent_engine_mib_register();
     mib_subtree_init();
     mib_std_groups_init();
+    agent_engine_mib_register();
     AGENT_LOG(AGENT_LOG_INFO, "MIB核心初始化完成");
 }
 

@@ -17,7 +17,7 @@ extern "C" {
 #endif
 
 /* ---- Capacities ---- */
-#define MIB_MAX_NODES 42u          /* entries of the node table: the library's 17 and 25 for the application */
+#define MIB_MAX_NODES 32u          /* entries of the node table */
 #define MIB_OID_TEXT_SIZE 1024u    /* buffer for an OID rendered by oid_compare's debug lines */
 #define MIB_SYS_CONTACT_SIZE 300u  /* sysContact text buffer, NUL included */
 

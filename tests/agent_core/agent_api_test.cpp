@@ -19,7 +19,7 @@ namespace {
 
 using namespace agent_core_test;
 
-constexpr uint32_t kDefaultNodes = 17;  // 4 system nodes, 3 sample device nodes, 10 SNMPv3 engine nodes
+constexpr uint32_t kDefaultNodes = 7;  // 4 system nodes and 3 sample device nodes
 
 int32_t read_seven(agent_snmp_vb *, agent_snmp_vb *out, void *) {
     out->type = AGENT_SNMP_TYPE_INTEGER;
