@@ -27,9 +27,9 @@ const char *command_label(cli_command command) {
     }
 }
 
-/* Replaces any cached context of the target with a fresh one (and its SNMPv3 user); false when the
- * command cannot go on. */
-bool recreate_agent(const cli_request &request) {
+} // namespace
+
+bool cli_recreate_agent(const cli_request &request) {
     std::lock_guard<std::mutex> lock(g_agent_mtx);
     const char *ip = request.ip.data();
     if (api_snmp_agent_exist(ip, request.port)) {
@@ -63,6 +63,8 @@ bool recreate_agent(const cli_request &request) {
     return true;
 }
 
+namespace {
+
 api_snmp_err send_request(const cli_request &request) {
     const char *ip = request.ip.data();
     const char *user = request.version == API_SNMP_V3 ? request.user.data() : nullptr;
@@ -85,7 +87,7 @@ api_snmp_err send_request(const cli_request &request) {
 void run_request(cli_request &request) {
     cli_safe_snmp_init();
     api_snmp_register_response_callback(print_callback);
-    if (!recreate_agent(request)) {
+    if (!cli_recreate_agent(request)) {
         return;
     }
     std::printf("发送%s命令到 %s:%d ...\n", command_label(request.command), request.ip.data(),

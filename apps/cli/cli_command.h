@@ -4,6 +4,8 @@
 
 #include <span>
 
+#include "apps/cli/cli_options.h"
+
 /* Ends the process with the exit code once everything printed is out. SDK threads may still run, so
  * no static destructor must run after this point. */
 [[noreturn]] void cli_exit(int code);
@@ -11,5 +13,9 @@
 /* Executes one command; words[0] is the program name, words[1] the command. Prints its outcome and
  * returns when the command is done (-h_vek ends the process). */
 void cli_execute_and_print(std::span<const char *const> words);
+
+/* Replaces any cached context of the request's target with a fresh one (and its SNMPv3 user);
+ * false, with the reason printed, when that fails. */
+bool cli_recreate_agent(const cli_request &request);
 
 #endif

@@ -54,8 +54,8 @@ constexpr size_t k_agent_list_capacity = 128;
 constexpr size_t k_user_list_capacity = 64;
 constexpr size_t k_max_listed_text = 40; /* characters of an IP or user name in a list item */
 
-constexpr int64_t k_max_auth_alg = API_SNMP_AUTH_SHA256FULL;
-constexpr int64_t k_max_priv_alg = API_SNMP_PRIV_AES256;
+constexpr int64_t k_max_auth_alg = API_SNMP_AUTH_STD_SHA512; /* both schemes (vek_nms_sdk.h) */
+constexpr int64_t k_max_priv_alg = API_SNMP_PRIV_STD_AES256C;
 
 using handler = void (*)(const request_context &, json_writer &);
 

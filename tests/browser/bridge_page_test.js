@@ -116,6 +116,18 @@ async function main() {
                                null, { timeout: WAIT_MS });
     const userRow = await page.textContent('#user_list tbody tr');
     check(userRow.includes('SHA1') && userRow.includes('AES128'), 'user list names the algorithms: ' + userRow);
+    const groups = await page.$$eval('#user_auth optgroup, #user_priv optgroup', (gs) => gs.map((g) => g.label));
+    check(groups.length === 4 && groups.filter((l) => l.includes('std')).length === 2,
+          'both selects group the two schemes: ' + JSON.stringify(groups));
+    await fill(page, { user_name: 'bob', user_auth: '8', user_priv: '11' });
+    await page.click('#btn_user_add');
+    r = await resultDone(page);
+    check(r.json && r.json.ret === 0, 'a user of the standard scheme is added');
+    await page.waitForFunction(() => document.querySelector('#user_list').textContent.includes('bob'),
+                               null, { timeout: WAIT_MS });
+    const lists = await page.textContent('#user_list');
+    check(lists.includes('std SHA-256') && lists.includes('std AES-256-C'),
+          'user list names the standard algorithms: ' + lists);
 
     // ---- SNMP operations ----
     await fill(page, { op_ip: '127.0.0.1', op_port: agentPort, op_oid: '1.3.6.1.2.1.1.1.0,1.3.6.1.2.1.1.3.0' });

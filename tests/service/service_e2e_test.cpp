@@ -247,9 +247,9 @@ TEST_F(ServiceE2e, UserEndpointsCheckTheirArguments) {
     const uint16_t port = apps_test::free_udp_port();
     create_agent(port, "", "3");
     const std::string base = "/api_snmp_user_add?" + agent(port) + "&username=alice";
-    expect_ret_msg(api(base + "&auth_alg=5&auth_pass=x"), 1, "invalid auth_alg value 5");
+    expect_ret_msg(api(base + "&auth_alg=11&auth_pass=x"), 1, "invalid auth_alg value 11");
     expect_ret_msg(api(base + "&auth_alg=-1&auth_pass=x"), 1, "invalid auth_alg value -1");
-    expect_ret_msg(api(base + "&auth_alg=1&auth_pass=x&priv_alg=6&priv_pass=y"), 1, "invalid priv_alg value 6");
+    expect_ret_msg(api(base + "&auth_alg=1&auth_pass=x&priv_alg=12&priv_pass=y"), 1, "invalid priv_alg value 12");
     expect_ret_msg(api(base + "&auth_alg=2"), 1, "auth algorithm selected, auth_pass cannot empty");
     expect_ret_msg(api(base + "&auth_alg=2&auth_pass=authpass&priv_alg=2"), 1,
                    "priv algorithm selected, priv_pass cannot empty");

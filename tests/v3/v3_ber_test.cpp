@@ -149,7 +149,8 @@ TEST(V3Usm, OverlongFieldsAreRefusedRatherThanCut) {
     EXPECT_EQ(usm.engine_id_len, 32);
     EXPECT_EQ(usm.engine_id[31], 0x81);
 
-    EXPECT_EQ(decode_usm(usm_block(engine, {'b'}, octets(33, 1), {}), SNMP_V3_FLAG_AUTH, usm), SNMP_ERR_MALFORMED);
+    EXPECT_EQ(decode_usm(usm_block(engine, {'b'}, octets(SNMP_AUTH_PARAM_SIZE + 1, 1), {}), SNMP_V3_FLAG_AUTH, usm),
+              SNMP_ERR_MALFORMED);
     EXPECT_EQ(decode_usm(usm_block(engine, {'b'}, {}, octets(17, 1)), SNMP_V3_FLAG_PRIV, usm), SNMP_ERR_MALFORMED);
 
     // The same through the whole-message decoder.
