@@ -513,14 +513,12 @@ static_assert(priv_rows_fit(kVekPriv) && priv_rows_fit(kStdPriv), "privacy rows 
 static_assert(kVekAuth.size() + kStdAuth.size() == SNMP_V3_AUTH_CODE_MAX, "one row per authentication code");
 static_assert(kVekPriv.size() + kStdPriv.size() == SNMP_V3_PRIV_CODE_MAX, "one row per privacy code");
 
-}  // namespace
-
-extern "C" {
-
-const snmp_v3_auth_alg *snmp_v3_auth_alg_of(uint8_t auth_proto) {
+/* The row of a code in any scheme's table of one kind (authentication or privacy). */
+template <typename Alg>
+const Alg *alg_of_proto(const Alg *snmp_v3_scheme::*rows, uint8_t snmp_v3_scheme::*count, uint8_t proto) {
     for (const snmp_v3_scheme &scheme : kSchemes) {
-        for (const snmp_v3_auth_alg &alg : std::span(scheme.auth, scheme.auth_count)) {
-            if (alg.proto == auth_proto) {
+        for (const Alg &alg : std::span(scheme.*rows, scheme.*count)) {
+            if (alg.proto == proto) {
                 return &alg;
             }
         }
@@ -528,15 +526,16 @@ const snmp_v3_auth_alg *snmp_v3_auth_alg_of(uint8_t auth_proto) {
     return nullptr;
 }
 
+}  // namespace
+
+extern "C" {
+
+const snmp_v3_auth_alg *snmp_v3_auth_alg_of(uint8_t auth_proto) {
+    return alg_of_proto(&snmp_v3_scheme::auth, &snmp_v3_scheme::auth_count, auth_proto);
+}
+
 const snmp_v3_priv_alg *snmp_v3_priv_alg_of(uint8_t priv_proto) {
-    for (const snmp_v3_scheme &scheme : kSchemes) {
-        for (const snmp_v3_priv_alg &alg : std::span(scheme.priv, scheme.priv_count)) {
-            if (alg.proto == priv_proto) {
-                return &alg;
-            }
-        }
-    }
-    return nullptr;
+    return alg_of_proto(&snmp_v3_scheme::priv, &snmp_v3_scheme::priv_count, priv_proto);
 }
 
 const snmp_v3_scheme *snmp_v3_scheme_by_id(uint8_t id) {
