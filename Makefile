@@ -8,8 +8,12 @@ DEBUG_DIR := build/debug
 TSAN_DIR := build/tsan
 RELEASE_DIR := build/release
 BENCH_DIR := build/bench
+WINDOWS_DIR := build/windows
+# The Windows build is a user's build for `make windows` (warnings stay warnings); `make test` makes
+# them errors.
+WINDOWS_WERROR ?= OFF
 
-.PHONY: all deps build test unit-tests tsan-tests install-check fuzz-smoke bench fuzz run clean
+.PHONY: all deps windows-deps build windows test unit-tests tsan-tests install-check fuzz-smoke wine-tests bench fuzz run clean
 
 all: build
 
@@ -17,17 +21,29 @@ deps:
 	@scripts/install_deps.sh build peers
 	@scripts/install_browser_deps.sh
 
+windows-deps:
+	@scripts/install_deps.sh build windows
+
 # A user's build (for `make run`): warnings stay warnings, as in a packager's default configure. The
 # project's own test builds below make them errors (VEK_WERROR=ON).
 build: deps
 	cmake -S . -B $(RELEASE_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVEK_BUILD_TESTS=OFF -DVEK_WERROR=OFF
 	cmake --build $(RELEASE_DIR) -j$(JOBS)
 
+# The Windows x86-64 build, cross-compiled with mingw-w64: both DLLs with their import libraries, the
+# programs, and build/windows/veksnmp-<version>-win64.zip (bin/, include/, lib/).
+windows: windows-deps
+	cmake -S . -B $(WINDOWS_DIR) $(GENERATOR) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
+	      -DCMAKE_BUILD_TYPE=Release -DVEK_WERROR=$(WINDOWS_WERROR)
+	cmake --build $(WINDOWS_DIR) -j$(JOBS) --target windows_zip
+
 # Debug build with AddressSanitizer and UndefinedBehaviorSanitizer and the whole suite; the
 # concurrency tests again under ThreadSanitizer; a packager's Release build of everything with
 # default options by g++ and by clang, free of warnings (optimised code warns about other things),
-# and installed; then a short run of every fuzz target. Warnings are errors throughout.
-test: deps unit-tests tsan-tests install-check fuzz-smoke
+# and installed; then a short run of every fuzz target; last the Windows build, its tests under Wine
+# and the Windows programs under Wine against the Linux ones and the standard tools (which needs the
+# programs of the first build). Warnings are errors throughout.
+test: deps unit-tests tsan-tests install-check fuzz-smoke wine-tests
 
 unit-tests: deps
 	cmake -S . -B $(DEBUG_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVEK_SANITIZE=ON -DVEK_WERROR=ON
@@ -47,6 +63,11 @@ fuzz-smoke: deps
 
 fuzz: deps
 	scripts/fuzz.sh $(FUZZ_SECONDS)
+
+wine-tests: deps
+	$(MAKE) windows WINDOWS_WERROR=ON
+	cmake --build $(WINDOWS_DIR) -j$(JOBS)
+	JOBS=$(JOBS) scripts/wine_tests.sh $(WINDOWS_DIR) $(DEBUG_DIR)
 
 bench: deps
 	cmake -S . -B $(BENCH_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVEK_BUILD_TESTS=OFF -DVEK_BUILD_BENCH=ON

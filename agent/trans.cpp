@@ -1,5 +1,5 @@
 // Agent transport: the two transport contexts, their receive rings, whitelist and current-NMS
-// address, and the Linux UDP hardware path behind TRANS_ETH.
+// address. The UDP hardware path behind TRANS_ETH is the system's (trans_hw_<system>.cpp).
 #include "agent/trans.h"
 
 #include <algorithm>
@@ -11,7 +11,7 @@
 #include <mutex>
 
 #include "agent/agent_stats.h"
-#include "agent/trans_udp_linux.h"
+#include "agent/trans_hw.h"
 #include "base/irq_section.h"
 #include "base/agent_log.h"
 #include "base/platform.h"
@@ -167,83 +167,6 @@ bool log_whitelist_verdict(WhitelistVerdict verdict, const Ipv4 &src) {
     return false;
 }
 
-// ---- Hardware (Linux UDP) ----
-
-// Creates, binds and wires a UDP instance for ctx on ctx.port; null (instance destroyed) on failure.
-// bind_ret receives the bind result.
-trans_udp_linux_t *open_udp_instance(trans_ctx &ctx, int &bind_ret) {
-    bind_ret = TRANS_UDP_OK;
-    trans_udp_linux_t *inst = trans_udp_linux_create();
-    if (inst == nullptr) {
-        return nullptr;
-    }
-    bind_ret = trans_udp_linux_bind(inst, ctx.port);
-    if (bind_ret != TRANS_UDP_OK) {
-        trans_udp_linux_destroy(inst);
-        return nullptr;
-    }
-    trans_udp_linux_set_recv_callback(inst, trans_linux_recv_cb_adapter, &ctx);
-    const int bound = trans_udp_linux_get_bound_port(inst);
-    if (bound > 0) {
-        ctx.port = static_cast<uint16_t>(bound);
-    }
-    return inst;
-}
-
-bool trans_hw_init(trans_ctx &ctx) {
-    if (ctx.type == TRANS_ES) {
-        AGENT_LOG(AGENT_LOG_INFO, "trans_hw_init: Linux平台TRANS_ES暂不支持");
-        return true;
-    }
-    int bind_ret = TRANS_UDP_OK;
-    const uint16_t requested = ctx.port;
-    ctx.udp_inst = open_udp_instance(ctx, bind_ret);
-    if (ctx.udp_inst == nullptr) {
-        if (bind_ret == TRANS_UDP_OK) {
-            AGENT_LOG(AGENT_LOG_FATAL, "trans_hw_init: trans_udp_linux_create 失败");
-        } else {
-            AGENT_LOG(AGENT_LOG_FATAL, "trans_hw_init: trans_udp_linux_bind port=%d ret=%d",
-                      static_cast<int>(requested), bind_ret);
-        }
-        return false;
-    }
-    AGENT_LOG(AGENT_LOG_INFO, "trans_hw_init: Linux trans_udp_linux实例创建绑定成功，port=%d",
-              static_cast<int>(ctx.port));
-    AGENT_LOG(AGENT_LOG_INFO, "trans_hw_init: 硬件初始化完成");
-    return true;
-}
-
-void close_udp_instance(trans_ctx &ctx) {
-    if (ctx.udp_inst != nullptr) {
-        trans_udp_linux_destroy(ctx.udp_inst);
-        ctx.udp_inst = nullptr;
-    }
-}
-
-bool reset_eth_hardware(trans_ctx &ctx) {
-    close_udp_instance(ctx);
-    int bind_ret = TRANS_UDP_OK;
-    trans_udp_linux_t *inst = open_udp_instance(ctx, bind_ret);
-    if (inst == nullptr) {
-        if (bind_ret == TRANS_UDP_OK) {
-            AGENT_LOG(AGENT_LOG_ERROR, "trans_hw_reset(Linux): trans_udp_linux_create failed");
-        } else {
-            AGENT_LOG(AGENT_LOG_ERROR, "trans_hw_reset(Linux): bind all fallback port failed ret=%d", bind_ret);
-        }
-        return false;
-    }
-    const int started = trans_udp_linux_start_recv_thread(inst);
-    if (started != TRANS_UDP_OK) {
-        AGENT_LOG(AGENT_LOG_ERROR, "trans_hw_reset(Linux): start_recv_thread failed ret=%d", started);
-        trans_udp_linux_destroy(inst);
-        return false;
-    }
-    ctx.udp_inst = inst;
-    AGENT_LOG(AGENT_LOG_INFO, "trans_hw_reset(Linux): reset complete, actual bind port=%u",
-              static_cast<unsigned>(ctx.port));
-    return true;
-}
-
 bool deprecated_ready(trans_ctx &ctx, uint32_t type) {
     if (ctx.state == TRANS_STATE_READY) {
         return true;
@@ -283,7 +206,7 @@ bool trans_init(uint32_t type, uint16_t port, trans_rx_notify_cb cb, trans_ctx *
         return false;
     }
     // A context initialised again must not leave its old socket and receive thread behind.
-    close_udp_instance(*ctx);
+    vek::agent::trans_hw::close(*ctx);
     *ctx = trans_ctx{};
     ctx->type = type;
     ctx->port = port;
@@ -291,7 +214,7 @@ bool trans_init(uint32_t type, uint16_t port, trans_rx_notify_cb cb, trans_ctx *
     AGENT_LOG(AGENT_LOG_DEBUG, "trans_queue_init: 队列初始化完成");
     AGENT_LOG(AGENT_LOG_INFO, "trans_init: 开始传输层初始化 [类型:%d, 端口:%d]", static_cast<int>(type),
               static_cast<int>(port));
-    if (!trans_hw_init(*ctx)) {
+    if (!vek::agent::trans_hw::init(*ctx)) {
         ctx->state = TRANS_STATE_HW_FAILED;
         AGENT_LOG(AGENT_LOG_FATAL, "trans_init: 硬件初始化失败");
         return false;
@@ -313,18 +236,7 @@ bool trans_start(trans_ctx *ctx) {
     }
     AGENT_LOG(AGENT_LOG_INFO, "trans_start: 启动传输层 [类型:%d, 端口:%d]", static_cast<int>(ctx->type),
               static_cast<int>(ctx->port));
-    if (ctx->udp_inst == nullptr) {
-        AGENT_LOG(AGENT_LOG_ERROR, "trans_start(Linux): udp_inst is NULL");
-        return false;
-    }
-    const int started = trans_udp_linux_start_recv_thread(ctx->udp_inst);
-    if (started != TRANS_UDP_OK) {
-        AGENT_LOG(AGENT_LOG_ERROR, "trans_start(Linux): start_recv_thread failed ret=%d", started);
-        return false;
-    }
-    AGENT_LOG(AGENT_LOG_INFO, "trans_start(Linux): UDP recv thread started, port=%u",
-              static_cast<unsigned>(ctx->port));
-    return true;
+    return vek::agent::trans_hw::start(*ctx);
 }
 
 void trans_stop(trans_ctx *ctx) {
@@ -333,10 +245,7 @@ void trans_stop(trans_ctx *ctx) {
         return;
     }
     AGENT_LOG(AGENT_LOG_INFO, "trans_stop: 停止传输层 [类型:%d]", static_cast<int>(ctx->type));
-    if (ctx->type == TRANS_ETH && ctx->udp_inst != nullptr) {
-        close_udp_instance(*ctx);
-        AGENT_LOG(AGENT_LOG_INFO, "trans_stop(Linux): trans_udp_linux实例已销毁");
-    }
+    vek::agent::trans_hw::stop(*ctx);
     ctx->state = TRANS_STATE_STOPPED;
     AGENT_LOG(AGENT_LOG_INFO, "trans_stop: 传输层已停止");
 }
@@ -355,13 +264,7 @@ bool trans_hw_send(trans_ctx *ctx, const uint8_t *data, uint16_t len, const uint
         AGENT_LOG(AGENT_LOG_ERROR, "trans_hw_send: 发送失败，不支持的平台或参数");
         return false;
     }
-    const int sent = trans_udp_linux_sendto_bin(ctx->udp_inst, dst.data(), dst_port, data, len);
-    if (sent != static_cast<int>(len)) {
-        AGENT_LOG(AGENT_LOG_ERROR, "trans_hw_send(Linux): sendto_bin failed ret=%d", sent);
-        return false;
-    }
-    AGENT_LOG(AGENT_LOG_DEBUG, "trans_hw_send(Linux): sendto_bin ok len=%d", sent);
-    return true;
+    return vek::agent::trans_hw::send(*ctx, data, len, dst.data(), dst_port);
 }
 
 bool trans_hw_reset(trans_ctx *ctx) {
@@ -376,7 +279,7 @@ bool trans_hw_reset(trans_ctx *ctx) {
         AGENT_LOG(AGENT_LOG_WARN, "trans_hw_reset: 不支持的硬件类型重置");
         return false;
     }
-    return reset_eth_hardware(*ctx);
+    return vek::agent::trans_hw::reset(*ctx);
 }
 
 bool trans_send(trans_ctx *ctx, const uint8_t *data, uint16_t len, const uint8_t *dst_ip, uint16_t dst_port) {
@@ -390,7 +293,9 @@ bool trans_send(trans_ctx *ctx, const uint8_t *data, uint16_t len, const uint8_t
         agent_stats_count(AGENT_STAT_OUT_PKTS);
         return true;
     }
-    AGENT_LOG(AGENT_LOG_ERROR, "trans_send: Linux发送返回失败，尝试硬件重置");
+    if (!vek::agent::trans_hw::reset_wanted(*ctx)) {
+        return false;
+    }
     trans_hw_reset(ctx);
     const bool sent = trans_hw_send(ctx, data, len, dst_ip, dst_port);
     if (sent) {
@@ -540,12 +445,10 @@ void trans_linux_poll_process(trans_ctx *ctx) {
     // One byte more than a message may hold, so that an oversized datagram is recognised and
     // refused by the ring instead of being queued cut short.
     std::array<uint8_t, TRANS_MAX_MSG_SIZE + 1> buf{};
-    uint32_t src = 0;
+    Ipv4 src_ip{};
     uint16_t src_port = 0;
-    const int received =
-        trans_udp_linux_recvfrom_bin(ctx->udp_inst, buf.data(), static_cast<int32_t>(buf.size()), &src, &src_port);
+    const int received = vek::agent::trans_hw::receive_now(*ctx, buf, src_ip.data(), src_port);
     if (received > 0) {
-        const Ipv4 src_ip = to_ipv4(src);
         trans_eth_irq_handler(ctx, buf.data(), static_cast<uint16_t>(received), src_ip.data(), src_port);
     }
 }
@@ -673,9 +576,11 @@ bool trans_auto_config_ip(trans_ctx *ctx) {
     AGENT_LOG(AGENT_LOG_INFO, "trans_auto_config_ip: 开始自动配置IP");
     ctx->auto_config_busy = 1;
     ctx->ip_mode = TRANS_IP_MODE_AUTO;
-    AGENT_LOG(AGENT_LOG_WARN,
-              "trans_auto_config_ip(Linux): trans层不实现IP获取，请业务层填充local_ip/gateway/subnet_mask");
+    const bool configured = vek::agent::trans_hw::auto_config(*ctx);
     ctx->auto_config_busy = 0;
+    if (configured) {
+        return true;
+    }
     ctx->ip_mode = TRANS_IP_MODE_STATIC;
     copy_ip(ctx->local_ip, kDefaultLocalIp);
     copy_ip(ctx->gateway, kDefaultGateway);

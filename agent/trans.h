@@ -1,7 +1,7 @@
 /* Agent transport: moves raw SNMP datagrams between the agent and its managers.
  *
- * Two transport contexts exist, one per link type: eth_trans_ctx (TRANS_ETH, a UDP socket run by a
- * trans_udp_linux instance and its receive thread) and es_trans_ctx (TRANS_ES, fed by an embedded
+ * Two transport contexts exist, one per link type: eth_trans_ctx (TRANS_ETH, a UDP socket run by the
+ * system's UDP instance and its receive thread) and es_trans_ctx (TRANS_ES, fed by an embedded
  * port through trans_es_irq_handler; no hardware path on desktop systems). Each context has an
  * 8-slot receive ring filled by the receive thread and drained by the agent main loop, a source
  * whitelist, and the current-NMS address (the sender of the latest accepted datagram) that
@@ -54,15 +54,30 @@ typedef struct trans_queue {
     uint16_t src_port[TRANS_QUEUE_SLOTS];              /* host order */
 } trans_queue;
 
-/* Linux UDP instance (agent/trans_udp_linux.h); opaque here. */
-typedef struct trans_udp_linux trans_udp_linux_t;
+/* The UDP instance behind TRANS_ETH, the system's (agent/trans_udp_linux.h,
+ * agent/trans_udp_win32.h); opaque here. */
+typedef struct trans_udp_inst trans_udp_inst_t;
+
+/* Result codes of the UDP instance functions (both systems). */
+#define TRANS_UDP_OK 0
+#define TRANS_UDP_ERR_BIND (-2)
+#define TRANS_UDP_ERR_SEND (-3)
+#define TRANS_UDP_ERR_RECV (-4)        /* also: local address unreadable */
+#define TRANS_UDP_ERR_BAD_ARG (-5)     /* bad instance or arguments, closed instance */
+#define TRANS_UDP_ERR_STATE (-6)       /* already bound / not open */
+#define TRANS_UDP_ERR_THREAD (-7)
+
+/* The instance's receive callback: data, len, sender address (4 bytes, network order) and port
+ * (host order). */
+typedef void (*trans_udp_recv_cb)(void *ctx, const uint8_t *data, int32_t len, const uint8_t *src_ip,
+                                  uint16_t src_port);
 
 typedef struct trans_ctx {
     uint32_t type;                 /* TRANS_ETH / TRANS_ES */
     uint32_t state;                /* TRANS_STATE_* */
     uint16_t port;                 /* local UDP port; after binding, the port actually bound */
     trans_queue queue;
-    trans_udp_linux_t *udp_inst;   /* null for TRANS_ES and when closed */
+    trans_udp_inst_t *udp_inst;    /* null for TRANS_ES and when closed */
     trans_rx_notify_cb rx_notify;  /* null for the agent */
     uint8_t nms_ip[TRANS_IPV4_LEN];/* current NMS, network byte order */
     uint16_t nms_port;             /* current NMS port, host order */

@@ -23,7 +23,7 @@
 #include "base/agent_log.h"
 
 // The instance record behind the opaque trans_udp_linux_t of the C interface.
-struct trans_udp_linux {
+struct trans_udp_inst {
     int32_t fd = -1;
     std::atomic<int32_t> is_open{0};   // 1 after a successful bind
     std::atomic<int32_t> closing{0};   // set by destroy
@@ -35,10 +35,10 @@ struct trans_udp_linux {
     trans_udp_recv_cb cb = nullptr;
     void *cb_ctx = nullptr;
 
-    trans_udp_linux() = default;
-    trans_udp_linux(const trans_udp_linux &) = delete;
-    trans_udp_linux &operator=(const trans_udp_linux &) = delete;
-    ~trans_udp_linux() {
+    trans_udp_inst() = default;
+    trans_udp_inst(const trans_udp_inst &) = delete;
+    trans_udp_inst &operator=(const trans_udp_inst &) = delete;
+    ~trans_udp_inst() {
         close_fd(fd);
         close_fd(pipe_rd);
         close_fd(pipe_wr);
@@ -61,13 +61,13 @@ constexpr size_t kPollPipe = 0;
 constexpr size_t kPollSock = 1;
 constexpr int kOn = 1;
 
-using InstancePtr = std::unique_ptr<trans_udp_linux>;
+using InstancePtr = std::unique_ptr<trans_udp_linux_t>;
 
-bool valid_instance(const trans_udp_linux *inst) { return inst != nullptr && inst->fd >= 0; }
+bool valid_instance(const trans_udp_linux_t *inst) { return inst != nullptr && inst->fd >= 0; }
 
 bool would_block(int error) { return error == EINTR || error == EAGAIN || error == EWOULDBLOCK; }
 
-bool make_pipe(trans_udp_linux &inst) {
+bool make_pipe(trans_udp_linux_t &inst) {
     std::array<int, 2> ends{-1, -1};
     if (pipe2(ends.data(), O_NONBLOCK | O_CLOEXEC) != 0) {
         AGENT_LOG(AGENT_LOG_ERROR, "pipe create failed errno:%d", errno);
@@ -102,7 +102,7 @@ bool make_non_blocking(int fd) {
     return true;
 }
 
-bool make_socket(trans_udp_linux &inst) {
+bool make_socket(trans_udp_linux_t &inst) {
     inst.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (inst.fd < 0) {
         AGENT_LOG(AGENT_LOG_ERROR, "socket create failed errno:%d", errno);
@@ -129,7 +129,7 @@ void drain_pipe(int fd) {
 }
 
 // Hands every pending datagram to the callback; stops when none is left.
-void deliver_pending(trans_udp_linux &inst) {
+void deliver_pending(trans_udp_linux_t &inst) {
     std::array<uint8_t, TRANS_UDP_RECV_BUF_SIZE> buf{};
     for (;;) {
         uint32_t src_ip = 0;
@@ -155,7 +155,7 @@ void deliver_pending(trans_udp_linux &inst) {
 }
 
 // True when the socket's poll result ends the thread.
-bool socket_failed(trans_udp_linux &inst, short revents) {
+bool socket_failed(trans_udp_linux_t &inst, short revents) {
     if ((revents & POLLNVAL) != 0) {
         if (inst.closing.load() == 0) {
             AGENT_LOG(AGENT_LOG_WARN, "udp poll got POLLNVAL(fd invalid), thread exit");
@@ -170,7 +170,7 @@ bool socket_failed(trans_udp_linux &inst, short revents) {
     return true;
 }
 
-void udp_recv_thread_entry(trans_udp_linux *inst) {
+void udp_recv_thread_entry(trans_udp_linux_t *inst) {
     AGENT_LOG(AGENT_LOG_INFO, "udp recv thread start");
     while (inst->thread_running.load() != 0) {
         std::array<pollfd, 2> fds{};
@@ -207,7 +207,7 @@ extern "C" {
 trans_udp_linux_t *trans_udp_linux_create(void) {
     InstancePtr inst;
     try {
-        inst = std::make_unique<trans_udp_linux>();
+        inst = std::make_unique<trans_udp_linux_t>();
     } catch (const std::bad_alloc &) {
         AGENT_LOG(AGENT_LOG_ERROR, "malloc trans_udp_linux_t failed");
         return nullptr;
@@ -367,9 +367,9 @@ void trans_udp_linux_destroy(trans_udp_linux_t *inst) {
     InstancePtr owner(inst);
     owner->closing.store(1);
     trans_udp_linux_stop_recv_thread(owner.get());
-    trans_udp_linux::close_fd(owner->fd);
-    trans_udp_linux::close_fd(owner->pipe_rd);
-    trans_udp_linux::close_fd(owner->pipe_wr);
+    trans_udp_linux_t::close_fd(owner->fd);
+    trans_udp_linux_t::close_fd(owner->pipe_rd);
+    trans_udp_linux_t::close_fd(owner->pipe_wr);
     int32_t expected = 1;
     owner->is_open.compare_exchange_strong(expected, 0);
 }

@@ -11,22 +11,12 @@
 extern "C" {
 #endif
 
-/* ---- Result codes ---- */
-#define TRANS_UDP_OK 0
-#define TRANS_UDP_ERR_BIND (-2)
-#define TRANS_UDP_ERR_SEND (-3)
-#define TRANS_UDP_ERR_RECV (-4)        /* also: local address unreadable */
-#define TRANS_UDP_ERR_BAD_ARG (-5)     /* bad instance or arguments, closed instance */
-#define TRANS_UDP_ERR_STATE (-6)       /* already bound / not open */
-#define TRANS_UDP_ERR_THREAD (-7)
-
 #define TRANS_UDP_RECV_BUF_SIZE 4096u  /* receive thread's stack buffer */
 #define TRANS_UDP_SOCK_BUF_SIZE 65536  /* SO_RCVBUF / SO_SNDBUF */
 #define TRANS_UDP_POLL_TIMEOUT_MS 200  /* bounds the shutdown latency */
 
-/* data, len, sender address (4 bytes, network order) and port (host order). */
-typedef void (*trans_udp_recv_cb)(void *ctx, const uint8_t *data, int32_t len, const uint8_t *src_ip,
-                                  uint16_t src_port);
+/* The Linux UDP instance is the transport's UDP instance (struct trans_udp_inst). */
+typedef trans_udp_inst_t trans_udp_linux_t;
 
 trans_udp_linux_t *trans_udp_linux_create(void);
 int trans_udp_linux_bind(trans_udp_linux_t *inst, uint16_t port);

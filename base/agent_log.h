@@ -42,13 +42,22 @@ typedef struct agent_log_config {
     uint16_t max_entries; /* 1..1024, kept and validated only */
 } agent_log_config;
 
+/* printf-style checking of format texts. mingw's C++ run time prints with its own ISO C printf
+ * (%zu, %lld), which GCC knows as gnu_printf; its plain printf check is that of the system's older
+ * one. */
+#ifdef __MINGW32__
+#define AGENT_LOG_FORMAT(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#else
+#define AGENT_LOG_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+#endif
+
 extern agent_log_config g_log_config;
 extern const char *const g_log_level_str[AGENT_LOG_LEVEL_MAX + 1];
 
-void agent_log(uint32_t level, const char *format, ...) __attribute__((format(printf, 2, 3)));
+void agent_log(uint32_t level, const char *format, ...) AGENT_LOG_FORMAT(2, 3);
 void agent_log_init(const agent_log_config *config);
 void agent_log_set_level(uint32_t level);
-void agent_log_printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void agent_log_printf(const char *format, ...) AGENT_LOG_FORMAT(1, 2);
 void agent_log_hexdump(const char *title, const void *data, uint16_t length);
 uint32_t agent_log_get_count(void);
 const void *agent_log_get_entry(uint32_t index);

@@ -3,7 +3,9 @@
  *
  * Two variants are built from two sources: the manager variant (platform_nms.cpp, library
  * vek_base_nms) offers every operation below; the agent variant (platform_agent.cpp, library
- * vek_base_agent) offers the common operations and the agent-only ones. */
+ * vek_base_agent) offers the common operations and the agent-only ones. Beneath each variant one
+ * unit per operating system (platform_*_linux.cpp, platform_*_win32.cpp) does the system calls; the
+ * build picks the one of the system it builds for. */
 #ifndef VEK_BASE_PLATFORM_H
 #define VEK_BASE_PLATFORM_H
 
@@ -17,11 +19,22 @@ extern "C" {
 typedef void *platform_thread_t;  /* 0 means none */
 typedef void *platform_mutex_t;   /* 0 means none */
 typedef void *platform_sem_t;     /* 0 means none */
-typedef int platform_socket_t;
 typedef void *(*platform_thread_fn)(void *arg);
 typedef void (*platform_1ms_cb)(void);
 
+/* A socket as the system hands it out: a descriptor on Linux, a pointer-sized SOCKET handle on
+ * Windows, whose invalid value has all bits set. platform_socket_valid() tells whether a value can
+ * be a socket at all. */
+#ifdef _WIN32
+typedef uintptr_t platform_socket_t;
+#define PLATFORM_INVALID_SOCKET (~(platform_socket_t)0)
+static inline int platform_socket_valid(platform_socket_t sock) { return sock != PLATFORM_INVALID_SOCKET; }
+#else
+typedef int platform_socket_t;
 #define PLATFORM_INVALID_SOCKET (-1)
+static inline int platform_socket_valid(platform_socket_t sock) { return sock >= 0; }
+#endif
+
 #define PLATFORM_ADDR_TEXT_SIZE 16u /* dotted IPv4 text with its terminating zero */
 #define PLATFORM_PATH_WORK_SIZE 512u
 

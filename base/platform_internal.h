@@ -56,26 +56,34 @@ inline uint16_t load_be16(const uint8_t *src) {
 
 // ---- Manager variant (vek_base_nms) ----
 
-// Absolute deadline timeout_ms after now, nanoseconds kept below one second.
+// Linux: absolute deadline timeout_ms after now, nanoseconds kept below one second.
 timespec deadline_after(timespec now, uint32_t timeout_ms);
 
 // Cuts a full program path down to its file name as platform_get_runtime_filename reports it:
-// the part after the last '/', at most size - 1 bytes, with a final ".exe" removed. Clears the
-// whole buffer first. Returns the name's length, 0 for a null path or buffer or size 0.
-uint32_t cut_runtime_name(const char *path, char *buf, uint32_t size);
+// the part after the last separator ('/' on Linux, '\\' on Windows), at most size - 1 bytes, with a
+// final ".exe" removed. Clears the whole buffer first. Returns the name's length, 0 for a null
+// path or buffer or size 0.
+uint32_t cut_runtime_name(const char *path, char *buf, uint32_t size, char separator = '/');
 
-// ---- Both variants: random bytes from the operating system ----
+// ---- Both variants: the clock and random bytes from the operating system ----
 
-// Fills all len bytes from the device at path; false when it cannot be opened or read in full.
+// Windows: the performance counter in microseconds (monotonic).
+uint64_t performance_counter_us();
+
+
+// Linux: fills all len bytes from the device at path; false when it cannot be opened or read in
+// full.
 bool fill_from_device(const char *path, uint8_t *buf, uint32_t len);
-// Fills all len bytes from getrandom, or from /dev/urandom where getrandom does not exist; false
-// when neither delivers every byte.
+// Fills all len bytes from the system's secure source (Linux: getrandom, or /dev/urandom where
+// getrandom does not exist; Windows: BCryptGenRandom); false when it does not deliver every byte.
 bool fill_from_os(uint8_t *buf, uint32_t len);
 
 // ---- Agent variant (vek_base_agent) ----
 
-// True while the once-a-second soft timer thread is running.
+// True while the soft timer that calls the once-a-second callback is running.
 bool soft_timer_running();
+// Windows: 1 ms periods the soft timer has counted since it started (its tick counter).
+uint64_t soft_timer_ticks();
 
 }  // namespace vek::platform_internal
 

@@ -138,8 +138,8 @@ bool names_engine(const adapter_msg &msg, const uint8_t *id, size_t len) {
 // ---- Answers ----
 
 // The socket answers leave from: the trap listener's, else that of an agent record of the sender.
-int reply_socket(const char *ip) {
-    int sock = trap_socket();
+platform_socket_t reply_socket(const char *ip) {
+    platform_socket_t sock = trap_socket();
     for_each_agent([&](snmp_core_agent &agent) {
         if (sock == NET_INVALID_SOCKET && std::strcmp(agent.ip, ip) == 0) {
             sock = agent.sock;
@@ -170,7 +170,7 @@ void send_reply(const char *ip, uint16_t port, snmp_message &reply, const snmp_v
     const uint8_t priv = secured && (request_flags & SNMP_V3_FLAG_PRIV) != 0 ? user->priv_proto : 0;
     std::array<uint8_t, SNMP_MAX_MSG_SIZE> out{};
     auto len = static_cast<uint16_t>(out.size());
-    const int sock = reply_socket(ip);
+    const platform_socket_t sock = reply_socket(ip);
     if (sock == NET_INVALID_SOCKET ||
         snmp_v3_encode_reply(&reply, secured ? user : &no_user, auth, priv, out.data(), &len) != SNMP_OK) {
         AGENT_LOG(AGENT_LOG_ERROR, "%s: 应答编码或发送准备失败（%s:%d）", kTag, ip, static_cast<int>(port));

@@ -1,13 +1,7 @@
 // ETH interface kind: IPv4 UDP sockets. Keeps the set of sockets the manager listens on, one
 // receive thread that waits on the whole set and queues every datagram with its sender, and the
-// dynamic-port socket through which the kind's own send and receive operations go.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+// dynamic-port socket through which the kind's own send and receive operations go. The system's
+// side (sockets, the poller the thread waits on) is in net_eth_<system>.cpp.
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -21,6 +15,7 @@
 
 #include "base/agent_log.h"
 #include "base/platform.h"
+#include "nms/net_eth_os.h"
 #include "nms/net_interface.h"
 #include "nms/net_internal.h"
 #include "nms/nms_types_internal.h"
@@ -28,39 +23,38 @@
 namespace {
 
 using vek::nms::MutexGuard;
+namespace os = vek::nms::net;
+namespace poller = vek::nms::net::poller;
 
 constexpr uint16_t kAnyPort = 0;
 constexpr int kPollTimeoutMs = static_cast<int>(NET_ETH_POLL_TIMEOUT_MS);
-constexpr size_t kEventBatch = 64;  // ready descriptors taken from one wait
+constexpr size_t kReadyBatch = 64;  // ready sockets taken from one wait
 using BusyClock = std::chrono::steady_clock;  // monotonic: a clock step must not stretch the window
 constexpr auto kBusyPollMax = std::chrono::microseconds(NET_ETH_BUSY_POLL_MAX_US);
 constexpr auto kBusyPollStart = std::chrono::microseconds(10);  // first window after a near miss
 
 // Sockets watched by the receive thread. The set's mutex lives as long as the process; `active`
 // stands for the set being set up (eth_socket_set_init) and not yet torn down (eth_destroy):
-// additions and removals outside that window are ignored. The kernel keeps the same set in an epoll
-// instance (changed under the set's mutex), on which the receive thread waits: a round then costs
-// the same with a thousand idle sockets as with one, and only ready sockets are looked at.
+// additions and removals outside that window are ignored. The system keeps the same set in the
+// poller (changed under the set's mutex), on which the receive thread waits.
 struct SocketSet {
-    std::vector<int> members;  // ascending, no duplicates
+    std::vector<platform_socket_t> members;  // ascending, no duplicates
     bool active = false;
 };
 
 SocketSet g_socket_set;
-std::atomic<int> g_epoll_fd{NET_INVALID_SOCKET};
 
-// The dynamic-port socket (-1 while not created) and the receive thread's running flag are read by
-// the receive thread and by senders; the thread handle is touched only by start and destroy, which
-// the layer serialises.
-std::atomic<int> g_dynamic_sock{NET_INVALID_SOCKET};
+// The dynamic-port socket (NET_INVALID_SOCKET while not created) and the receive thread's running
+// flag are read by the receive thread and by senders; the thread handle is touched only by start
+// and destroy, which the layer serialises.
+std::atomic<platform_socket_t> g_dynamic_sock{NET_INVALID_SOCKET};
 std::atomic<bool> g_running{false};
 platform_thread_t g_thread = nullptr;
 
 // A socket leaves the set only once the receive thread is done with the round in which it left:
 // that round's wait may already have reported it, and once closed its number could be handed to
-// a new file. The remover wakes the thread through `g_wake_fd` and waits for the next round.
+// a new file. The remover wakes the thread through the poller and waits for the next round.
 constexpr auto kRoundWaitLimit = std::chrono::milliseconds(2 * NET_ETH_POLL_TIMEOUT_MS);
-std::atomic<int> g_wake_fd{NET_INVALID_SOCKET};
 std::atomic<uint64_t> g_receive_thread_id{0};
 std::atomic<uint64_t> g_round{0};  // advanced under the set's mutex at the start of each round
 std::mutex g_round_mutex;          // pairs with g_round_changed for waiting removers
@@ -69,25 +63,6 @@ std::condition_variable g_round_changed;
 platform_mutex_t set_mutex() noexcept {
     static const platform_mutex_t mutex = platform_mutex_create();
     return mutex;
-}
-
-sockaddr_in any_address(uint16_t port) noexcept {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(port);
-    return address;
-}
-
-// Local port of a bound socket; false when it cannot be read back.
-bool local_port(int sock, uint16_t &port) noexcept {
-    sockaddr_in address{};
-    socklen_t length = sizeof(address);
-    if (getsockname(sock, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-        return false;
-    }
-    port = ntohs(address.sin_port);
-    return true;
 }
 
 // Starts a receive round: the thread is done with what the previous wait reported. Announced to
@@ -103,26 +78,6 @@ void begin_round() noexcept {
     g_round_changed.notify_all();
 }
 
-bool watch(int epoll_fd, int fd) noexcept {
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.fd = fd;
-    return epoll_ctl(epoll_fd, EPOLL_CTL_ADD, fd, &event) == 0;
-}
-
-// Ends the receive thread's current wait so that it begins a new round.
-void wake_receive_thread() noexcept {
-    const int wake = g_wake_fd.load(std::memory_order_acquire);
-    if (wake >= 0) {
-        static_cast<void>(eventfd_write(wake, 1));
-    }
-}
-
-void drain_wake_fd(int fd) noexcept {
-    eventfd_t ignored = 0;
-    static_cast<void>(eventfd_read(fd, &ignored));
-}
-
 // Called after a socket left the set during round `removed_in`: returns once the receive thread has
 // begun a new round, so that nothing it still holds refers to that socket.
 void wait_until_unwatched(uint64_t removed_in) noexcept {
@@ -131,7 +86,7 @@ void wait_until_unwatched(uint64_t removed_in) noexcept {
         return;
     }
     std::unique_lock<std::mutex> lock(g_round_mutex);
-    wake_receive_thread();
+    poller::wake();
     g_round_changed.wait_for(lock, kRoundWaitLimit, [removed_in] {
         return g_round.load(std::memory_order_acquire) != removed_in ||
                !g_running.load(std::memory_order_acquire);
@@ -139,14 +94,14 @@ void wait_until_unwatched(uint64_t removed_in) noexcept {
 }
 
 // Takes the socket out of the set; returns the receive round during which that happened.
-uint64_t remove_member(int sock) noexcept {
+uint64_t remove_member(platform_socket_t sock) noexcept {
     MutexGuard guard(set_mutex());
     if (g_socket_set.active) {
-        std::vector<int> &members = g_socket_set.members;
+        std::vector<platform_socket_t> &members = g_socket_set.members;
         auto position = std::lower_bound(members.begin(), members.end(), sock);
         if (position != members.end() && *position == sock) {
             members.erase(position);
-            static_cast<void>(epoll_ctl(g_epoll_fd.load(std::memory_order_acquire), EPOLL_CTL_DEL, sock, nullptr));
+            poller::unwatch(sock);
         }
     }
     return g_round.load(std::memory_order_acquire);
@@ -155,28 +110,20 @@ uint64_t remove_member(int sock) noexcept {
 // Receives one datagram from a ready socket without blocking and queues it with its sender.
 // Errors and empty datagrams are skipped. False, with the datagram left in its socket, when the
 // queue has no room.
-bool receive_one(int sock) noexcept {
+bool receive_one(platform_socket_t sock) noexcept {
     if (!vek::nms::net::queue_has_room()) {
         return false;
     }
     net_recv_packet packet{};
-    sockaddr_in from{};
-    socklen_t from_len = sizeof(from);
-    ssize_t received = recvfrom(sock, packet.data, sizeof(packet.data), MSG_DONTWAIT,
-                                reinterpret_cast<sockaddr *>(&from), &from_len);
-    if (received < 1 || from.sin_family != AF_INET) {
-        return true;
+    if (os::receive_ready(sock, packet) == os::Received::kDatagram) {
+        packet.sock = sock;
+        static_cast<void>(net_interface_enqueue(&packet));
     }
-    packet.len = static_cast<uint32_t>(received);
-    inet_ntop(AF_INET, &from.sin_addr, packet.ip, sizeof(packet.ip));
-    packet.port = ntohs(from.sin_port);
-    packet.sock = sock;
-    static_cast<void>(net_interface_enqueue(&packet));
     return true;
 }
 
 // Binds the dynamic socket to a port of the system's choosing; logs and closes it on failure.
-api_snmp_err bind_dynamic_port(int sock) noexcept {
+api_snmp_err bind_dynamic_port(platform_socket_t sock) noexcept {
     constexpr const char *kTag = "eth_bind_dynamic_port";
     if (net_udp_bind(sock, kAnyPort) != 0) {
         AGENT_LOG(AGENT_LOG_ERROR, "%s: 绑定动态端口失败", kTag);
@@ -184,7 +131,7 @@ api_snmp_err bind_dynamic_port(int sock) noexcept {
         return API_SNMP_ERR_NETWORK;
     }
     uint16_t port = 0;
-    if (local_port(sock, port)) {
+    if (os::local_port(sock, port)) {
         AGENT_LOG(AGENT_LOG_INFO, "%s: 已绑定动态端口：%d", kTag, static_cast<int>(port));
     }
     return API_SNMP_OK;
@@ -192,21 +139,14 @@ api_snmp_err bind_dynamic_port(int sock) noexcept {
 
 // Starts the receive thread over the socket set; false when no thread could be created.
 bool start_receive_thread() noexcept {
-    const int epoll_fd = g_epoll_fd.load(std::memory_order_acquire);
-    const int wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake_fd < 0) {
+    if (!poller::open_wake()) {
         return false;
     }
-    if (epoll_fd < 0 || !watch(epoll_fd, wake_fd)) {
-        close(wake_fd);
-        return false;
-    }
-    g_wake_fd.store(wake_fd, std::memory_order_release);
     g_running.store(true, std::memory_order_release);
     g_thread = platform_thread_create(eth_interrupt_thread_proc, nullptr);
     if (g_thread == nullptr) {
         g_running.store(false, std::memory_order_release);
-        close(g_wake_fd.exchange(NET_INVALID_SOCKET, std::memory_order_acq_rel));
+        poller::close_wake();
         return false;
     }
     return true;
@@ -214,18 +154,15 @@ bool start_receive_thread() noexcept {
 
 void stop_receive_thread() noexcept {
     g_running.store(false, std::memory_order_release);
-    wake_receive_thread();  // end the current wait at once
+    poller::wake();  // end the current wait at once
     vek::nms::net::queue_wake_waiters();
     platform_thread_join(g_thread);
     g_thread = nullptr;
-    const int wake_fd = g_wake_fd.exchange(NET_INVALID_SOCKET, std::memory_order_acq_rel);
-    if (wake_fd >= 0) {
-        close(wake_fd);
-    }
+    poller::close_wake();
 }
 
 void close_dynamic_socket() noexcept {
-    int sock = g_dynamic_sock.exchange(NET_INVALID_SOCKET, std::memory_order_acq_rel);
+    platform_socket_t sock = g_dynamic_sock.exchange(NET_INVALID_SOCKET, std::memory_order_acq_rel);
     if (sock != NET_INVALID_SOCKET) {
         eth_socket_set_remove(sock);
         net_socket_close(sock);
@@ -236,42 +173,6 @@ void close_dynamic_socket() noexcept {
 
 extern "C" {
 
-// ---- Socket wrappers ----
-
-int net_udp_socket_create(void) {
-    int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-    return sock < 0 ? NET_INVALID_SOCKET : sock;
-}
-
-int net_udp_bind(int sock, uint16_t port) {
-    if (sock < 0) {
-        return -1;
-    }
-    sockaddr_in address = any_address(port);
-    return bind(sock, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) == 0 ? 0 : -1;
-}
-
-int net_udp_sendto(int sock, const char *ip, uint16_t port, const uint8_t *data, uint32_t len) {
-    if (sock < 0 || ip == nullptr || data == nullptr) {
-        return -1;
-    }
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port = htons(port);
-    if (inet_pton(AF_INET, ip, &target.sin_addr) != 1) {
-        return -1;
-    }
-    ssize_t sent =
-        sendto(sock, data, len, MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&target), sizeof(target));
-    return sent < 0 ? -1 : static_cast<int>(sent);
-}
-
-void net_socket_close(int sock) {
-    if (sock >= 0) {
-        close(sock);
-    }
-}
-
 // ---- Socket set ----
 
 void eth_socket_set_init(void) {
@@ -279,23 +180,20 @@ void eth_socket_set_init(void) {
         MutexGuard guard(set_mutex());
         g_socket_set.members.clear();
         g_socket_set.active = true;
-        const int stale = g_epoll_fd.exchange(epoll_create1(EPOLL_CLOEXEC), std::memory_order_acq_rel);
-        if (stale >= 0) {
-            close(stale);
-        }
+        static_cast<void>(poller::open());
     }
     AGENT_LOG(AGENT_LOG_DEBUG, "%s: ETH 套接字集合初始化完成", "eth_socket_set_init");
 }
 
-void eth_socket_set_add(int sock) {
-    if (sock < 0) {
+void eth_socket_set_add(platform_socket_t sock) {
+    if (!platform_socket_valid(sock)) {
         return;
     }
     MutexGuard guard(set_mutex());
     if (!g_socket_set.active) {
         return;
     }
-    std::vector<int> &members = g_socket_set.members;
+    std::vector<platform_socket_t> &members = g_socket_set.members;
     auto position = std::lower_bound(members.begin(), members.end(), sock);
     if (position != members.end() && *position == sock) {
         return;
@@ -306,19 +204,19 @@ void eth_socket_set_add(int sock) {
         // The socket stays unwatched; nothing else is affected.
         return;
     }
-    if (!watch(g_epoll_fd.load(std::memory_order_acquire), sock)) {
+    if (!poller::watch(sock)) {
         members.erase(position);
     }
 }
 
-void eth_socket_set_remove(int sock) {
-    if (sock >= 0) {
+void eth_socket_set_remove(platform_socket_t sock) {
+    if (platform_socket_valid(sock)) {
         static_cast<void>(remove_member(sock));
     }
 }
 
-void eth_socket_unwatch(int sock) {
-    if (sock >= 0) {
+void eth_socket_unwatch(platform_socket_t sock) {
+    if (platform_socket_valid(sock)) {
         wait_until_unwatched(remove_member(sock));
     }
 }
@@ -353,23 +251,22 @@ class BusyPollWindow {
     BusyClock::duration length_ = BusyClock::duration::zero();
 };
 
-// Looks for ready descriptors without sleeping for at most `busy` (giving the processor to any
-// other ready thread between looks), then waits for at most the round's time-out. Returns what
-// epoll_wait() returned last; `caught` tells whether a look without sleeping found something.
-int wait_for_events(std::span<epoll_event> events, BusyClock::duration busy, bool &caught) noexcept {
-    const int epoll_fd = g_epoll_fd.load(std::memory_order_acquire);
-    const auto capacity = static_cast<int>(events.size());
+// Looks for ready sockets without sleeping for at most `busy` (giving the processor to any other
+// ready thread between looks), then waits for at most the round's time-out. Returns what the
+// poller returned last; `caught` tells whether a look without sleeping found something.
+int wait_for_sockets(std::span<platform_socket_t> ready, BusyClock::duration busy, bool &caught) noexcept {
     const BusyClock::time_point busy_until = BusyClock::now() + busy;
+    bool woken = false;
     caught = true;
     while (BusyClock::now() < busy_until) {
-        int ready = epoll_wait(epoll_fd, events.data(), capacity, 0);
-        if (ready != 0) {
-            return ready;
+        const int count = poller::wait(ready, 0, woken);
+        if (count != 0 || woken) {
+            return count;
         }
         std::this_thread::yield();
     }
     caught = false;
-    return epoll_wait(epoll_fd, events.data(), capacity, kPollTimeoutMs);
+    return poller::wait(ready, kPollTimeoutMs, woken);
 }
 
 // Waits on the socket set for at most 100 ms per round, after looking without sleeping for the
@@ -378,8 +275,7 @@ int wait_for_events(std::span<epoll_event> events, BusyClock::duration busy, boo
 // and waits for room instead.
 void *eth_interrupt_thread_proc(void * /*arg*/) {
     g_receive_thread_id.store(platform_thread_id(), std::memory_order_release);
-    const int wake_fd = g_wake_fd.load(std::memory_order_acquire);
-    std::array<epoll_event, kEventBatch> events{};
+    std::array<platform_socket_t, kReadyBatch> ready{};
     BusyPollWindow window;
     while (g_running.load(std::memory_order_acquire)) {
         begin_round();
@@ -389,12 +285,10 @@ void *eth_interrupt_thread_proc(void * /*arg*/) {
         }
         const BusyClock::time_point round_start = BusyClock::now();
         bool caught = false;
-        const int ready = wait_for_events(events, window.length(), caught);
+        const int count = wait_for_sockets(ready, window.length(), caught);
         window.update(caught, BusyClock::now() - round_start);
-        for (const epoll_event &event : std::span(events).first(static_cast<size_t>(std::max(ready, 0)))) {
-            if (event.data.fd == wake_fd) {
-                drain_wake_fd(wake_fd);
-            } else if (!receive_one(event.data.fd)) {
+        for (const platform_socket_t sock : std::span(ready).first(static_cast<size_t>(std::max(count, 0)))) {
+            if (!receive_one(sock)) {
                 break;  // queue full: the rest stay in their sockets until there is room
             }
         }
@@ -410,7 +304,7 @@ api_snmp_err net_eth_init(void) {
         return API_SNMP_OK;
     }
     AGENT_LOG(AGENT_LOG_INFO, "%s: 初始化 ETH 网络接口", kTag);
-    int sock = net_udp_socket_create();
+    platform_socket_t sock = net_udp_socket_create();
     if (sock == NET_INVALID_SOCKET) {
         AGENT_LOG(AGENT_LOG_ERROR, "%s: 创建UDP失败", kTag);
         return API_SNMP_ERR_NETWORK;
@@ -435,7 +329,7 @@ api_snmp_err net_eth_init(void) {
 }
 
 api_snmp_err eth_send(const char *ip, uint16_t port, const uint8_t *data, uint32_t len) {
-    int sock = g_dynamic_sock.load(std::memory_order_acquire);
+    platform_socket_t sock = g_dynamic_sock.load(std::memory_order_acquire);
     if (sock == NET_INVALID_SOCKET) {
         return API_SNMP_ERR_NETWORK;
     }
@@ -471,20 +365,17 @@ void eth_destroy(void) {
     close_dynamic_socket();
     {
         MutexGuard guard(set_mutex());
-        std::vector<int>().swap(g_socket_set.members);
+        std::vector<platform_socket_t>().swap(g_socket_set.members);
         g_socket_set.active = false;
-        const int epoll_fd = g_epoll_fd.exchange(NET_INVALID_SOCKET, std::memory_order_acq_rel);
-        if (epoll_fd >= 0) {
-            close(epoll_fd);
-        }
+        poller::close();
     }
     AGENT_LOG(AGENT_LOG_INFO, "%s: ETH 资源销毁完成", "eth_destroy");
 }
 
 uint16_t eth_dynamic_port(void) {
-    int sock = g_dynamic_sock.load(std::memory_order_acquire);
+    platform_socket_t sock = g_dynamic_sock.load(std::memory_order_acquire);
     uint16_t port = 0;
-    if (sock == NET_INVALID_SOCKET || !local_port(sock, port)) {
+    if (sock == NET_INVALID_SOCKET || !os::local_port(sock, port)) {
         return 0;
     }
     return port;

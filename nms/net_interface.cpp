@@ -189,18 +189,18 @@ api_snmp_err net_interface_set_current_type(uint32_t type) {
     return API_SNMP_OK;
 }
 
-int net_interface_create_udp_socket(void) {
+platform_socket_t net_interface_create_udp_socket(void) {
     if (!layer_ready() || !eth_is_current()) {
         return NET_INVALID_SOCKET;
     }
-    int sock = net_udp_socket_create();
+    platform_socket_t sock = net_udp_socket_create();
     if (sock != NET_INVALID_SOCKET) {
         eth_socket_set_add(sock);
     }
     return sock;
 }
 
-api_snmp_err net_interface_bind(int sock, uint16_t port) {
+api_snmp_err net_interface_bind(platform_socket_t sock, uint16_t port) {
     if (!layer_ready() || !eth_is_current() || sock == NET_INVALID_SOCKET || port == 0) {
         return API_SNMP_ERR_INVALID_PARAM;
     }
@@ -211,7 +211,7 @@ api_snmp_err net_interface_bind(int sock, uint16_t port) {
     return net_udp_bind(sock, port) == 0 ? API_SNMP_OK : API_SNMP_ERR_NETWORK;
 }
 
-api_snmp_err net_interface_send_to(int sock, const char *ip, uint16_t port, const uint8_t *data,
+api_snmp_err net_interface_send_to(platform_socket_t sock, const char *ip, uint16_t port, const uint8_t *data,
                                    uint32_t len) {
     if (!layer_ready() || ip == nullptr || data == nullptr || !valid_length(len)) {
         return API_SNMP_ERR_INVALID_PARAM;
@@ -223,7 +223,7 @@ api_snmp_err net_interface_send_to(int sock, const char *ip, uint16_t port, cons
     return net_udp_sendto(sock, ip, port, data, len) < 1 ? API_SNMP_ERR_NETWORK : API_SNMP_OK;
 }
 
-void net_interface_close(int sock) {
+void net_interface_close(platform_socket_t sock) {
     if (!layer_ready() || !eth_is_current() || sock == NET_INVALID_SOCKET) {
         return;
     }

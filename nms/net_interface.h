@@ -16,6 +16,7 @@
 
 #include <stdint.h>
 
+#include "base/platform.h"
 #include "nms/vek_nms_sdk.h"
 
 #ifdef __cplusplus
@@ -31,7 +32,7 @@ extern "C" {
 #define NET_ETH_POLL_TIMEOUT_MS 100u /* longest wait of one receive round (and for queue room) */
 #define NET_ETH_BUSY_POLL_MAX_US 200u /* longest look for the next datagram without sleeping */
 #define NET_ETH_RECV_TIMEOUT_MS 1000u
-#define NET_INVALID_SOCKET (-1)
+#define NET_INVALID_SOCKET PLATFORM_INVALID_SOCKET
 
 /* One received datagram as it travels through the queue. */
 typedef struct net_recv_packet {
@@ -39,7 +40,7 @@ typedef struct net_recv_packet {
     uint32_t len;                      /* 1 to NET_MAX_PACKET_SIZE */
     char ip[NET_IP_TEXT_SIZE];         /* sender's IPv4 address, dotted text */
     uint16_t port;                     /* sender's UDP port, host order */
-    int sock;                          /* the socket it arrived on; NET_INVALID_SOCKET when unknown */
+    platform_socket_t sock;            /* the socket it arrived on; NET_INVALID_SOCKET when unknown */
     struct net_recv_packet *next;      /* queue link (queue-internal) */
 } net_recv_packet;
 
@@ -74,15 +75,16 @@ api_snmp_err net_interface_set_current_type(uint32_t type);
 
 /* ---- Sockets (ETH only) ---- */
 
-/* New IPv4 UDP socket, watched by the receive thread; -1 when not initialised, not ETH or failed. */
-int net_interface_create_udp_socket(void);
+/* New IPv4 UDP socket, watched by the receive thread; NET_INVALID_SOCKET when not initialised, not
+ * ETH or failed. */
+platform_socket_t net_interface_create_udp_socket(void);
 /* Binds sock to port on every local address. */
-api_snmp_err net_interface_bind(int sock, uint16_t port);
+api_snmp_err net_interface_bind(platform_socket_t sock, uint16_t port);
 /* Sends one datagram of 1 to 1024 bytes from sock to ip:port (other kinds ignore sock). */
-api_snmp_err net_interface_send_to(int sock, const char *ip, uint16_t port, const uint8_t *data,
+api_snmp_err net_interface_send_to(platform_socket_t sock, const char *ip, uint16_t port, const uint8_t *data,
                                    uint32_t len);
 /* Stops watching sock and closes it. */
-void net_interface_close(int sock);
+void net_interface_close(platform_socket_t sock);
 
 /* ---- Queue ---- */
 
@@ -101,21 +103,21 @@ api_snmp_err eth_send(const char *ip, uint16_t port, const uint8_t *data, uint32
 api_snmp_err eth_recv(uint8_t *buf, uint32_t size, uint32_t *out_len, char *ip_out, uint16_t *port_out);
 void eth_destroy(void);
 void eth_socket_set_init(void);
-void eth_socket_set_add(int sock);
-void eth_socket_set_remove(int sock);
+void eth_socket_set_add(platform_socket_t sock);
+void eth_socket_set_remove(platform_socket_t sock);
 /* Removes the socket from the set and returns once the receive thread no longer waits on it, so
  * that closing it releases its port at once. */
-void eth_socket_unwatch(int sock);
+void eth_socket_unwatch(platform_socket_t sock);
 void *eth_interrupt_thread_proc(void *arg);
 /* Local port of the ETH kind's dynamic socket; 0 when it is not open. */
 uint16_t eth_dynamic_port(void);
 
-/* Socket wrappers: a new IPv4 UDP socket or -1; bind to port on the any-address (0 or -1); send
- * (bytes sent or -1); close. */
-int net_udp_socket_create(void);
-int net_udp_bind(int sock, uint16_t port);
-int net_udp_sendto(int sock, const char *ip, uint16_t port, const uint8_t *data, uint32_t len);
-void net_socket_close(int sock);
+/* Socket wrappers: a new IPv4 UDP socket or NET_INVALID_SOCKET; bind to port on the any-address (0
+ * or -1); send (bytes sent or -1); close. */
+platform_socket_t net_udp_socket_create(void);
+int net_udp_bind(platform_socket_t sock, uint16_t port);
+int net_udp_sendto(platform_socket_t sock, const char *ip, uint16_t port, const uint8_t *data, uint32_t len);
+void net_socket_close(platform_socket_t sock);
 
 /* ---- ES kind (reserved) ---- */
 

@@ -91,16 +91,16 @@ void fill_adapter_agent(snmp_core_agent &agent, const char *user_name, adapter_a
                         adapter_v3_user &user_storage) noexcept;
 
 // The agent that owns sock, or null. List lock held.
-snmp_core_agent *find_agent_by_socket(int sock) noexcept;
+snmp_core_agent *find_agent_by_socket(platform_socket_t sock) noexcept;
 
 // The trap socket (-1 when none). List lock held.
-int trap_socket() noexcept;
+platform_socket_t trap_socket() noexcept;
 
 // An unbound UDP socket for an agent: a spare one of a removed agent, or a new one; -1 on failure.
 // List lock held.
-int acquire_socket() noexcept;
+platform_socket_t acquire_socket() noexcept;
 // Gives an agent's socket back for later use (closed when the core stops). List lock held.
-void release_socket(int sock) noexcept;
+void release_socket(platform_socket_t sock) noexcept;
 
 // Wakes the receive thread out of its queue wait (used when the core stops).
 void wake_receive_thread() noexcept;

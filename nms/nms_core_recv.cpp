@@ -363,7 +363,7 @@ TickStep advance_tick(uint32_t elapsed_ms) noexcept {
 struct Resend {
     char ip[API_SNMP_IP_SIZE];
     uint16_t port;
-    int sock;
+    platform_socket_t sock;
     uint32_t request_id;
     uint8_t retry_count;  // before this retransmission
     uint32_t retries;
@@ -557,11 +557,11 @@ void *core_net_recv_thread(void *arg) {
     return nullptr;
 }
 
-void snmp_core_handle_response(const uint8_t *data, uint32_t len, int sock, void *user_data) {
+void snmp_core_handle_response(const uint8_t *data, uint32_t len, platform_socket_t sock, void *user_data) {
     (void)user_data;  // the agent's own user data is read under the lock
     if (data == nullptr || len < 1 || len > CORE_MAX_PACKET_SIZE || sock == NET_INVALID_SOCKET) {
-        AGENT_LOG(AGENT_LOG_ERROR, "%s: 无效参数（data=%p, len=%u, sock=%d）", __func__, static_cast<const void *>(data),
-                  static_cast<unsigned>(len), sock);
+        AGENT_LOG(AGENT_LOG_ERROR, "%s: 无效参数（data=%p, len=%u, sock=%lld）", __func__, static_cast<const void *>(data),
+                  static_cast<unsigned>(len), static_cast<long long>(sock));
         return;
     }
     auto work = std::make_unique<DecodeWork>();
@@ -571,7 +571,7 @@ void snmp_core_handle_response(const uint8_t *data, uint32_t len, int sock, void
         CoreSection section;
         snmp_core_agent *agent = find_agent_by_socket(sock);
         if (agent == nullptr) {
-            AGENT_LOG(AGENT_LOG_ERROR, "%s: 未找到匹配Agent（socket：%d）", __func__, sock);
+            AGENT_LOG(AGENT_LOG_ERROR, "%s: 未找到匹配Agent（socket：%lld）", __func__, static_cast<long long>(sock));
             return;
         }
         deliver = process_agent_datagram(*agent, data, len, *work, *trap);

@@ -50,11 +50,11 @@ platform_thread_t g_recv_thread = nullptr;  // written only by init and destroy
 
 // Guarded by the list lock.
 std::vector<std::unique_ptr<snmp_core_agent>> g_agents;  // oldest first
-int g_trap_sock = NET_INVALID_SOCKET;
+platform_socket_t g_trap_sock = NET_INVALID_SOCKET;
 // Unbound sockets of removed agents, kept for the next agent. The network layer's receive thread
 // waits on a copy of its socket set; a descriptor closed while the core runs could be reused at once
 // for another file and read by that thread, so agent sockets are closed only when the core stops.
-std::vector<int> g_spare_sockets;
+std::vector<platform_socket_t> g_spare_sockets;
 api_snmp_trap_cb g_trap_cb = nullptr;
 void *g_trap_user_data = nullptr;
 
@@ -332,7 +332,7 @@ namespace {
 
 // One encoded request on its way out, with what its log lines need.
 struct OutgoingRequest {
-    int sock;
+    platform_socket_t sock;
     char ip[API_SNMP_IP_SIZE];
     uint16_t port;
     uint32_t cmd_type;
@@ -446,7 +446,7 @@ api_snmp_err send_request(snmp_core_agent &agent, uint32_t cmd_type, const char 
     return API_SNMP_OK;
 }
 
-snmp_core_agent *find_agent_by_socket(int sock) noexcept {
+snmp_core_agent *find_agent_by_socket(platform_socket_t sock) noexcept {
     for (auto &owned : g_agents) {
         if (owned->sock == sock) {
             return owned.get();
@@ -455,18 +455,18 @@ snmp_core_agent *find_agent_by_socket(int sock) noexcept {
     return nullptr;
 }
 
-int trap_socket() noexcept { return g_trap_sock; }
+platform_socket_t trap_socket() noexcept { return g_trap_sock; }
 
-int acquire_socket() noexcept {
+platform_socket_t acquire_socket() noexcept {
     if (!g_spare_sockets.empty()) {
-        int sock = g_spare_sockets.back();
+        platform_socket_t sock = g_spare_sockets.back();
         g_spare_sockets.pop_back();
         return sock;
     }
     return net_interface_create_udp_socket();
 }
 
-void release_socket(int sock) noexcept {
+void release_socket(platform_socket_t sock) noexcept {
     if (sock == NET_INVALID_SOCKET) {
         return;
     }
@@ -540,7 +540,7 @@ void snmp_core_destroy(void) {
             net_interface_close(owned->sock);
         }
         g_agents.clear();
-        for (int sock : g_spare_sockets) {
+        for (platform_socket_t sock : g_spare_sockets) {
             net_interface_close(sock);
         }
         g_spare_sockets.clear();
@@ -835,7 +835,7 @@ api_snmp_err snmp_core_start_trap_listener(uint16_t port) {
         AGENT_LOG(AGENT_LOG_WARN, "%s: Trap监听已启动（端口：%d）", __func__, static_cast<int>(port));
         return API_SNMP_OK;
     }
-    int sock = net_interface_create_udp_socket();
+    platform_socket_t sock = net_interface_create_udp_socket();
     if (sock == NET_INVALID_SOCKET) {
         AGENT_LOG(AGENT_LOG_ERROR, "%s: Trap Socket创建失败", __func__);
         return API_SNMP_ERR_NETWORK;

@@ -123,7 +123,7 @@ typedef struct snmp_core_agent {
     uint16_t port;
     uint32_t version; /* api_snmp_version */
     char community[API_SNMP_COMMUNITY_SIZE];
-    int sock;                 /* the agent's own UDP socket */
+    platform_socket_t sock;   /* the agent's own UDP socket */
     int32_t next_request_id;  /* request-id (v3: msgID) of the next message */
     uint32_t timeout_ms;
     uint32_t retries;
@@ -237,7 +237,7 @@ void trigger_error_callback(snmp_core_agent *agent, uint32_t cmd_type, const cha
 /* Receive thread body (started by snmp_core_init). */
 void *core_net_recv_thread(void *arg);
 /* Dispatches one datagram that came from the agent owning sock (takes the list lock). */
-void snmp_core_handle_response(const uint8_t *data, uint32_t len, int sock, void *user_data);
+void snmp_core_handle_response(const uint8_t *data, uint32_t len, platform_socket_t sock, void *user_data);
 
 #ifdef __cplusplus
 }

@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build and the tests need, when they are missing.
-# Usage: scripts/install_deps.sh [package-set...]   (sets: build, peers; default: build)
+# Usage: scripts/install_deps.sh [package-set...]   (sets: build, peers, windows; default: build)
 set -euo pipefail
 
 build_packages=(cmake g++ clang libclang-rt-14-dev ninja-build libgtest-dev libgmock-dev
                 libbenchmark-dev libssl-dev pkg-config ccache)
 peer_packages=(snmp snmpd snmptrapd)
+# The Windows cross build (posix thread model), GoogleTest's sources to cross-build, and Wine.
+windows_packages=(g++-mingw-w64-x86-64-posix googletest wine64 wine)
 
 wanted=()
 for set in "${@:-build}"; do
     case "$set" in
         build) wanted+=("${build_packages[@]}") ;;
         peers) wanted+=("${peer_packages[@]}") ;;
+        windows) wanted+=("${windows_packages[@]}") ;;
         *) echo "install_deps: unknown package set '$set'" >&2; exit 2 ;;
     esac
 done

@@ -5,6 +5,7 @@
 #include <span>
 #include <string_view>
 
+#include "apps/app_os/app_os.h"
 #include "apps/cli/cli_command.h"
 #include "apps/cli/cli_interactive.h"
 #include "apps/cli/cli_options.h"
@@ -18,12 +19,13 @@ constexpr int k_max_traplisten_words = 4;
 } // namespace
 
 int main(int argc, char **argv) {
+    app_os::console_utf8(true);
     cli_install_signal_handler();
     if (argc <= 1) {
         cli_interactive_mode();
     }
     // Line by line, so that a reader of a pipe sees each line as it is printed.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    app_os::line_buffered_stdout();
     const std::span<const char *const> words(argv, static_cast<size_t>(argc));
     if (std::string_view(argv[1]) == "traplisten" && argc > k_max_traplisten_words &&
         !cli_listener_has_user(words.subspan(2))) {

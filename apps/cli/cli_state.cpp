@@ -1,11 +1,10 @@
-/* Process-wide state, the shared wake-up, one-time SDK initialisation and the signal thread. */
+/* Process-wide state, the shared wake-up and one-time SDK initialisation. The signal handling and
+ * the 1 ms timer are the system's (cli_os_linux.cpp, cli_os_win32.cpp). */
 #include "apps/cli/cli_state.h"
 
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
 
-#include "apps/cli/cli_trap.h"
 #include "nms/vek_nms_sdk.h"
 
 std::atomic<uint32_t> g_snmp_log_lvl{k_cli_default_log_level};
@@ -24,27 +23,6 @@ namespace {
 
 std::mutex g_wait_mtx;
 std::condition_variable g_wait_cv;
-std::atomic<bool> g_signal_thread_started{false};
-
-/* Signal sets are filled by the C library's macros; this keeps that in one place. */
-sigset_t cli_handled_signals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    return set;
-}
-
-/* Receives the blocked signals one at a time and handles each on this ordinary thread, where
- * printing and waking waiters are safe (neither is allowed inside an asynchronous handler). */
-void signal_thread(sigset_t set) {
-    for (;;) {
-        int sig = 0;
-        if (sigwait(&set, &sig) == 0) {
-            sigint_handler(sig);
-        }
-    }
-}
 
 } // namespace
 
@@ -68,25 +46,11 @@ void cli_safe_snmp_init() {
     }
     api_snmp_init();
     api_snmp_set_log_level(g_snmp_log_lvl.load());
-    // g_agent_mtx is a process-lifetime mutex, so there is nothing to create here, and the Linux build
-    // starts no 1 ms timer: the SDK's own timer thread drives its tick.
+    // g_agent_mtx is a process-lifetime mutex, so there is nothing to create here. The SDK's own timer
+    // thread drives its tick; the 1 ms timer (Windows only) adds nothing to it.
+    if (g_timer_id == 0) {
+        start_snmp_1ms_timer();
+    }
     g_cli_snmp_inited.store(true);
     std::printf("[调试] SNMP核心已初始化（仅执行一次），当前日志等级=%d\n", static_cast<int>(g_snmp_log_lvl.load()));
-}
-
-void stop_snmp_1ms_timer() {
-    if (g_timer_id != 0) {
-        g_timer_id = 0;
-        std::puts("[调试] 1ms定时器已停止");
-    }
-}
-
-void cli_install_signal_handler() {
-    if (g_signal_thread_started.exchange(true)) {
-        return;
-    }
-    sigset_t set = cli_handled_signals();
-    // Every thread started from here on inherits the mask, so only the signal thread receives them.
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread(signal_thread, set).detach();
 }

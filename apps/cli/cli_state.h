@@ -32,7 +32,7 @@ extern std::atomic<bool> g_cli_snmp_inited;        /* the SDK was initialised by
 extern std::atomic<bool> g_exit_flag;              /* Ctrl+C, termination or exit was seen */
 extern std::atomic<bool> g_trap_running;           /* a trap listener should be running */
 extern std::atomic<bool> g_response_received;      /* the current request got a successful answer */
-extern uint32_t g_timer_id;                        /* periodic 1 ms timer; none is started on Linux */
+extern uint32_t g_timer_id;                        /* periodic 1 ms timer (Windows); 0 when none */
 
 /* Wakes every thread blocked in cli_wait_until so that it re-checks its condition. */
 void cli_wake_waiters();
@@ -43,11 +43,18 @@ bool cli_wait_until(const std::function<bool()> &ready, std::chrono::millisecond
 /* One-time SDK initialisation of this process (cli_safe_snmp_init). */
 void cli_safe_snmp_init();
 
+/* ---- The system's part (cli_os_linux.cpp, cli_os_win32.cpp) ---- */
+
+/* Starts the periodic 1 ms timer with its empty routine and announces it (Windows: a multimedia
+ * timer, whose identifier goes into g_timer_id); the Linux build starts none and says nothing. */
+void start_snmp_1ms_timer();
+
 /* Stops the periodic 1 ms timer when one runs (only the Windows build starts one). */
 void stop_snmp_1ms_timer();
 
-/* Routes the interrupt and termination signals to sigint_handler, which then runs on a thread of its
- * own. Must be called before any other thread is started; calling it again changes nothing. */
+/* Routes the interrupt and termination signals (Ctrl+C) to sigint_handler, which then runs on a
+ * thread of its own. Must be called before any other thread is started; calling it again changes
+ * nothing. */
 void cli_install_signal_handler();
 
 #endif

@@ -1,11 +1,11 @@
 /* Header lines of a request head and the other-site checks (see http_head.h). */
 #include "apps/http_intake/http_head.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <array>
 #include <string>
+
+#include "apps/app_os/app_os.h"
 
 namespace http_intake {
 

@@ -1,15 +1,8 @@
 /* The front door of the HTTP programs (see http_intake.h). */
 #include "apps/http_intake/http_intake.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <utility>
 
 #include "apps/http_intake/http_head.h"
@@ -40,11 +33,6 @@ constexpr std::string_view k_head_timeout_answer =
     "HTTP/1.1 408 Request Timeout\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n"
     R"({"ret":-408,"msg":"request head not complete in time"})";
 
-bool set_blocking(int fd, bool blocking) {
-    const int flags = ::fcntl(fd, F_GETFL, 0);
-    return flags >= 0 && ::fcntl(fd, F_SETFL, blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK)) == 0;
-}
-
 int millis(std::chrono::nanoseconds span) {
     return static_cast<int>(std::max<int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(span).count(), 0));
 }
@@ -53,26 +41,26 @@ int millis(std::chrono::nanoseconds span) {
 
 // ---- descriptors ----
 
-void unique_fd::reset(int fd) {
-    if (fd_ >= 0) {
-        ::close(fd_);
+void unique_fd::reset(socket_t fd) {
+    if (valid()) {
+        app_os::close_socket(fd_);
     }
     fd_ = fd;
 }
 
 unique_fd open_listener(in_addr address, uint16_t port, int backlog) {
-    unique_fd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    const int reuse = 1;
+    app_os::net_start();
+    unique_fd sock(app_os::tcp_socket());
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
     addr.sin_addr = address;
-    if (!sock.valid() || ::setsockopt(sock.get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
+    if (!sock.valid() || !app_os::set_blocking(sock.get(), false) || !app_os::reuse_listen_address(sock.get()) ||
         ::bind(sock.get(), reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0 ||
         ::listen(sock.get(), backlog) != 0) {
-        const int saved = errno;
+        const int saved = app_os::last_socket_error();
         sock.reset();
-        errno = saved;
+        app_os::set_last_socket_error(saved);
     }
     return sock;
 }
@@ -143,36 +131,41 @@ struct intake::connection {
     bool draining = false;
 };
 
-intake::intake(const limits &lim, std::function<void(int)> on_queue_full)
+intake::intake(const limits &lim, std::function<void(socket_t)> on_queue_full)
     : limits_(lim), on_queue_full_(std::move(on_queue_full)), counter_(lim.max_per_address),
       slots_(lim.queue_slots) {}
 
 intake::~intake() { stop(); }
 
-void intake::run(int listener, const std::atomic<bool> &running) {
-    std::vector<pollfd> polled;
+void intake::run(socket_t listener, const std::atomic<bool> &running) {
+    std::vector<app_os::poll_entry> polled;
     clock_type::time_point accept_paused_until{};
     while (running.load()) {
         const auto now = clock_type::now();
         auto wake = now + k_running_check;
         polled.clear();
+        /* The listener comes last, and only while accepting, so that entry i is open_[i]. */
         const bool accepting = now >= accept_paused_until;
-        polled.push_back({accepting ? listener : -1, POLLIN, 0});
         for (const auto &c : open_) {
             polled.push_back({c->fd.get(), POLLIN, 0});
             wake = std::min(wake, c->deadline);
         }
-        if (::poll(polled.data(), polled.size(), millis(wake - now)) < 0 && errno != EINTR) {
+        if (accepting) {
+            polled.push_back({listener, POLLIN, 0});
+        }
+        if (app_os::poll(polled.data(), polled.size(), millis(wake - now)) < 0 &&
+            !app_os::interrupted(app_os::last_socket_error())) {
             continue;
         }
-        for (size_t i = 1; i < polled.size(); ++i) {
+        const size_t reading = open_.size();
+        for (size_t i = 0; i < reading; ++i) {
             if (polled[i].revents != 0) {
-                read_from(*open_[i - 1]);
+                read_from(*open_[i]);
             }
         }
-        if (polled[0].revents != 0) {
+        if (accepting && polled[reading].revents != 0) {
             const int rc = accept_all(listener);
-            if (rc == EMFILE || rc == ENFILE) {
+            if (app_os::out_of_descriptors(rc)) {
                 accept_paused_until = clock_type::now() + k_accept_pause;
             }
         }
@@ -186,15 +179,15 @@ void intake::run(int listener, const std::atomic<bool> &running) {
     }
 }
 
-int intake::accept_all(int listener) {
+int intake::accept_all(socket_t listener) {
     for (;;) {
         sockaddr_in peer{};
-        socklen_t len = sizeof peer;
-        const int fd = ::accept4(listener, reinterpret_cast<sockaddr *>(&peer), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) {
-            return errno == EINTR ? 0 : errno;
+        unique_fd fd(app_os::accept_nonblocking(listener, peer));
+        if (!fd.valid()) {
+            const int error = app_os::last_socket_error();
+            return app_os::interrupted(error) ? 0 : error;
         }
-        admit(unique_fd(fd), peer.sin_addr);
+        admit(std::move(fd), peer.sin_addr);
     }
 }
 
@@ -222,9 +215,10 @@ void intake::admit(unique_fd fd, in_addr peer) {
 void intake::read_from(connection &c) {
     std::array<char, k_read_chunk> chunk{};
     const size_t room = c.draining ? chunk.size() : std::min(chunk.size(), limits_.max_head_bytes - c.head.size());
-    const ssize_t got = ::recv(c.fd.get(), chunk.data(), room, MSG_DONTWAIT);
+    const app_os::io_result got = app_os::recv_some(c.fd.get(), chunk.data(), room, false);
     if (got < 0) {
-        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        const int error = app_os::last_socket_error();
+        if (!app_os::would_block(error) && !app_os::interrupted(error)) {
             c.fd.reset();
         }
         return;
@@ -243,14 +237,14 @@ void intake::read_from(connection &c) {
 }
 
 void intake::finish_head(connection &c) {
-    set_blocking(c.fd.get(), true);
+    app_os::set_blocking(c.fd.get(), true);
     request r{std::move(c.fd), std::move(c.head), std::move(c.place), c.peer};
     if (push(r)) {
         return;
     }
     c.fd = std::move(r.conn);
     c.place = std::move(r.place);
-    set_blocking(c.fd.get(), false);
+    app_os::set_blocking(c.fd.get(), false);
     if (on_queue_full_) {
         on_queue_full_(c.fd.get());
     }
@@ -272,8 +266,8 @@ bool intake::push(request &r) {
 }
 
 void intake::refuse(connection &c, std::string_view answer) {
-    ::send(c.fd.get(), answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    ::shutdown(c.fd.get(), SHUT_WR);
+    app_os::send_some(c.fd.get(), answer.data(), answer.size(), false);
+    app_os::shutdown_send(c.fd.get());
     const size_t draining = static_cast<size_t>(
         std::count_if(open_.begin(), open_.end(), [](const auto &o) { return o->draining; }));
     if (draining >= limits_.max_reading) { /* at most as many as are read; more close at once */

@@ -11,8 +11,6 @@
 #ifndef VEK_APPS_HTTP_INTAKE_HTTP_INTAKE_H
 #define VEK_APPS_HTTP_INTAKE_HTTP_INTAKE_H
 
-#include <netinet/in.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -26,16 +24,20 @@
 #include <string_view>
 #include <vector>
 
+#include "apps/app_os/app_os.h"
+
 namespace http_intake {
 
 using clock_type = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-/* Owns one descriptor and closes it. */
+using socket_t = app_os::socket_t;
+
+/* Owns one socket and closes it. */
 class unique_fd {
 public:
     unique_fd() = default;
-    explicit unique_fd(int fd) : fd_(fd) {}
+    explicit unique_fd(socket_t fd) : fd_(fd) {}
     ~unique_fd() { reset(); }
     unique_fd(unique_fd &&other) noexcept : fd_(other.release()) {}
     unique_fd &operator=(unique_fd &&other) noexcept {
@@ -47,21 +49,21 @@ public:
     unique_fd(const unique_fd &) = delete;
     unique_fd &operator=(const unique_fd &) = delete;
 
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
+    socket_t get() const { return fd_; }
+    bool valid() const { return fd_ != app_os::k_invalid_socket; }
+    socket_t release() {
+        const socket_t fd = fd_;
+        fd_ = app_os::k_invalid_socket;
         return fd;
     }
-    void reset(int fd = -1);
+    void reset(socket_t fd = app_os::k_invalid_socket);
 
 private:
-    int fd_ = -1;
+    socket_t fd_ = app_os::k_invalid_socket;
 };
 
-/* A TCP socket with address reuse, bound to address:port and listening; an invalid descriptor with
- * errno set when a step fails. */
+/* A non-blocking TCP socket with address reuse, bound to address:port and listening; an invalid
+ * socket when a step fails (app_os::last_socket_error() tells why). */
 unique_fd open_listener(in_addr address, uint16_t port, int backlog);
 
 /* True when the address is one of the machine's loopback addresses (127.0.0.0/8). */
@@ -115,15 +117,15 @@ struct request {
 
 class intake {
 public:
-    /* on_queue_full is called with the descriptor of a connection that is refused because the queue
-     * is full (before the 503 answer goes out); it may be empty. */
-    explicit intake(const limits &lim, std::function<void(int fd)> on_queue_full = {});
+    /* on_queue_full is called with the socket of a connection that is refused because the queue is
+     * full (before the 503 answer goes out); it may be empty. */
+    explicit intake(const limits &lim, std::function<void(socket_t fd)> on_queue_full = {});
     ~intake();
     intake(const intake &) = delete;
     intake &operator=(const intake &) = delete;
 
     /* The accepting and reading loop on the listening socket, until running turns false. */
-    void run(int listener, const std::atomic<bool> &running);
+    void run(socket_t listener, const std::atomic<bool> &running);
 
     /* The oldest complete request; nothing when none came within wait or the intake is stopping. */
     std::optional<request> pop(std::chrono::milliseconds wait);
@@ -135,7 +137,7 @@ public:
 
 private:
     struct connection;
-    int accept_all(int listener); /* the errno that ended accepting */
+    int accept_all(socket_t listener); /* the socket error that ended accepting */
     void admit(unique_fd fd, in_addr peer);
     void read_from(connection &c);
     void finish_head(connection &c);
@@ -144,7 +146,7 @@ private:
     void expire(connection &c);
 
     limits limits_;
-    std::function<void(int)> on_queue_full_;
+    std::function<void(socket_t)> on_queue_full_;
     address_counter counter_;
     std::vector<std::unique_ptr<connection>> open_;
 

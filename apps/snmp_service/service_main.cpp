@@ -1,11 +1,7 @@
 /* snmp_service: the manager library's operations as HTTP GET endpoints with JSON answers (port 8099 of
  * 127.0.0.1 unless told otherwise), with the library loaded at run time, and a notification listener
  * on port 162. Settings: see service_options.h. */
-#include <arpa/inet.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -16,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "apps/app_os/app_os.h"
 #include "apps/http_intake/http_intake.h"
 #include "apps/snmp_service/service_endpoints.h"
 #include "apps/snmp_service/service_options.h"
@@ -30,7 +27,7 @@ using namespace service;
 constexpr std::chrono::milliseconds k_main_sleep{500};
 constexpr int k_exit_bad_setting = 2;
 
-/* Cleared by SIGINT and SIGTERM; ends the main loop, the workers and the trap consumer. */
+/* Cleared by SIGINT and SIGTERM (Ctrl+C); ends the main loop, the workers and the trap consumer. */
 std::atomic<bool> g_running{true};
 
 static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler stores into g_running");
@@ -38,12 +35,8 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler stores
 extern "C" void signal_stop(int /*sig*/) { g_running.store(false); }
 
 void install_signal_handlers() {
-    struct sigaction action {};
-    action.sa_handler = signal_stop;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    app_os::on_stop_request(signal_stop);
+    app_os::ignore_broken_pipe();
 }
 
 void wait_for_stop() {
@@ -73,7 +66,7 @@ void stop_sdk() {
 }
 
 /* Serves HTTP until the stop signal: the intake runs on this thread, the workers on their own. */
-void serve_http(int listen_fd) {
+void serve_http(app_os::socket_t listen_fd) {
     http_intake::intake intake(k_intake_limits);
     std::vector<std::thread> workers;
     workers.reserve(k_http_worker_count);
@@ -108,7 +101,7 @@ int snmp_service_start(const service_options &options) {
     const http_intake::unique_fd listener = http_intake::open_listener(address, options.http_port, k_listen_backlog);
     if (!listener.valid()) {
         std::printf("[NMS] HTTP 端口 %u 绑定失败（%s），服务退出\n", static_cast<unsigned>(options.http_port),
-                    std::strerror(errno));
+                    app_os::socket_error_text(app_os::last_socket_error()).c_str());
         g_running.store(false);
         consumer.join();
         stop_sdk();
@@ -126,8 +119,8 @@ int snmp_service_start(const service_options &options) {
 } // namespace
 
 int main(int argc, char **argv) {
-    // Line by line, so that a reader of a pipe or a file sees each trace line as it is printed.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    app_os::console_utf8(false);
+    app_os::line_buffered_stdout();
     install_signal_handlers();
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     const options_result parsed = parse_options(args, [](const char *name) { return std::getenv(name); });

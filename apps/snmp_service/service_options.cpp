@@ -1,12 +1,11 @@
 /* The service's settings (see service_options.h). */
 #include "apps/snmp_service/service_options.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
 
+#include "apps/app_os/app_os.h"
 #include "apps/snmp_service/service_server.h"
 
 namespace service {

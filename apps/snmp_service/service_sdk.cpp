@@ -1,10 +1,5 @@
 #include "apps/snmp_service/service_sdk.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
-#include <array>
-#include <climits>
 #include <cstdio>
 #include <string>
 
@@ -14,34 +9,9 @@ sdk_entry_table g_sdk;
 
 namespace {
 
-constexpr std::string_view k_self_exe = "/proc/self/exe";
-
-/* Directory of the running executable, with its trailing '/', or empty when it cannot be read. */
-std::string executable_dir() {
-    std::array<char, PATH_MAX> path{};
-    const ssize_t len = readlink(k_self_exe.data(), path.data(), path.size() - 1);
-    if (len <= 0) {
-        return {};
-    }
-    const std::string_view exe(path.data(), static_cast<size_t>(len));
-    const size_t slash = exe.rfind('/');
-    return slash == std::string_view::npos ? std::string{} : std::string(exe.substr(0, slash + 1));
-}
-
-void *open_library() {
-    const std::string dir = executable_dir();
-    if (!dir.empty()) {
-        const std::string beside = dir + std::string(k_sdk_file_name);
-        if (void *handle = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL); handle != nullptr) {
-            return handle;
-        }
-    }
-    return dlopen(std::string(k_sdk_file_name).c_str(), RTLD_NOW | RTLD_LOCAL);
-}
-
 template <typename Fn>
 bool resolve(void *handle, const char *name, Fn &entry) {
-    void *symbol = dlsym(handle, name);
+    void *symbol = loader::find(handle, name);
     if (symbol == nullptr) {
         std::printf("[LOAD] %s failed\n", name);
         return false;
@@ -74,12 +44,12 @@ bool resolve_all(void *handle, sdk_entry_table &table) {
 } // namespace
 
 bool sdk_load() {
-    void *handle = open_library();
+    std::string reason;
+    void *handle = loader::open_sdk(&reason);
     if (handle == nullptr) {
         std::printf("[NMS] 加载 DLL 失败\n");
         // The loader's reason goes to the error stream, apart from the trace.
-        const char *reason = dlerror();
-        std::fprintf(stderr, "%s\n", reason != nullptr ? reason : "unknown loader error");
+        std::fprintf(stderr, "%s\n", reason.empty() ? "unknown loader error" : reason.c_str());
         return false;
     }
     std::printf("[NMS] 动态库加载成功 ✅\n");

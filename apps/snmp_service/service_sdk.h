@@ -3,15 +3,28 @@
 #ifndef VEK_APPS_SNMP_SERVICE_SERVICE_SDK_H
 #define VEK_APPS_SNMP_SERVICE_SERVICE_SDK_H
 
+#include <string>
 #include <string_view>
 
 #include "nms/vek_nms_sdk.h"
 
 namespace service {
 
-/* File name of the library; it is looked for next to the service's executable first, then through
- * the dynamic loader's search path. */
-inline constexpr std::string_view k_sdk_file_name = "libvek_nms_sdk.so";
+/* The system's side of loading the library (service_loader_linux.cpp, service_loader_win32.cpp). */
+namespace loader {
+
+/* File name of the library: "libvek_nms_sdk.so" on Linux, where it is looked for next to the
+ * service's executable first and then through the dynamic loader's search path; "vek_nms_sdk.dll"
+ * on Windows, loaded from beside the executable only. */
+extern const std::string_view k_sdk_file_name;
+
+/* The loaded library, or null with the loader's reason in *why. */
+void *open_sdk(std::string *why);
+
+/* The address of the named function in the library, or null. */
+void *find(void *library, const char *name);
+
+} // namespace loader
 
 /* One entry per SDK operation, named after it. */
 struct sdk_entry_table {

@@ -1,15 +1,12 @@
 #include "apps/snmp_service/service_server.h"
 
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <string_view>
 
+#include "apps/app_os/app_os.h"
 #include "apps/http_intake/http_head.h"
 #include "apps/snmp_service/service_endpoints.h"
 #include "apps/snmp_service/service_http.h"
@@ -28,16 +25,9 @@ constexpr std::chrono::milliseconds k_drain_limit{200};
 constexpr size_t k_max_drain = 65536;
 constexpr size_t k_drain_chunk = 4096;
 
-void set_io_limit(int fd, int option, std::chrono::microseconds limit) {
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(std::chrono::duration_cast<std::chrono::seconds>(limit).count());
-    tv.tv_usec = static_cast<suseconds_t>((limit - std::chrono::seconds(tv.tv_sec)).count());
-    setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv);
-}
-
-void send_all(int fd, std::string_view data) {
+void send_all(app_os::socket_t fd, std::string_view data) {
     while (!data.empty()) {
-        const ssize_t n = send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+        const app_os::io_result n = app_os::send_some(fd, data.data(), data.size(), true);
         if (n <= 0) {
             return;
         }
@@ -46,13 +36,13 @@ void send_all(int fd, std::string_view data) {
 }
 
 /* Ends our side and reads what the client still sends, for a short while. */
-void finish_connection(int fd) {
-    shutdown(fd, SHUT_WR);
-    set_io_limit(fd, SO_RCVTIMEO, k_drain_limit);
+void finish_connection(app_os::socket_t fd) {
+    app_os::shutdown_send(fd);
+    app_os::set_io_limit(fd, false, k_drain_limit);
     std::array<char, k_drain_chunk> sink{};
     size_t drained = 0;
     while (drained < k_max_drain) {
-        const ssize_t n = recv(fd, sink.data(), sink.size(), 0);
+        const app_os::io_result n = app_os::recv_some(fd, sink.data(), sink.size(), true);
         if (n <= 0) {
             return;
         }
@@ -85,8 +75,8 @@ void http_worker(http_intake::intake &intake, const std::atomic<bool> &running) 
 }
 
 void handle_http_request(http_intake::request request, const std::atomic<bool> &running) {
-    const int fd = request.conn.get();
-    set_io_limit(fd, SO_SNDTIMEO, k_client_send_limit);
+    const app_os::socket_t fd = request.conn.get();
+    app_os::set_io_limit(fd, true, k_client_send_limit);
     send_all(fd, answer_for(request.head, running));
     finish_connection(fd);
 }

@@ -1,9 +1,8 @@
 #include "apps/snmp_service/service_waiters.h"
 
-#include <sys/time.h>
-
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <vector>
 
 namespace service {
@@ -36,9 +35,11 @@ void remove_entered(waiter *w) {
 } // namespace
 
 uint64_t next_waiter_id() {
-    timeval now{};
-    gettimeofday(&now, nullptr);
-    const uint64_t clock_part = (static_cast<uint64_t>(now.tv_sec) << k_seconds_shift) + static_cast<uint64_t>(now.tv_usec);
+    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since_epoch);
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(since_epoch - seconds);
+    const uint64_t clock_part = (static_cast<uint64_t>(seconds.count()) << k_seconds_shift) +
+                                static_cast<uint64_t>(micros.count());
     return g_req_id_seed.fetch_add(1) + clock_part;
 }
 

@@ -1,10 +1,9 @@
 /* Where the web bridge listens and where the HTTP service is (see bridge_config.h). */
 #include "apps/snmp_web_bridge/bridge_config.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <charconv>
+
+#include "apps/app_os/app_os.h"
 
 namespace bridge {
 
@@ -39,7 +38,7 @@ std::string set_port(uint16_t &field, std::string_view value) {
 std::string set_address(std::string &field, std::string_view value) {
     std::string host(value);
     in_addr addr{};
-    if (::inet_pton(AF_INET, host.c_str(), &addr) != 1) {
+    if (inet_pton(AF_INET, host.c_str(), &addr) != 1) {
         return "无效的IPv4地址：" + host;
     }
     field = std::move(host);

@@ -1,12 +1,11 @@
 /* One client connection of the web bridge (see bridge_handler.h). */
 #include "apps/snmp_web_bridge/bridge_handler.h"
 
-#include <arpa/inet.h>
-
 #include <array>
 #include <new>
 #include <optional>
 
+#include "apps/app_os/app_os.h"
 #include "apps/http_intake/http_head.h"
 #include "apps/snmp_web_bridge/bridge_http.h"
 #include "apps/snmp_web_bridge/bridge_log.h"
@@ -76,7 +75,7 @@ bridge_reply forward_reply(const forward_route &route, std::string_view request,
 
 std::string address_text(in_addr address) {
     std::array<char, INET_ADDRSTRLEN> text{};
-    ::inet_ntop(AF_INET, &address, text.data(), text.size());
+    inet_ntop(AF_INET, &address, text.data(), text.size());
     return text.data();
 }
 

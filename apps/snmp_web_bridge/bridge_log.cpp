@@ -1,16 +1,13 @@
 /* The web bridge's log (see bridge_log.h). */
 #include "apps/snmp_web_bridge/bridge_log.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
 
+#include "apps/app_os/app_os.h"
 #include "apps/snmp_web_bridge/bridge_json.h"
 
 namespace bridge {
@@ -22,8 +19,6 @@ constexpr std::string_view kTimeSeparator = " | ";
 constexpr const char *kTimeFormat = "%Y-%m-%d %H:%M:%S";
 constexpr size_t kTimeTextSize = 32;
 constexpr size_t kFormatBufferSize = kLogMessageMax + 1;
-
-constexpr mode_t kLogFileMode = S_IRUSR | S_IWUSR; /* 0600: the log names devices and users */
 
 /* The log file: opened once, rotated at its limit. Not locked: the log's mutex guards it. */
 class log_file {
@@ -39,7 +34,7 @@ public:
         if (fd_ < 0 && !open_file()) {
             return;
         }
-        const ssize_t written = ::write(fd_, line.data(), line.size());
+        const app_os::io_result written = app_os::write_file(fd_, line.data(), line.size());
         size_ += written > 0 ? static_cast<uint64_t>(written) : 0;
         if (size_ >= limit_) {
             rotate();
@@ -47,26 +42,24 @@ public:
     }
 
 private:
+    /* Readable and writable by its owner only: the log names devices and users. */
     bool open_file() {
-        fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogFileMode);
+        fd_ = app_os::open_private_append(path_);
         if (fd_ < 0) {
             return false;
         }
-        ::fchmod(fd_, kLogFileMode); /* a file left by an older version may be readable by all */
-        struct stat info {};
-        size_ = ::fstat(fd_, &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+        size_ = app_os::file_size(fd_);
         return true;
     }
     void close_file() {
         if (fd_ >= 0) {
-            ::close(fd_);
+            app_os::close_file(fd_);
             fd_ = -1;
         }
     }
     void rotate() {
         close_file();
-        const std::string old = path_ + std::string(kLogOldSuffix);
-        ::rename(path_.c_str(), old.c_str());
+        app_os::replace_file(path_, path_ + std::string(kLogOldSuffix));
         open_file();
     }
 
@@ -88,9 +81,7 @@ log_state &state() {
 }
 
 std::string local_time_text() {
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    localtime_r(&now, &parts);
+    const std::tm parts = app_os::local_time(std::time(nullptr));
     std::array<char, kTimeTextSize> text{};
     const size_t len = std::strftime(text.data(), text.size(), kTimeFormat, &parts);
     return std::string(text.data(), len);

@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "apps/app_os/app_os.h"
+
 namespace bridge {
 
 inline constexpr size_t kLogListCapacity = 100; /* lines kept for /log */
@@ -47,7 +49,7 @@ std::string log_message_text(std::string_view message);
 void bridge_log_text(std::string_view message);
 
 /* bridge_log_text with a printf-style message. */
-void bridge_log(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void bridge_log(const char *format, ...) APP_OS_PRINTF_LIKE(1, 2);
 
 /* The /log answer body: the list as a JSON array, taken under the log's lock. */
 std::string bridge_log_json();

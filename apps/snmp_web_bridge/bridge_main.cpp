@@ -1,12 +1,12 @@
 /* snmp_web_bridge: serves the browser page and the short paths on port 8098 and forwards management
  * requests to the HTTP service on 127.0.0.1:8099. Runs until the process is ended. */
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "apps/app_os/app_os.h"
 #include "apps/snmp_web_bridge/bridge_auth.h"
 #include "apps/snmp_web_bridge/bridge_config.h"
 #include "apps/snmp_web_bridge/bridge_log.h"
@@ -32,8 +32,9 @@ void print_banner(uint16_t port) {
 } // namespace
 
 int main(int argc, char **argv) {
+    app_os::console_utf8(false);
     /* A client that goes away while its answer is sent must not end the bridge. */
-    std::signal(SIGPIPE, SIG_IGN);
+    app_os::ignore_broken_pipe();
 
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     const bridge::config_result parsed =

@@ -1,14 +1,11 @@
 /* The web bridge's threads (see bridge_server.h). */
 #include "apps/snmp_web_bridge/bridge_server.h"
 
-#include <arpa/inet.h>
-
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <thread>
 
+#include "apps/app_os/app_os.h"
 #include "apps/http_intake/http_intake.h"
 #include "apps/snmp_web_bridge/bridge_handler.h"
 #include "apps/snmp_web_bridge/bridge_log.h"
@@ -24,12 +21,12 @@ constexpr const char *kLogOpenToAll =
 
 in_addr listen_address(const bridge_config &config) {
     in_addr address{};
-    ::inet_pton(AF_INET, config.listen.c_str(), &address);
+    inet_pton(AF_INET, config.listen.c_str(), &address);
     return address;
 }
 
-void trace_queue_full(int fd) {
-    std::printf("[TRACE] 任务队列已满，丢弃客户端fd: %d\n", fd);
+void trace_queue_full(app_os::socket_t fd) {
+    std::printf("[TRACE] 任务队列已满，丢弃客户端fd: %lld\n", app_os::socket_number(fd));
     std::fflush(stdout);
 }
 
@@ -38,7 +35,7 @@ void trace_queue_full(int fd) {
 unique_fd open_listener(const bridge_config &config, std::string *error) {
     unique_fd sock = http_intake::open_listener(listen_address(config), config.port, kListenBacklog);
     if (!sock.valid()) {
-        *error = std::strerror(errno);
+        *error = app_os::socket_error_text(app_os::last_socket_error());
     }
     return sock;
 }

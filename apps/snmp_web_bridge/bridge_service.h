@@ -3,13 +3,13 @@
 #ifndef VEK_APPS_SNMP_WEB_BRIDGE_BRIDGE_SERVICE_H
 #define VEK_APPS_SNMP_WEB_BRIDGE_BRIDGE_SERVICE_H
 
-#include <netinet/in.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
+
+#include "apps/app_os/app_os.h"
 
 namespace bridge {
 

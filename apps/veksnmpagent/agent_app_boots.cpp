@@ -1,8 +1,6 @@
 /* The engine boots state file of veksnmpagent. */
 #include "apps/veksnmpagent/agent_app_boots.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -12,26 +10,19 @@
 #include <limits>
 #include <system_error>
 
+#include "apps/app_os/app_os.h"
+
 namespace {
 
 constexpr const char *k_state_dir = "veksnmpagent";
 constexpr const char *k_state_file = "engine_boots";
 constexpr const char *k_fallback_file = "veksnmpagent.engine_boots";
-constexpr const char *k_home_state = ".local/state";
-
-std::string env(const char *name) {
-    const char *value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
 
 } // namespace
 
 std::string agent_app_default_boots_file() {
     namespace fs = std::filesystem;
-    std::string base = env("XDG_STATE_HOME");
-    if (base.empty() && !env("HOME").empty()) {
-        base = (fs::path(env("HOME")) / k_home_state).string();
-    }
+    const std::string base = app_os::user_state_dir();
     if (base.empty()) {
         return k_fallback_file;
     }
@@ -71,7 +62,7 @@ bool agent_app_write_boots(const std::string &path, uint32_t boots, std::string 
             return false;
         }
     }
-    const std::string temporary = path + "." + std::to_string(getpid()) + ".tmp";
+    const std::string temporary = path + "." + std::to_string(app_os::process_id()) + ".tmp";
     {
         std::ofstream out(temporary, std::ios::trunc);
         out << boots << '\n';

@@ -1,20 +1,12 @@
 /* Console commands of veksnmpagent. */
 #include "apps/veksnmpagent/agent_app_console.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <utility>
 
 namespace {
 
-constexpr size_t k_read_chunk = 512;
 constexpr size_t k_max_line = 1024; /* longer input is cut into lines of this length */
 constexpr std::string_view k_blanks = " \t\r";
 constexpr std::string_view k_default_notification_text = "veksnmpagent test notification";
@@ -117,88 +109,15 @@ void command_notify(std::string_view name, std::string_view arg, console_context
 
 } // namespace
 
-bool agent_app_console_wanted() {
-    struct stat st {};
-    if (fstat(STDIN_FILENO, &st) != 0) {
-        return false;
-    }
-    return isatty(STDIN_FILENO) != 0 || S_ISFIFO(st.st_mode);
-}
-
 console_reader::~console_reader() { stop(); }
-
-bool console_reader::start() {
-    if (thread_.joinable()) {
-        return true;
-    }
-    if (pipe2(wake_.data(), O_CLOEXEC) != 0) {
-        wake_ = {-1, -1};
-        return false;
-    }
-    // Ctrl+C belongs to the main thread: the reader runs with the stop signals blocked.
-    sigset_t stop_signals;
-    sigset_t previous;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, &previous);
-    thread_ = std::thread([this] { run(); });
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    return true;
-}
-
-void console_reader::stop() {
-    if (thread_.joinable()) {
-        const char byte = 0;
-        (void)!write(wake_[1], &byte, 1);
-        thread_.join();
-    }
-    for (int &fd : wake_) {
-        if (fd >= 0) {
-            close(fd);
-            fd = -1;
-        }
-    }
-}
 
 std::vector<std::string> console_reader::take_lines() {
     std::lock_guard<std::mutex> lock(mtx_);
     return std::exchange(lines_, {});
 }
 
-void console_reader::run() {
-    for (;;) {
-        std::array<pollfd, 2> fds = {pollfd{STDIN_FILENO, POLLIN, 0}, pollfd{wake_[0], POLLIN, 0}};
-        if (poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;
-        }
-        if (fds[1].revents != 0) {
-            return;
-        }
-        if (fds[0].revents != 0 && !read_chunk()) {
-            return;
-        }
-    }
-}
-
-/* One read of standard input; false at its end (a last line without newline still counts). */
-bool console_reader::read_chunk() {
-    std::array<char, k_read_chunk> chunk{};
-    const ssize_t n = read(STDIN_FILENO, chunk.data(), chunk.size());
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-        return true;
-    }
-    if (n <= 0) {
-        if (!partial_.empty()) {
-            add_line(std::exchange(partial_, {}));
-        }
-        return false;
-    }
-    for (ssize_t i = 0; i < n; ++i) {
-        const char c = chunk[static_cast<size_t>(i)];
+void console_reader::consume(std::string_view bytes) {
+    for (const char c : bytes) {
         if (c == '\n') {
             add_line(std::exchange(partial_, {}));
         } else if (partial_.size() < k_max_line) {
@@ -207,7 +126,12 @@ bool console_reader::read_chunk() {
             add_line(std::exchange(partial_, std::string(1, c)));
         }
     }
-    return true;
+}
+
+void console_reader::finish_input() {
+    if (!partial_.empty()) {
+        add_line(std::exchange(partial_, {}));
+    }
 }
 
 void console_reader::add_line(std::string line) {

@@ -5,6 +5,7 @@
 #define VEK_APPS_VEKSNMPAGENT_CONSOLE_H
 
 #include <array>
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -32,12 +33,18 @@ public:
     std::vector<std::string> take_lines();
 
 private:
+    /* The system's part (agent_app_console_linux.cpp, agent_app_console_win32.cpp). */
     void run();
-    bool read_chunk();
+    bool read_chunk(); /* one read of standard input; false at its end */
+
+    /* Cuts what was read into lines; finish_input keeps a last line without a newline. */
+    void consume(std::string_view bytes);
+    void finish_input();
     void add_line(std::string line);
 
     std::thread thread_;
-    std::array<int, 2> wake_{-1, -1}; /* pipe that ends the reading thread */
+    std::array<int, 2> wake_{-1, -1}; /* Linux: pipe that ends the reading thread */
+    std::atomic<bool> stopping_{false}; /* Windows: ends the reading thread at its next look */
     std::mutex mtx_;
     std::vector<std::string> lines_;
     std::string partial_;

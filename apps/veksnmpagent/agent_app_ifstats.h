@@ -1,6 +1,7 @@
 /* The host's network interfaces as IF-MIB describes them, read from the operating system. This is
  * the one place that knows where the system keeps them (agent_app_ifstats_linux.cpp reads
- * /proc/net/dev and /sys/class/net); a port to another system replaces that unit only. */
+ * /proc/net/dev and /sys/class/net, agent_app_ifstats_win32.cpp the system's interface table); a
+ * port to another system adds such a unit only. */
 #ifndef VEK_APPS_VEKSNMPAGENT_IFSTATS_H
 #define VEK_APPS_VEKSNMPAGENT_IFSTATS_H
 

@@ -1,15 +1,8 @@
 /* veksnmpagent: a sample SNMP agent on the agent library's public API. It serves the system group,
  * the host's interfaces (IF-MIB) and the sample device MIB, answers v1, v2c and v3 managers, sends
  * the LED's link notifications and takes console commands on standard input until Ctrl+C or "quit". */
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <array>
 #include <atomic>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +11,7 @@
 #include <string>
 
 #include "agent/vek_agent_sdk.h"
+#include "apps/app_os/app_os.h"
 #include "apps/veksnmpagent/agent_app_boots.h"
 #include "apps/veksnmpagent/agent_app_console.h"
 #include "apps/veksnmpagent/agent_app_device.h"
@@ -40,12 +34,8 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs 
 extern "C" void on_stop_signal(int /*sig*/) { g_stop_requested.store(true); }
 
 void install_signal_handlers() {
-    struct sigaction sa {};
-    sa.sa_handler = on_stop_signal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    app_os::on_stop_request(on_stop_signal);
+    app_os::ignore_broken_pipe();
 }
 
 /* The boots the next start of the agent uses: one more than the last, never past the maximum. */
@@ -56,9 +46,9 @@ void print_error(const std::string &text) { std::fprintf(stderr, "%s: %s\n", k_a
 /* Whether the agent will be able to bind the port: a plain bind on every address, without the
  * port-sharing options, fails exactly when another socket holds the port. */
 bool port_available(uint16_t port, std::string &why) {
-    const int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (sock < 0) {
-        why = std::strerror(errno);
+    const app_os::socket_t sock = app_os::udp_socket();
+    if (sock == app_os::k_invalid_socket) {
+        why = app_os::socket_error_text(app_os::last_socket_error());
         return false;
     }
     sockaddr_in addr{};
@@ -66,11 +56,11 @@ bool port_available(uint16_t port, std::string &why) {
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
     addr.sin_port = htons(port);
     const bool ok = bind(sock, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0;
-    const int err = errno;
-    close(sock);
+    const int err = app_os::last_socket_error();
+    app_os::close_socket(sock);
     if (!ok) {
-        why = err == EADDRINUSE ? "the port is in use" : std::strerror(err);
-        if (err == EACCES && port < k_privileged_ports) {
+        why = app_os::address_in_use(err) ? "the port is in use" : app_os::socket_error_text(err);
+        if (app_os::access_denied(err) && port < k_privileged_ports) {
             why += " (ports below 1024 need root)";
         }
     }
@@ -299,8 +289,9 @@ int run_agent(const agent_app_options &opt) {
 } // namespace
 
 int main(int argc, char **argv) {
-    // Line by line, so that a reader of a pipe sees each line as it is printed.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    app_os::console_utf8(true);
+    app_os::net_start();  // for the host's name and the port check
+    app_os::line_buffered_stdout();
     const agent_app_parse_result parsed =
         agent_app_parse_args(std::span<const char *const>(argv + 1, static_cast<size_t>(argc > 0 ? argc - 1 : 0)));
     if (parsed.action == agent_app_action::help) {

@@ -1,14 +1,13 @@
 /* Command-line parsing of veksnmpagent. */
 #include "apps/veksnmpagent/agent_app_options.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <limits>
 
 #include "agent/vek_agent_sdk.h"
+#include "apps/app_os/app_os.h"
 
 namespace {
 

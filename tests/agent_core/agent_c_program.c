@@ -1,17 +1,14 @@
 /* A C program with both libraries: links libvek_agent_sdk_v3_vekcrypto.so and libvek_nms_sdk.so,
  * runs an agent (agent_snmp_*) and a manager (api_snmp_*) in one process and completes a GET of
  * sysDescr.0 between them over 127.0.0.1. */
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <stdatomic.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/socket.h>
 #include <time.h>
-#include <unistd.h>
 
 #include "agent/vek_agent_sdk.h"
 #include "nms/vek_nms_sdk.h"
+#include "tests/support/free_port.h"
 
 #define LOOPBACK "127.0.0.1"
 #define SYS_DESCR_OID "1.3.6.1.2.1.1.1.0"
@@ -41,23 +38,6 @@ static void on_response(const char *ip, uint16_t port, const char *user_name, ap
     atomic_store(&g_answered, 1);
 }
 
-/* A UDP port that is free right now. */
-static uint16_t free_port(void) {
-    struct sockaddr_in address;
-    socklen_t length = sizeof(address);
-    uint16_t port = 0;
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    memset(&address, 0, sizeof(address));
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(fd, (struct sockaddr *)&address, sizeof(address)) == 0 &&
-        getsockname(fd, (struct sockaddr *)&address, &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    close(fd);
-    return port;
-}
-
 static int check(int condition, const char *what) {
     if (!condition) {
         printf("agent_c_program: failed: %s\n", what);
@@ -78,7 +58,7 @@ int main(void) {
     strcpy(cfg.rw_community, "private");
     memcpy(cfg.engine_id, engine_id, ENGINE_ID_LEN);
     cfg.engine_id_len = ENGINE_ID_LEN;
-    cfg.port = free_port();
+    cfg.port = test_free_udp_port();
     cfg.poll_period = 1000;
     cfg.log_level = LOG_QUIET;
     agent_snmp_set_log_level(LOG_QUIET);

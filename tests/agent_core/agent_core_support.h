@@ -3,7 +3,6 @@
 #ifndef VEK_TESTS_AGENT_CORE_SUPPORT_H
 #define VEK_TESTS_AGENT_CORE_SUPPORT_H
 
-#include <arpa/inet.h>
 
 #include <chrono>
 #include <cstdint>
@@ -14,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "apps/app_os/app_os.h"
 #include "agent/agent.h"
 #include "agent/vek_agent_sdk.h"
 #include "base/agent_log.h"
@@ -322,6 +322,10 @@ inline Answer decode_v3(const Bytes &bytes, const snmp_v3_user *keys) {
                                               &ctx, keys) == SNMP_OK;
     return answer;
 }
+
+// agent_snmp_init of cfg, whose port `taken` another socket holds, as the system handles it (one
+// definition per system: agent_api_test_linux.cpp, agent_api_test_win32.cpp).
+void expect_port_in_use_outcome(agent_snmp_cfg &cfg, uint16_t taken);
 
 }  // namespace agent_core_test
 

@@ -1,13 +1,12 @@
 // veksnmpagent's command line, parsed without starting an agent.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "agent/vek_agent_sdk.h"
+#include "apps/app_os/app_os.h"
 #include "apps/veksnmpagent/agent_app_options.h"
 
 namespace {

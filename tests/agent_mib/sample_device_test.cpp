@@ -1,16 +1,12 @@
 // Sample device MIB over its simulated hardware, and the TPS collection hook.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <array>
+#include <chrono>
 #include <string>
 
 #include "agent/agent_trap.h"
 #include "agent/tps.h"
 #include "agent/trans.h"
+#include "apps/app_os/app_os.h"
 #include "base/platform.h"
 #include "mib_test_util.h"
 
@@ -26,39 +22,25 @@ const snmp_oid kHrProcessorLoad1 = make_oid({1, 3, 6, 1, 2, 1, 25, 3, 3, 1, 2, 1
 // A UDP socket bound to 127.0.0.1:port (port 0: any free port), closed on scope exit.
 class udp_socket {
 public:
-    explicit udp_socket(uint16_t port) : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(port);
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bound_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0;
-        timeval timeout{kReceiveTimeoutMs / 1000, (kReceiveTimeoutMs % 1000) * 1000};
-        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+    explicit udp_socket(uint16_t port) : fd_(app_os::udp_socket()) {
+        bound_ = fd_ != app_os::k_invalid_socket && app_os::bind_ipv4(fd_, app_os::ipv4_address(INADDR_LOOPBACK, port));
+        app_os::set_io_limit(fd_, false, std::chrono::milliseconds(kReceiveTimeoutMs));
     }
-    ~udp_socket() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
+    ~udp_socket() { app_os::close_socket(fd_); }
     udp_socket(const udp_socket &) = delete;
     udp_socket &operator=(const udp_socket &) = delete;
 
     bool bound() const { return bound_; }
-    uint16_t port() const {
-        sockaddr_in addr{};
-        socklen_t size = sizeof(addr);
-        getsockname(fd_, reinterpret_cast<sockaddr *>(&addr), &size);
-        return ntohs(addr.sin_port);
-    }
+    uint16_t port() const { return app_os::local_port(fd_); }
     // One datagram, or an empty text after the time-out.
     std::string receive() const {
         std::array<char, SNMP_MAX_MSG_SIZE> buf{};
-        ssize_t n = recv(fd_, buf.data(), buf.size(), 0);
+        const app_os::io_result n = app_os::recv_some(fd_, buf.data(), buf.size(), true);
         return n > 0 ? std::string(buf.data(), static_cast<size_t>(n)) : std::string();
     }
 
 private:
-    int fd_;
+    app_os::socket_t fd_;
     bool bound_ = false;
 };
 

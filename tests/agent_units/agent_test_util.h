@@ -2,12 +2,6 @@
 #ifndef VEK_TESTS_AGENT_TEST_UTIL_H
 #define VEK_TESTS_AGENT_TEST_UTIL_H
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -17,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "apps/app_os/app_os.h"
 #include "base/agent_log.h"
 
 namespace agent_test {
@@ -24,28 +19,16 @@ namespace agent_test {
 constexpr int kReceiveTimeoutMs = 2000;
 constexpr size_t kDatagramMax = 4096;
 
-inline uint16_t local_port_of(int fd) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    return ntohs(address.sin_port);
-}
+inline uint16_t local_port_of(app_os::socket_t fd) { return app_os::local_port(fd); }
 
-inline sockaddr_in loopback(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    return address;
-}
+inline sockaddr_in loopback(uint16_t port) { return app_os::ipv4_address(INADDR_LOOPBACK, port); }
 
 // A port the system reports free right now (bound and released again).
 inline uint16_t free_udp_port() {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    const sockaddr_in any = loopback(0);
-    bind(fd, reinterpret_cast<const sockaddr *>(&any), sizeof any);
+    const app_os::socket_t fd = app_os::udp_socket();
+    app_os::bind_ipv4(fd, loopback(0));
     const uint16_t port = local_port_of(fd);
-    close(fd);
+    app_os::close_socket(fd);
     return port;
 }
 
@@ -57,36 +40,29 @@ struct Datagram {
 // A plain UDP socket on 127.0.0.1 (port 0: chosen by the system); closed on scope exit.
 class Peer {
 public:
-    explicit Peer(uint16_t port = 0) : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
-        const sockaddr_in local = loopback(port);
-        bound_ = bind(fd_, reinterpret_cast<const sockaddr *>(&local), sizeof local) == 0;
-    }
+    explicit Peer(uint16_t port = 0) : fd_(app_os::udp_socket()) { bound_ = app_os::bind_ipv4(fd_, loopback(port)); }
     Peer(const Peer &) = delete;
     Peer &operator=(const Peer &) = delete;
-    ~Peer() { close(fd_); }
+    ~Peer() { app_os::close_socket(fd_); }
 
     bool bound() const { return bound_; }
     uint16_t port() const { return local_port_of(fd_); }
 
     void send_to(uint16_t port, const void *data, size_t length) const {
-        const sockaddr_in target = loopback(port);
-        ASSERT_EQ(sendto(fd_, data, length, 0, reinterpret_cast<const sockaddr *>(&target), sizeof target),
-                  static_cast<ssize_t>(length));
+        ASSERT_EQ(app_os::send_datagram(fd_, data, length, loopback(port)), static_cast<app_os::io_result>(length));
     }
 
     void send_to(uint16_t port, const std::string &text) const { send_to(port, text.data(), text.size()); }
 
     // The next datagram within timeout_ms, or nothing.
     std::optional<Datagram> receive(int timeout_ms = kReceiveTimeoutMs) const {
-        pollfd entry{fd_, POLLIN, 0};
-        if (poll(&entry, 1, timeout_ms) != 1) {
+        app_os::poll_entry entry{fd_, POLLIN, 0};
+        if (app_os::poll(&entry, 1, timeout_ms) != 1) {
             return std::nullopt;
         }
         std::array<uint8_t, kDatagramMax> buf{};
         sockaddr_in from{};
-        socklen_t length = sizeof from;
-        const ssize_t received =
-            recvfrom(fd_, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr *>(&from), &length);
+        const app_os::io_result received = app_os::receive_datagram(fd_, buf.data(), buf.size(), from);
         if (received < 0) {
             return std::nullopt;
         }
@@ -94,7 +70,7 @@ public:
     }
 
 private:
-    int fd_;
+    app_os::socket_t fd_;
     bool bound_ = false;
 };
 

@@ -1,7 +1,6 @@
 // Agent transport: the receive ring, whitelist and current-NMS address through the intake entry
-// points, and the TRANS_ETH path against real UDP sockets on 127.0.0.1.
-#include <sys/socket.h>
-
+// points, and the TRANS_ETH path against real UDP sockets on 127.0.0.1, on every system. The hardware
+// of each system is tested in trans_test_linux.cpp and trans_test_win32.cpp.
 #include <array>
 #include <chrono>
 #include <cstring>
@@ -12,83 +11,13 @@
 #include <gtest/gtest.h>
 
 #include "agent/trans.h"
-#include "agent/trans_udp_linux.h"
 #include "agent_test_util.h"
+#include "trans_test_util.h"
 #include "base/platform.h"
 
 namespace {
 
-using agent_test::contains;
-using agent_test::count_of;
-using agent_test::LogCapture;
-using agent_test::Peer;
-using Clock = std::chrono::steady_clock;
-using Ipv4 = std::array<uint8_t, TRANS_IPV4_LEN>;
-
-constexpr uint32_t kArrivalTimeoutMs = 2000;
-constexpr uint16_t kEsPort = 7000;
-
-uint32_t to_u32(const Ipv4 &ip) {
-    uint32_t value = 0;
-    std::memcpy(&value, ip.data(), sizeof value);
-    return value;
-}
-
-// Feeds one message into the context as if the receive thread had taken it from src:port.
-void feed(trans_ctx &ctx, const std::string &text, const Ipv4 &src, uint16_t port) {
-    trans_eth_irq_handler(&ctx, reinterpret_cast<const uint8_t *>(text.data()), static_cast<uint16_t>(text.size()),
-                          src.data(), port);
-}
-
-// Queue depth read inside the interrupt bracket, as the receive thread writes it.
-uint8_t queued(const trans_ctx &ctx) {
-    const uint32_t irq = platform_irq_save();
-    const uint8_t count = ctx.queue.count;
-    platform_irq_restore(irq);
-    return count;
-}
-
-bool nms_seen(trans_ctx &ctx) { return trans_get_nms_addr(&ctx, nullptr, nullptr); }
-
-std::string take(trans_ctx &ctx, Ipv4 *src = nullptr, uint16_t *port = nullptr) {
-    std::array<uint8_t, TRANS_MAX_MSG_SIZE> buf{};
-    uint16_t len = 0;
-    if (!trans_recv_from(&ctx, buf.data(), &len, src != nullptr ? src->data() : nullptr, port)) {
-        return {};
-    }
-    return std::string(reinterpret_cast<const char *>(buf.data()), len);
-}
-
-// Polls until pred holds or two seconds pass.
-template <typename Pred>
-bool eventually(Pred pred) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kArrivalTimeoutMs);
-    while (Clock::now() < deadline) {
-        if (pred()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return pred();
-}
-
-// A context without hardware (TRANS_ES initialises without a socket on Linux) for the ring tests.
-class RingTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(trans_init(TRANS_ES, kEsPort, nullptr, &ctx_)); }
-    trans_ctx ctx_{};
-};
-
-// A started TRANS_ETH context on a free port.
-class EthTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(trans_cfg_trans(TRANS_ETH, agent_test::free_udp_port(), &ctx_));
-        ASSERT_TRUE(trans_start(&ctx_));
-    }
-    void TearDown() override { trans_stop(&ctx_); }
-    trans_ctx ctx_{};
-};
+using namespace trans_test;
 
 TEST(TransInit, BadArgumentsFailWithoutTouchingTheContext) {
     trans_ctx ctx{};
@@ -242,34 +171,6 @@ TEST_F(RingTest, NmsAddressFallsBackToTheDefaultUntilAManagerSpeaks) {
     EXPECT_EQ(trans_get_nms_ip(nullptr), nullptr);
 }
 
-TEST(TransContext, AutoConfigAppliesTheDefaultBlockAndStartStopChecks) {
-    trans_ctx ctx{};
-    EXPECT_TRUE(trans_auto_config_ip(&ctx));
-    EXPECT_EQ(ctx.ip_mode, TRANS_IP_MODE_STATIC);
-    EXPECT_EQ(std::memcmp(trans_get_local_ip(&ctx), Ipv4{192, 168, 1, 100}.data(), TRANS_IPV4_LEN), 0);
-    EXPECT_EQ(std::memcmp(ctx.gateway, Ipv4{192, 168, 1, 1}.data(), TRANS_IPV4_LEN), 0);
-    EXPECT_EQ(std::memcmp(ctx.subnet_mask, Ipv4{255, 255, 255, 0}.data(), TRANS_IPV4_LEN), 0);
-
-    const uint8_t byte = 1;
-    const Ipv4 dst{127, 0, 0, 1};
-    LogCapture log;
-    EXPECT_FALSE(trans_start(&ctx));  // never initialised
-    EXPECT_FALSE(trans_send(&ctx, &byte, 1, dst.data(), 9));
-    trans_stop(&ctx);
-    ASSERT_TRUE(trans_init(TRANS_ES, kEsPort, nullptr, &ctx));
-    EXPECT_FALSE(trans_start(&ctx));  // no TRANS_ES hardware on Linux
-    EXPECT_FALSE(trans_send(&ctx, &byte, 1, dst.data(), 9));
-    EXPECT_FALSE(trans_send_es(&byte, 1));
-    const std::string out = log.take();
-    EXPECT_TRUE(contains(out, "trans_start: 无效上下文或状态 [state=0]"));
-    EXPECT_TRUE(contains(out, "trans_send: 无效参数 [state=0, len=1]"));
-    EXPECT_TRUE(contains(out, "trans_stop: 无效上下文或未初始化"));
-    EXPECT_TRUE(contains(out, "trans_start(Linux): udp_inst is NULL"));
-    EXPECT_TRUE(contains(out, "trans_hw_send: 发送失败，不支持的平台或参数"));
-    EXPECT_TRUE(contains(out, "trans_hw_reset: 不支持的硬件类型重置"));
-    EXPECT_TRUE(contains(out, "trans_send_es: 已过时，建议使用trans_send"));
-}
-
 TEST_F(EthTest, AnswerGoesToTheSenderOfItsOwnRequest) {
     Peer first;
     Peer second;
@@ -330,45 +231,6 @@ TEST_F(EthTest, WaitReturnsOnArrivalOrAfterTheTimeOut) {
     EXPECT_FALSE(trans_wait(nullptr, 10));
 }
 
-TEST_F(EthTest, FailedSendResetsTheSocketAndRetries) {
-    Peer peer;
-    feed(ctx_, "queued", Ipv4{127, 0, 0, 1}, peer.port());
-    trans_set_nms_addr(&ctx_, Ipv4{127, 0, 0, 1}.data(), peer.port());
-    // Shut the socket down under the transport: the send fails and the receive thread ends.
-    shutdown(trans_udp_linux_get_fd(ctx_.udp_inst), SHUT_RDWR);  // ENOTCONN, yet the socket is shut
-    const std::string text = "after-reset";
-    const Ipv4 dst{127, 0, 0, 1};
-    LogCapture log;
-    EXPECT_TRUE(trans_send(&ctx_, reinterpret_cast<const uint8_t *>(text.data()), static_cast<uint16_t>(text.size()),
-                           dst.data(), peer.port()));
-    const std::string out = log.take();
-    EXPECT_TRUE(contains(out, "trans_send: Linux发送返回失败，尝试硬件重置"));
-    EXPECT_TRUE(contains(out, "trans_hw_reset: 开始硬件重置"));
-    EXPECT_TRUE(contains(out, "trans_hw_reset(Linux): reset complete, actual bind port=" + std::to_string(ctx_.port)));
-    const auto got = peer.receive();
-    ASSERT_TRUE(got.has_value());
-    EXPECT_EQ(std::string(got->bytes.begin(), got->bytes.end()), text);
-    // The reset forgot the manager and the queued message; the new thread receives again.
-    EXPECT_EQ(queued(ctx_), 0);
-    EXPECT_FALSE(nms_seen(ctx_));
-    peer.send_to(ctx_.port, "again");
-    EXPECT_TRUE(trans_wait(&ctx_, kArrivalTimeoutMs));
-    EXPECT_EQ(take(ctx_), "again");
-}
-
-TEST(TransEth, BindingAPortInUseFails) {
-    Peer holder;  // bound without SO_REUSEADDR / SO_REUSEPORT
-    ASSERT_TRUE(holder.bound());
-    trans_ctx ctx{};
-    LogCapture log;
-    EXPECT_FALSE(trans_init(TRANS_ETH, holder.port(), nullptr, &ctx));
-    const std::string out = log.take();
-    EXPECT_EQ(ctx.state, TRANS_STATE_HW_FAILED);
-    EXPECT_EQ(ctx.udp_inst, nullptr);
-    EXPECT_TRUE(contains(out, "bind port " + std::to_string(holder.port()) + " fail EADDRINUSE:port in use"));
-    EXPECT_TRUE(contains(out, "trans_init: 硬件初始化失败"));
-}
-
 TEST(TransEth, InitialisingAgainReleasesTheOldSocket) {
     trans_ctx ctx{};
     const uint16_t first_port = agent_test::free_udp_port();
@@ -381,40 +243,6 @@ TEST(TransEth, InitialisingAgainReleasesTheOldSocket) {
     trans_stop(&ctx);
     EXPECT_EQ(ctx.udp_inst, nullptr);
     EXPECT_EQ(ctx.state, TRANS_STATE_STOPPED);
-}
-
-TEST(TransUdpLinux, InstanceResultCodes) {
-    trans_udp_linux_t *inst = trans_udp_linux_create();
-    ASSERT_NE(inst, nullptr);
-    const uint8_t byte = 7;
-    LogCapture log;
-    EXPECT_EQ(trans_udp_linux_get_bound_port(inst), TRANS_UDP_ERR_STATE);
-    EXPECT_EQ(trans_udp_linux_start_recv_thread(inst), TRANS_UDP_ERR_BAD_ARG);
-    EXPECT_EQ(trans_udp_linux_sendto(inst, "127.0.0.1", 9, &byte, 1), TRANS_UDP_ERR_BAD_ARG);  // not bound
-    const uint16_t port = agent_test::free_udp_port();
-    EXPECT_EQ(trans_udp_linux_bind(inst, port), TRANS_UDP_OK);
-    EXPECT_EQ(trans_udp_linux_bind(inst, port), TRANS_UDP_ERR_STATE);
-    EXPECT_EQ(trans_udp_linux_get_bound_port(inst), port);
-    EXPECT_EQ(trans_udp_linux_sendto(inst, "127.0.0.300", 9, &byte, 1), TRANS_UDP_ERR_BAD_ARG);
-    std::array<uint8_t, 16> buf{};
-    uint32_t src = 0;
-    uint16_t src_port = 0;
-    EXPECT_EQ(trans_udp_linux_recvfrom_bin(inst, buf.data(), static_cast<int32_t>(buf.size()), &src, &src_port), 0);
-    EXPECT_EQ(trans_udp_linux_recvfrom_bin(inst, nullptr, 16, &src, &src_port), TRANS_UDP_ERR_BAD_ARG);
-
-    Peer peer;
-    EXPECT_EQ(trans_udp_linux_sendto(inst, "127.0.0.1", peer.port(), &byte, 1), 1);
-    ASSERT_TRUE(peer.receive().has_value());
-    EXPECT_EQ(trans_udp_linux_start_recv_thread(inst), TRANS_UDP_OK);
-    EXPECT_EQ(trans_udp_linux_start_recv_thread(inst), TRANS_UDP_OK);
-    trans_udp_linux_destroy(inst);
-    trans_udp_linux_destroy(nullptr);
-    EXPECT_EQ(trans_udp_linux_get_fd(nullptr), -1);
-    const std::string out = log.take();
-    EXPECT_TRUE(contains(out, "udp instance already bind"));
-    EXPECT_TRUE(contains(out, "inet_pton parse ip 127.0.0.300 invalid"));
-    EXPECT_TRUE(contains(out, "recv thread already running"));
-    EXPECT_TRUE(contains(out, "udp recv thread exit"));
 }
 
 }  // namespace

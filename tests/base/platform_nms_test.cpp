@@ -1,13 +1,6 @@
-// Manager variant of the platform layer, against the real system: sockets on 127.0.0.1, threads,
-// semaphores and /proc/self/exe.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/resource.h>
-#include <sys/select.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
+// Manager variant of the platform layer: text and memory helpers, byte order, semaphores, UDP
+// reception, the port probe, the program's name, threads, mutexes and random bytes, on every
+// system. What only one system has is in platform_nms_test_linux.cpp and platform_nms_test_win32.cpp.
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -18,51 +11,15 @@
 
 #include <gtest/gtest.h>
 
+#include "apps/app_os/app_os.h"
 #include "base/platform.h"
 #include "base/platform_internal.h"
+#include "platform_test_util.h"
 
 namespace {
 
 namespace pi = vek::platform_internal;
-using Clock = std::chrono::steady_clock;
-
-int64_t elapsed_ms(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-// A UDP socket bound to 127.0.0.1 on a port of the system's choosing; closed on scope exit.
-class LoopbackSocket {
-public:
-    LoopbackSocket() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<const sockaddr *>(&address), sizeof(address));
-    }
-    LoopbackSocket(const LoopbackSocket &) = delete;
-    LoopbackSocket &operator=(const LoopbackSocket &) = delete;
-    ~LoopbackSocket() { close(fd_); }
-
-    int fd() const { return fd_; }
-    uint16_t port() const {
-        sockaddr_in address{};
-        socklen_t length = sizeof(address);
-        getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length);
-        return ntohs(address.sin_port);
-    }
-    void send_to(uint16_t port, const void *data, size_t length) const {
-        sockaddr_in target{};
-        target.sin_family = AF_INET;
-        target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        target.sin_port = htons(port);
-        ASSERT_EQ(sendto(fd_, data, length, 0, reinterpret_cast<const sockaddr *>(&target), sizeof(target)),
-                  static_cast<ssize_t>(length));
-    }
-
-private:
-    int fd_;
-};
-
+using namespace platform_test;
 TEST(PlatformNmsText, StrcpySCutsTerminatesAndRejectsBadArguments) {
     const std::string source(40, 'x');
     std::array<char, 33> dst{};
@@ -140,18 +97,6 @@ TEST(PlatformNmsByteOrder, ConvertsBothWidthsAndToleratesNull) {
     platform_cpu_to_be16(nullptr, 1);
 }
 
-TEST(PlatformNmsSemaphore, DeadlineNanosecondsAreNormalised) {
-    timespec late = pi::deadline_after(timespec{10, 999000000}, 1500);
-    EXPECT_EQ(late.tv_sec, 12);
-    EXPECT_EQ(late.tv_nsec, 499000000);
-    timespec exact = pi::deadline_after(timespec{10, 1000000}, 999);
-    EXPECT_EQ(exact.tv_sec, 11);
-    EXPECT_EQ(exact.tv_nsec, 0);
-    timespec plain = pi::deadline_after(timespec{10, 0}, 999);
-    EXPECT_EQ(plain.tv_sec, 10);
-    EXPECT_EQ(plain.tv_nsec, 999000000);
-}
-
 TEST(PlatformNmsSemaphore, TimedWaitTimesOutAfterTheGivenTime) {
     platform_sem_t sem = platform_sem_create(0, 1);
     ASSERT_NE(sem, nullptr);
@@ -215,40 +160,13 @@ TEST(PlatformNmsUdp, ReceiveReportsSenderTimeOutAndBadArguments) {
     EXPECT_EQ(platform_udp_recvfrom(receiver.fd(), buf.data(), buf.size(), from.data(), &port, 1000), -1);
 }
 
-TEST(PlatformNmsUdp, ReceiveWorksOnDescriptorsBeyondSelectLimit) {
-    rlimit limit{};
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
-    const rlim_t high_fd = FD_SETSIZE + 16;
-    if (limit.rlim_cur <= high_fd) {
-        if (limit.rlim_max <= high_fd) {
-            GTEST_SKIP() << "descriptor limit too low";
-        }
-        limit.rlim_cur = high_fd + 1;
-        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
-    }
-    LoopbackSocket receiver;
-    LoopbackSocket sender;
-    int fd = dup2(receiver.fd(), static_cast<int>(high_fd));
-    ASSERT_EQ(fd, static_cast<int>(high_fd));
-    std::array<uint8_t, 16> buf{};
-    EXPECT_EQ(platform_udp_recvfrom(fd, buf.data(), buf.size(), nullptr, nullptr, 20), 0);
-    sender.send_to(receiver.port(), "x", 1);
-    EXPECT_EQ(platform_udp_recvfrom(fd, buf.data(), buf.size(), nullptr, nullptr, 1000), 1);
-    close(fd);
-}
-
 TEST(PlatformNmsPort, ProbeSeesABoundPortAndAFreedOne) {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    ASSERT_EQ(bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address)), 0);
-    socklen_t length = sizeof(address);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    uint16_t port = ntohs(address.sin_port);
+    const app_os::socket_t fd = app_os::udp_socket();
+    ASSERT_NE(fd, app_os::k_invalid_socket);
+    ASSERT_TRUE(app_os::bind_ipv4(fd, app_os::ipv4_address(INADDR_ANY, 0)));
+    const uint16_t port = app_os::local_port(fd);
     EXPECT_EQ(platform_check_port_in_use(port), 1);
-    close(fd);
+    app_os::close_socket(fd);
     EXPECT_EQ(platform_check_port_in_use(port), 0);
 }
 
@@ -340,25 +258,6 @@ TEST(PlatformNmsMemory, MallocIsZeroFilled) {
     platform_free(nullptr);
 }
 
-// A source that cannot deliver every byte asked for is a failure, never a short success.
-TEST(PlatformRandom, FillsEveryByteOrFails) {
-    char path[] = "/tmp/vek_random_XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, "abcd", 4), 4);
-    close(fd);
-    std::array<uint8_t, 16> buf{};
-    EXPECT_FALSE(pi::fill_from_device(path, buf.data(), static_cast<uint32_t>(buf.size())));
-    EXPECT_TRUE(pi::fill_from_device(path, buf.data(), 4));
-    unlink(path);
-    EXPECT_FALSE(pi::fill_from_device("/nonexistent/random", buf.data(), 4));
-
-    // Large requests come in several pieces; the last bytes are filled too.
-    std::vector<uint8_t> big(1u << 22, 0);
-    ASSERT_TRUE(pi::fill_from_os(big.data(), static_cast<uint32_t>(big.size())));
-    EXPECT_NE(std::vector<uint8_t>(big.end() - 64, big.end()), std::vector<uint8_t>(64, 0));
-}
-
 TEST(PlatformNmsRandom, FillsBuffersAndRejectsBadArguments) {
     std::array<uint8_t, 32> first{};
     std::array<uint8_t, 32> second{};
@@ -370,27 +269,6 @@ TEST(PlatformNmsRandom, FillsBuffersAndRejectsBadArguments) {
     EXPECT_EQ(platform_rand_generate(first.data(), first.size()), 1);
     EXPECT_EQ(platform_rand_generate(nullptr, 8), 0);
     EXPECT_EQ(platform_rand_generate(first.data(), 0), 0);
-}
-
-TEST(PlatformNmsClock, TicksFollowTheWallClockAndDelaySleeps) {
-    timeval now{};
-    gettimeofday(&now, nullptr);
-    uint64_t wall_us = static_cast<uint64_t>(now.tv_sec) * 1000000u + static_cast<uint64_t>(now.tv_usec);
-    uint64_t tick_us = platform_get_tick_us();
-    EXPECT_GE(tick_us, wall_us);
-    EXPECT_LT(tick_us - wall_us, 1000000u);
-    uint32_t tick_ms = platform_get_tick_ms();
-    EXPECT_LT(tick_ms - static_cast<uint32_t>(wall_us / 1000u), 1000u);  // wraps like the tick itself
-
-    int64_t seconds = platform_get_utc_seconds();
-    EXPECT_LE(std::abs(seconds - static_cast<int64_t>(time(nullptr))), 1);
-    EXPECT_LE(std::abs(static_cast<int64_t>(platform_get_utc_ms() / 1000u) - seconds), 1);
-
-    auto start = Clock::now();
-    platform_delay_ms(30);
-    EXPECT_GE(elapsed_ms(start), 30);
-    EXPECT_EQ(platform_init(), 1);
-    platform_deinit();
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
  * log lines, JSON escaping, the log list, the connection queue and the configuration. */
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-
 #include <future>
 #include <string>
 #include <thread>
@@ -15,12 +13,14 @@
 #include "apps/snmp_web_bridge/bridge_log.h"
 #include "apps/snmp_web_bridge/bridge_page.h"
 #include "apps/snmp_web_bridge/bridge_routes.h"
-#include "tests/bridge/bridge_test_support.h"
+#include "tests/service/json_check.h"
 
 namespace {
 
 using namespace std::string_literals;
-using bridge_test::parse_json;
+using json_check::parse;
+
+std::optional<json_check::value> parse_json(std::string_view text) { return parse(text); }
 
 TEST(BridgeRequest, PathAndQueryComeFromTheRequestLine) {
     EXPECT_EQ(bridge::request_path("GET /snmp_get?ip=1 HTTP/1.1\r\nHost: x\r\n\r\n"), "/snmp_get");
@@ -185,7 +185,7 @@ TEST(BridgeJson, StringsAreEscapedAsJsonRequires) {
     }
     const auto parsed = parse_json(bridge::json_string(all + "\"},{\"x\":1"));
     ASSERT_TRUE(parsed.has_value());
-    EXPECT_EQ(parsed->type, bridge_test::json_value::kind::string);
+    EXPECT_EQ(parsed->type, json_check::value::kind::string);
     EXPECT_EQ(parsed->text.substr(0, 0x80), all.substr(0, 0x80));
 }
 

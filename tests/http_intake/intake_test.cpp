@@ -2,13 +2,12 @@
  * socket with small limits, driven by clients on several loopback addresses. */
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "apps/app_os/app_os.h"
 #include "apps/http_intake/http_head.h"
 #include "apps/http_intake/http_intake.h"
 #include "tests/http_intake/loopback_clients.h"
@@ -76,10 +75,7 @@ protected:
         any.s_addr = htonl(INADDR_LOOPBACK);
         listener_ = http_intake::open_listener(any, 0, SOMAXCONN);
         ASSERT_TRUE(listener_.valid());
-        sockaddr_in addr{};
-        socklen_t len = sizeof addr;
-        ::getsockname(listener_.get(), reinterpret_cast<sockaddr *>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
+        port_ = app_os::local_port(listener_.get());
         loop_ = std::thread([this] { intake_.run(listener_.get(), running_); });
     }
     void TearDown() override {
@@ -88,7 +84,7 @@ protected:
     }
 
     std::atomic<int> full_{0};
-    http_intake::intake intake_{kLimits, [this](int) { ++full_; }};
+    http_intake::intake intake_{kLimits, [this](app_os::socket_t) { ++full_; }};
     http_intake::unique_fd listener_;
     uint16_t port_ = 0;
     std::atomic<bool> running_{true};
@@ -97,15 +93,15 @@ protected:
 
 TEST_F(Intake, CompleteHeadsReachTheWorkersOthersAreRefused) {
     const std::string head = "GET /a HTTP/1.1\r\nHost: x\r\n\r\n";
-    const int fd = connect_from(port_, loopback(2));
-    ASSERT_GE(fd, 0);
-    ::send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+    const app_os::socket_t fd = connect_from(port_, loopback(2));
+    ASSERT_NE(fd, app_os::k_invalid_socket);
+    app_os::send_some(fd, head.data(), head.size(), true);
     auto request = intake_.pop(2s);
     ASSERT_TRUE(request.has_value());
     EXPECT_EQ(request->head, head);
     EXPECT_EQ(ntohl(request->peer.s_addr), 0x7F000002u);
     request.reset();
-    ::close(fd);
+    app_os::close_socket(fd);
 
     struct {
         const char *what;
@@ -126,26 +122,26 @@ TEST_F(Intake, CompleteHeadsReachTheWorkersOthersAreRefused) {
 
 TEST_F(Intake, LimitsPerAddressAndOnTheQueue) {
     /* Two connections of 127.0.0.4 are held open; its third is refused at once, others are not. */
-    const int first = connect_from(port_, loopback(4));
-    const int second = connect_from(port_, loopback(4));
+    const app_os::socket_t first = connect_from(port_, loopback(4));
+    const app_os::socket_t second = connect_from(port_, loopback(4));
     EXPECT_EQ(status_of(exchange_from(port_, loopback(4), "", 1s)), 429);
-    ::close(first);
-    ::close(second);
+    app_os::close_socket(first);
+    app_os::close_socket(second);
     std::this_thread::sleep_for(50ms);
     const std::string head = "GET /b HTTP/1.1\r\n\r\n";
     /* Nobody takes requests: two wait in the queue, the third is answered 503 at once. */
-    std::vector<int> waiting;
+    std::vector<app_os::socket_t> waiting;
     for (unsigned i = 0; i < kLimits.queue_slots - 1; ++i) {
         waiting.push_back(connect_from(port_, loopback(4)));
-        ::send(waiting.back(), head.data(), head.size(), MSG_NOSIGNAL);
+        app_os::send_some(waiting.back(), head.data(), head.size(), true);
     }
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(status_of(exchange_from(port_, loopback(5), head)), 503);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 200ms);
     EXPECT_EQ(full_.load(), 1);
     EXPECT_EQ(intake_.queued(), kLimits.queue_slots - 1);
-    for (const int fd : waiting) {
-        ::close(fd);
+    for (const app_os::socket_t fd : waiting) {
+        app_os::close_socket(fd);
     }
 }
 

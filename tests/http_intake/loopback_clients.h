@@ -1,14 +1,8 @@
 /* HTTP clients on other loopback addresses for the tests of the two HTTP programs: Linux routes all
- * of 127.0.0.0/8 to this host, so one test can play many client addresses. Header only, so that the
+ * of 127.0.0.0/8 to this host (so does Windows), so one test can play many client addresses. Header only, so that the
  * service's and the bridge's tests can both use it. */
 #ifndef VEK_TESTS_HTTP_INTAKE_LOOPBACK_CLIENTS_H
 #define VEK_TESTS_HTTP_INTAKE_LOOPBACK_CLIENTS_H
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <array>
 #include <atomic>
@@ -18,6 +12,8 @@
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include "apps/app_os/app_os.h"
 
 namespace intake_test {
 
@@ -30,17 +26,12 @@ inline uint16_t free_listen_port() {
     constexpr unsigned first = 20000;
     constexpr unsigned count = 12000; /* up to 31999, below the usual ephemeral range from 32768 */
     constexpr int tries = 200;
-    static std::atomic<unsigned> next{first + static_cast<unsigned>(::getpid()) % count};
+    static std::atomic<unsigned> next{first + static_cast<unsigned>(app_os::process_id()) % count};
     for (int i = 0; i < tries; ++i) {
         const auto port = static_cast<uint16_t>(first + next.fetch_add(7) % count);
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(port);
-        const bool free = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
-        if (fd >= 0) {
-            ::close(fd);
-        }
+        const app_os::socket_t fd = app_os::tcp_socket();
+        const bool free = fd != app_os::k_invalid_socket && app_os::bind_ipv4(fd, app_os::ipv4_address(INADDR_ANY, port));
+        app_os::close_socket(fd);
         if (free) {
             return port;
         }
@@ -51,55 +42,50 @@ inline uint16_t free_listen_port() {
 /* "127.0.0.<n>". */
 inline std::string loopback(unsigned n) { return "127.0.0." + std::to_string(n); }
 
-/* A TCP connection to 127.0.0.1:port from the given source address; -1 when it fails. */
-inline int connect_from(uint16_t port, const std::string &source) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+/* A TCP connection to 127.0.0.1:port from the given source address; invalid when it fails. */
+inline app_os::socket_t connect_from(uint16_t port, const std::string &source) {
+    const app_os::socket_t fd = app_os::tcp_socket();
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    ::inet_pton(AF_INET, source.c_str(), &local.sin_addr);
-    sockaddr_in remote{};
-    remote.sin_family = AF_INET;
-    remote.sin_port = htons(port);
-    remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
-        ::connect(fd, reinterpret_cast<sockaddr *>(&remote), sizeof remote) != 0) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return -1;
+    inet_pton(AF_INET, source.c_str(), &local.sin_addr);
+    const sockaddr_in remote = app_os::ipv4_address(INADDR_LOOPBACK, port);
+    if (fd == app_os::k_invalid_socket || !app_os::bind_ipv4(fd, local) ||
+        ::connect(fd, reinterpret_cast<const sockaddr *>(&remote), sizeof remote) != 0) {
+        app_os::close_socket(fd);
+        return app_os::k_invalid_socket;
     }
     return fd;
 }
 
 /* Everything the server sends until it closes the connection or the time-out passes; closes fd. */
-inline std::string read_to_close(int fd, std::chrono::milliseconds timeout = 5s) {
+inline std::string read_to_close(app_os::socket_t fd, std::chrono::milliseconds timeout = 5s) {
     std::string reply;
     std::array<char, 4096> buf{};
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd pfd{fd, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
+        app_os::poll_entry pfd{fd, POLLIN, 0};
+        if (left.count() <= 0 || app_os::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
             break;
         }
-        const ssize_t got = ::recv(fd, buf.data(), buf.size(), 0);
+        const app_os::io_result got = app_os::recv_some(fd, buf.data(), buf.size(), true);
         if (got <= 0) {
             break;
         }
         reply.append(buf.data(), static_cast<size_t>(got));
     }
-    ::close(fd);
+    app_os::close_socket(fd);
     return reply;
 }
 
 /* Sends raw from the source address and returns the reply (empty when the connection fails). */
 inline std::string exchange_from(uint16_t port, const std::string &source, std::string_view raw,
                                  std::chrono::milliseconds timeout = 5s) {
-    const int fd = connect_from(port, source);
-    if (fd < 0) {
+    const app_os::socket_t fd = connect_from(port, source);
+    if (fd == app_os::k_invalid_socket) {
         return {};
     }
-    ::send(fd, raw.data(), raw.size(), MSG_NOSIGNAL);
+    app_os::send_some(fd, raw.data(), raw.size(), true);
     return read_to_close(fd, timeout);
 }
 
@@ -127,7 +113,7 @@ public:
             constexpr std::string_view head = "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
             for (size_t sent = 0; !stop_.load() && sent + 1 < head.size(); ++sent) {
                 for (size_t i = 1; i < fds_.size(); i += 2) {
-                    ::send(fds_[i], &head[sent], 1, MSG_NOSIGNAL);
+                    app_os::send_some(fds_[i], &head[sent], 1, true);
                 }
                 for (auto waited = 0ms; waited < trickle_every && !stop_.load(); waited += tick_) {
                     std::this_thread::sleep_for(tick_);
@@ -138,10 +124,8 @@ public:
     ~slow_clients() {
         stop_.store(true);
         trickler_.join();
-        for (const int fd : fds_) {
-            if (fd >= 0) {
-                ::close(fd);
-            }
+        for (const app_os::socket_t fd : fds_) {
+            app_os::close_socket(fd);
         }
     }
     slow_clients(const slow_clients &) = delete;
@@ -150,15 +134,15 @@ public:
     /* How many of them are connected. */
     size_t connected() const {
         size_t n = 0;
-        for (const int fd : fds_) {
-            n += fd >= 0 ? 1 : 0;
+        for (const app_os::socket_t fd : fds_) {
+            n += fd != app_os::k_invalid_socket ? 1 : 0;
         }
         return n;
     }
 
 private:
     static constexpr auto tick_ = 10ms;
-    std::vector<int> fds_;
+    std::vector<app_os::socket_t> fds_;
     std::atomic<bool> stop_{false};
     std::thread trickler_;
 };

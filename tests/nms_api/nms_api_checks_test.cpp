@@ -11,6 +11,7 @@
 #include "nms/nms_snmp_api.h"
 #include "nms/vek_nms_sdk.h"
 #include "tests/nms_api/nms_api_test_support.h"
+#include "tests/support/test_os.h"
 
 namespace {
 
@@ -264,7 +265,8 @@ TEST_F(ApiChecks, BulkChecksInOrder) {
     const Outcome traced = run([&] { return api_snmp_get_bulk(kLoopback, p, nullptr, 0, 5, two.data(), 0, 7, nullptr); });
     api_snmp_set_log_level(AGENT_LOG_WARN);
     EXPECT_THAT(traced.log, HasSubstr("[DEBUG] api_snmp_get_bulk ip=127.0.0.1 port=" + std::to_string(p) +
-                                      " user=null nr=0 mr=5 vb_cnt=0 timeout=7 userdata=(nil) oid0=empty\n"));
+                                      " user=null nr=0 mr=5 vb_cnt=0 timeout=7 userdata=" +
+                                      test_os::pointer_text(nullptr) + " oid0=empty\n"));
 
     expect_answered(api_snmp_get_bulk(kLoopback, p, nullptr, 1, 5, two.data(), 2, 1000, &collector_));
 }

@@ -1,7 +1,5 @@
 // Lifecycle of the SDK (init/destroy with the 1 ms timer thread) and requests from many application
 // threads at once, against real UDP peers on 127.0.0.1.
-#include <dirent.h>
-
 #include <chrono>
 #include <string>
 #include <thread>
@@ -12,6 +10,7 @@
 
 #include "nms/vek_nms_sdk.h"
 #include "tests/nms_api/nms_api_test_support.h"
+#include "tests/support/test_os.h"
 
 namespace {
 
@@ -32,24 +31,13 @@ constexpr const char *kSysDescr = "1.3.6.1.2.1.1.1.0";
 
 // Threads of this process. A sanitizer runtime may start a helper thread of its own when the first
 // application thread appears, so one short-lived thread runs before anything is counted.
-size_t count_tasks() {
-    size_t count = 0;
-    if (DIR *tasks = opendir("/proc/self/task")) {
-        while (const dirent *entry = readdir(tasks)) {
-            count += entry->d_name[0] != '.' ? 1 : 0;
-        }
-        closedir(tasks);
-    }
-    return count;
-}
-
 size_t thread_count() {
     static const bool warmed_up = [] {
         std::thread([] {}).join();
         return true;
     }();
     static_cast<void>(warmed_up);
-    return count_tasks();
+    return test_os::thread_count();
 }
 
 template <typename Fn>

@@ -2,8 +2,6 @@
 // one responder thread serving every agent on its own port of 127.0.0.1, must reach their callbacks
 // without a datagram lost inside the SDK; an idle SDK must leave the processor alone and still
 // retransmit on time once a request is sent.
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -17,6 +15,7 @@
 #include "nms/nms_snmp_core.h"
 #include "nms/vek_nms_sdk.h"
 #include "tests/nms_api/nms_api_test_support.h"
+#include "tests/support/test_os.h"
 
 namespace {
 
@@ -44,7 +43,7 @@ constexpr bool kThreadSanitizer = false;
 constexpr const char *kSysDescr = "1.3.6.1.2.1.1.1.0";
 constexpr const char *kDropLine = "队列满，丢弃数据";
 constexpr const char *kRetransmissionLine = "重发（ID：";
-constexpr rlim_t kDescriptorsPerAgent = 3;  // the agent's socket, the responder's, some to spare
+constexpr unsigned long kDescriptorsPerAgent = 3;  // the agent's socket, the responder's, some to spare
 
 // Counts the outcomes delivered to the response callback.
 struct Outcomes {
@@ -65,14 +64,6 @@ struct Outcomes {
         return answered.load() + failed.load() >= count;
     }
 };
-
-// Raises the soft limit on open descriptors for the test's sockets.
-void make_room_for_descriptors(rlim_t wanted) {
-    rlimit limit{};
-    getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = std::max(limit.rlim_cur, std::min(wanted, limit.rlim_max));
-    setrlimit(RLIMIT_NOFILE, &limit);
-}
 
 // Sleeps into the next calendar second, by a margin: the SDK counts seconds with a coarse clock
 // that may turn a few milliseconds late.
@@ -137,7 +128,7 @@ std::vector<uint16_t> responder_ports(const Responder &responder, size_t count) 
 // No answer may be lost between socket and callback: each is answered once (no retransmission)
 // and the SDK logs neither a drop nor a retransmission.
 double poll_fleet_once(size_t agents) {
-    make_room_for_descriptors(agents * kDescriptorsPerAgent + 64);
+    test_os::make_room_for_descriptors(agents * kDescriptorsPerAgent + 64);
     const Responder responder(agents);
     Fleet fleet(responder_ports(responder, agents));
     LogCapture log;
@@ -169,12 +160,6 @@ TEST(ApiLoad, ThousandAgentsPacedAtTheFlowLimitAreAllAnswered) {
     EXPECT_LT(poll_fleet_once(kAgents), static_cast<double>(kWindows));  // the last window starts at 3 s
 }
 
-double process_cpu_seconds() {
-    timespec used{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
-    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
-}
-
 // An SDK with agents and nothing outstanding sleeps (the timer thread until a request is sent, the
 // receive threads in their waits); the first request after the quiet spell is still retransmitted
 // on the once-a-second schedule.
@@ -197,11 +182,11 @@ TEST(ApiLoad, IdleSdkSleepsAndWakesForTheNextRequest) {
     const LogCapture quiet;  // the retransmission's WARN line
     std::this_thread::sleep_for(kSettle);
 
-    const double cpu_before = process_cpu_seconds();
+    const double cpu_before = test_os::process_cpu_seconds();
     const Clock::time_point quiet_start = Clock::now();
     std::this_thread::sleep_for(kQuiet);
     const double wall = std::chrono::duration<double>(Clock::now() - quiet_start).count();
-    const double share = (process_cpu_seconds() - cpu_before) / wall;
+    const double share = (test_os::process_cpu_seconds() - cpu_before) / wall;
     if (!kThreadSanitizer) {  // its own runtime works in the background
         EXPECT_LT(share, kMaxIdleShare);
     }

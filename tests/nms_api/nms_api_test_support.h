@@ -3,11 +3,6 @@
 #ifndef VEK_TESTS_NMS_API_TEST_SUPPORT_H
 #define VEK_TESTS_NMS_API_TEST_SUPPORT_H
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -24,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "apps/app_os/app_os.h"
 #include "nms/vek_nms_sdk.h"
 
 namespace vek::test {
@@ -37,45 +33,30 @@ using Bytes = std::vector<uint8_t>;
 // A UDP socket bound to 127.0.0.1 on a port chosen by the system (or the given one); closed on exit.
 class UdpPeer {
    public:
-    explicit UdpPeer(uint16_t port = 0) : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        local.sin_port = htons(port);
-        bound_ = bind(fd_, reinterpret_cast<const sockaddr *>(&local), sizeof(local)) == 0;
+    explicit UdpPeer(uint16_t port = 0) : fd_(app_os::udp_socket()) {
+        bound_ = app_os::bind_ipv4(fd_, app_os::ipv4_address(INADDR_LOOPBACK, port));
     }
     UdpPeer(const UdpPeer &) = delete;
     UdpPeer &operator=(const UdpPeer &) = delete;
-    ~UdpPeer() { close(fd_); }
+    ~UdpPeer() { app_os::close_socket(fd_); }
 
     bool bound() const { return bound_; }
-    int fd() const { return fd_; }
-    uint16_t port() const {
-        sockaddr_in address{};
-        socklen_t length = sizeof(address);
-        getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length);
-        return ntohs(address.sin_port);
-    }
+    app_os::socket_t fd() const { return fd_; }
+    uint16_t port() const { return app_os::local_port(fd_); }
 
     void send_to(uint16_t port, const Bytes &data) const {
-        sockaddr_in target{};
-        target.sin_family = AF_INET;
-        target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        target.sin_port = htons(port);
-        sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<const sockaddr *>(&target), sizeof(target));
+        app_os::send_datagram(fd_, data.data(), data.size(), app_os::ipv4_address(INADDR_LOOPBACK, port));
     }
 
     // One datagram within timeout_ms, with its sender's port; nothing when none came.
     std::optional<Bytes> receive(int timeout_ms, uint16_t *from_port = nullptr) const {
-        pollfd entry{fd_, POLLIN, 0};
-        if (poll(&entry, 1, timeout_ms) != 1) {
+        app_os::poll_entry entry{fd_, POLLIN, 0};
+        if (app_os::poll(&entry, 1, timeout_ms) != 1) {
             return std::nullopt;
         }
         Bytes data(2048);
         sockaddr_in from{};
-        socklen_t length = sizeof(from);
-        const ssize_t received =
-            recvfrom(fd_, data.data(), data.size(), 0, reinterpret_cast<sockaddr *>(&from), &length);
+        const app_os::io_result received = app_os::receive_datagram(fd_, data.data(), data.size(), from);
         if (received < 0) {
             return std::nullopt;
         }
@@ -87,7 +68,7 @@ class UdpPeer {
     }
 
    private:
-    int fd_;
+    app_os::socket_t fd_;
     bool bound_ = false;
 };
 
@@ -151,12 +132,12 @@ class Responder {
     static constexpr int kPollMs = 20;
 
     void run() {
-        std::vector<pollfd> entries;
+        std::vector<app_os::poll_entry> entries;
         for (const auto &peer : peers_) {
             entries.push_back({peer->fd(), POLLIN, 0});
         }
         while (!stop_) {
-            if (poll(entries.data(), entries.size(), kPollMs) <= 0) {
+            if (app_os::poll(entries.data(), entries.size(), kPollMs) <= 0) {
                 continue;
             }
             for (size_t i = 0; i < entries.size(); ++i) {

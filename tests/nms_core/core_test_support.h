@@ -4,10 +4,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -24,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "apps/app_os/app_os.h"
 #include "base/agent_log.h"
 #include "codec/snmp_ber.h"
 #include "codec/snmp_trap.h"
@@ -53,49 +50,38 @@ struct Datagram {
 class UdpPeer {
    public:
     UdpPeer() {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in addr = loopback(0);
-        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-        socklen_t len = sizeof addr;
-        ::getsockname(fd_, reinterpret_cast<sockaddr *>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
+        fd_ = app_os::udp_socket();
+        EXPECT_TRUE(app_os::bind_ipv4(fd_, loopback(0)));
+        port_ = app_os::local_port(fd_);
     }
     UdpPeer(const UdpPeer &) = delete;
     UdpPeer &operator=(const UdpPeer &) = delete;
-    ~UdpPeer() { ::close(fd_); }
+    ~UdpPeer() { app_os::close_socket(fd_); }
 
     uint16_t port() const { return port_; }
 
     void send_to(uint16_t port, const Bytes &data) const {
-        sockaddr_in addr = loopback(port);
-        ::sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+        app_os::send_datagram(fd_, data.data(), data.size(), loopback(port));
     }
 
     std::optional<Datagram> receive(int timeout_ms) const {
-        pollfd pfd{fd_, POLLIN, 0};
-        if (::poll(&pfd, 1, timeout_ms) <= 0) {
+        app_os::poll_entry pfd{fd_, POLLIN, 0};
+        if (app_os::poll(&pfd, 1, timeout_ms) <= 0) {
             return std::nullopt;
         }
         std::array<uint8_t, SNMP_MAX_MSG_SIZE + 1> buf{};
         sockaddr_in from{};
-        socklen_t len = sizeof from;
-        ssize_t n = ::recvfrom(fd_, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr *>(&from), &len);
+        const app_os::io_result n = app_os::receive_datagram(fd_, buf.data(), buf.size(), from);
         if (n <= 0) {
             return std::nullopt;
         }
         return Datagram{Bytes(buf.begin(), buf.begin() + n), ntohs(from.sin_port), Clock::now()};
     }
 
-    static sockaddr_in loopback(uint16_t port) {
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(port);
-        return addr;
-    }
+    static sockaddr_in loopback(uint16_t port) { return app_os::ipv4_address(INADDR_LOOPBACK, port); }
 
    private:
-    int fd_ = -1;
+    app_os::socket_t fd_ = app_os::k_invalid_socket;
     uint16_t port_ = 0;
 };
 

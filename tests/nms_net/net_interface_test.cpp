@@ -1,19 +1,10 @@
 // Network interface layer against real UDP sockets on 127.0.0.1 (ports chosen by the system): the
 // receive queue, the ETH receive thread, socket operations, the kind registry and the ES kind.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,142 +12,12 @@
 #include <gtest/gtest.h>
 
 #include "nms/net_interface.h"
+#include "net_interface_test_util.h"
+#include "tests/support/test_os.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr const char *kLoopback = "127.0.0.1";
-constexpr uint32_t kArrivalTimeoutMs = 2000;
-constexpr int kPeerReceiveTimeoutMs = 2000;
-
-int64_t elapsed_ms(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-uint16_t local_port_of(int fd) {
-    sockaddr_in address{};
-    socklen_t length = sizeof(address);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    return ntohs(address.sin_port);
-}
-
-// A plain UDP socket bound to a system-chosen port; closed on scope exit.
-class Peer {
-   public:
-    explicit Peer(uint32_t address = INADDR_LOOPBACK) : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(address);
-        bind(fd_, reinterpret_cast<const sockaddr *>(&local), sizeof(local));
-    }
-    Peer(const Peer &) = delete;
-    Peer &operator=(const Peer &) = delete;
-    ~Peer() { close(fd_); }
-
-    uint16_t port() const { return local_port_of(fd_); }
-
-    void send_to(uint16_t port, const void *data, size_t length) const {
-        sockaddr_in target{};
-        target.sin_family = AF_INET;
-        target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        target.sin_port = htons(port);
-        ASSERT_EQ(sendto(fd_, data, length, 0, reinterpret_cast<const sockaddr *>(&target), sizeof(target)),
-                  static_cast<ssize_t>(length));
-    }
-
-    // One datagram within the time-out; -1 when none came. Stores the sender's port.
-    ssize_t receive(void *buf, size_t size, uint16_t &from_port) const {
-        pollfd entry{fd_, POLLIN, 0};
-        if (poll(&entry, 1, kPeerReceiveTimeoutMs) != 1) {
-            return -1;
-        }
-        sockaddr_in from{};
-        socklen_t length = sizeof(from);
-        ssize_t received = recvfrom(fd_, buf, size, 0, reinterpret_cast<sockaddr *>(&from), &length);
-        from_port = ntohs(from.sin_port);
-        return received;
-    }
-
-   private:
-    int fd_;
-};
-
-// A port that is free right now: the system picks it, the probe socket releases it.
-uint16_t free_port() {
-    Peer probe(INADDR_ANY);
-    return probe.port();
-}
-
-std::string capture_stdout(const std::function<void()> &action) {
-    testing::internal::CaptureStdout();
-    action();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
-
-net_recv_packet make_packet(uint32_t len, uint8_t seed, const char *ip = "10.1.2.3", uint16_t port = 1234) {
-    net_recv_packet packet{};
-    for (uint32_t i = 0; i < len && i < NET_MAX_PACKET_SIZE; ++i) {
-        packet.data[i] = static_cast<uint8_t>(seed + i);
-    }
-    packet.len = len;
-    std::snprintf(packet.ip, sizeof(packet.ip), "%s", ip);
-    packet.port = port;
-    return packet;
-}
-
-// ---- A stand-in interface kind whose operations record their calls ----
-
-constexpr api_snmp_err kFakeSendResult = API_SNMP_ERR_LOCK;
-constexpr uint32_t kFakeRecvLength = 5;
-constexpr const char *kFakeRecvIp = "10.0.0.7";
-constexpr uint16_t kFakeRecvPort = 4242;
-
-std::atomic<int> g_fake_sends{0};
-std::atomic<int> g_fake_destroys{0};
-std::atomic<bool> g_fake_recv_saw_clear_sender{false};
-std::atomic<api_snmp_err> g_fake_recv_result{API_SNMP_OK};
-
-api_snmp_err fake_send(const char *, uint16_t, const uint8_t *, uint32_t) {
-    ++g_fake_sends;
-    return kFakeSendResult;
-}
-
-api_snmp_err fake_recv(uint8_t *, uint32_t, uint32_t *out_len, char *ip_out, uint16_t *port_out) {
-    g_fake_recv_saw_clear_sender = ip_out[0] == '\0' && *port_out == 0;
-    if (g_fake_recv_result != API_SNMP_OK) {
-        return g_fake_recv_result;
-    }
-    *out_len = kFakeRecvLength;
-    std::snprintf(ip_out, NET_IP_TEXT_SIZE, "%s", kFakeRecvIp);
-    *port_out = kFakeRecvPort;
-    return API_SNMP_OK;
-}
-
-void fake_destroy() {
-    ++g_fake_destroys;
-}
-
-class NetInterfaceTest : public ::testing::Test {
-   protected:
-    void SetUp() override {
-        g_fake_sends = 0;
-        g_fake_destroys = 0;
-        g_fake_recv_result = API_SNMP_OK;
-        ASSERT_EQ(net_interface_init(), API_SNMP_OK);
-    }
-    void TearDown() override { net_interface_deinit(); }
-
-    // A layer socket bound to a free port; the port is stored in `port`.
-    static int bound_layer_socket(uint16_t &port) {
-        int sock = net_interface_create_udp_socket();
-        EXPECT_NE(sock, NET_INVALID_SOCKET);
-        port = free_port();
-        EXPECT_EQ(net_interface_bind(sock, port), API_SNMP_OK);
-        return sock;
-    }
-};
+using namespace net_test;
 
 TEST_F(NetInterfaceTest, FullSizeDatagramIsQueuedWholeAndLargerOnesAreRefused) {
     net_recv_packet full = make_packet(NET_MAX_PACKET_SIZE, 7);
@@ -177,7 +38,7 @@ TEST_F(NetInterfaceTest, FullSizeDatagramIsQueuedWholeAndLargerOnesAreRefused) {
 
     // The same limits on the socket path, both directions.
     uint16_t port = 0;
-    int sock = bound_layer_socket(port);
+    platform_socket_t sock = bound_layer_socket(port);
     Peer peer;
     std::vector<uint8_t> payload(NET_MAX_PACKET_SIZE + 1);
     for (size_t i = 0; i < payload.size(); ++i) {
@@ -239,7 +100,7 @@ TEST_F(NetInterfaceTest, FullQueueLeavesDatagramsInTheirSocketUntilThereIsRoom) 
     constexpr uint8_t kMark = 0xD0;
     constexpr auto kHeldFor = std::chrono::milliseconds(200);
     uint16_t port = 0;
-    int sock = bound_layer_socket(port);
+    platform_socket_t sock = bound_layer_socket(port);
     for (uint32_t i = 0; i < NET_RECV_QUEUE_CAPACITY; ++i) {
         net_recv_packet packet = make_packet(4, static_cast<uint8_t>(i));
         ASSERT_EQ(net_interface_enqueue(&packet), API_SNMP_OK) << i;
@@ -282,7 +143,7 @@ TEST_F(NetInterfaceTest, DequeueOnEmptyQueueTimesOutAfterTheGivenTime) {
 TEST_F(NetInterfaceTest, DatagramsComeOutInArrivalOrderWithTheirSenders) {
     constexpr uint8_t kDatagrams = 10;
     uint16_t port = 0;
-    int sock = bound_layer_socket(port);
+    platform_socket_t sock = bound_layer_socket(port);
     Peer even;
     Peer odd;
     for (uint8_t i = 0; i < kDatagrams; ++i) {
@@ -300,14 +161,6 @@ TEST_F(NetInterfaceTest, DatagramsComeOutInArrivalOrderWithTheirSenders) {
     net_interface_close(sock);
 }
 
-// Processor time of the whole process, user and system, in seconds.
-double process_cpu_seconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval &t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 // Datagrams in quick succession make the receive thread look for the next one without sleeping;
 // once they stop it must go back to sleeping in its wait, not keep the processor busy.
 TEST_F(NetInterfaceTest, ReceiveThreadSleepsAgainWhenDatagramsStop) {
@@ -316,7 +169,7 @@ TEST_F(NetInterfaceTest, ReceiveThreadSleepsAgainWhenDatagramsStop) {
     constexpr auto kQuiet = std::chrono::milliseconds(500);
     constexpr double kMaxQuietShare = 0.2;  // a spinning thread would use a whole core
     uint16_t port = 0;
-    int sock = bound_layer_socket(port);
+    platform_socket_t sock = bound_layer_socket(port);
     Peer peer;
     const std::array<uint8_t, 1> byte = {'p'};
     net_recv_packet out{};
@@ -325,11 +178,11 @@ TEST_F(NetInterfaceTest, ReceiveThreadSleepsAgainWhenDatagramsStop) {
         ASSERT_EQ(net_interface_dequeue(&out, kArrivalTimeoutMs), API_SNMP_OK) << i;
     }
     std::this_thread::sleep_for(kSettle);
-    const double cpu_before = process_cpu_seconds();
+    const double cpu_before = test_os::process_cpu_seconds();
     const Clock::time_point start = Clock::now();
     std::this_thread::sleep_for(kQuiet);
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    EXPECT_LT((process_cpu_seconds() - cpu_before) / wall, kMaxQuietShare);
+    EXPECT_LT((test_os::process_cpu_seconds() - cpu_before) / wall, kMaxQuietShare);
 
     peer.send_to(port, byte.data(), byte.size());
     EXPECT_EQ(net_interface_dequeue(&out, kArrivalTimeoutMs), API_SNMP_OK) << "a later datagram still arrives";
@@ -338,7 +191,7 @@ TEST_F(NetInterfaceTest, ReceiveThreadSleepsAgainWhenDatagramsStop) {
 
 TEST_F(NetInterfaceTest, BindRefusesAPortInUseWithoutBinding) {
     Peer holder(INADDR_ANY);
-    int sock = net_interface_create_udp_socket();
+    platform_socket_t sock = net_interface_create_udp_socket();
     ASSERT_NE(sock, NET_INVALID_SOCKET);
     std::string log =
         capture_stdout([&] { EXPECT_EQ(net_interface_bind(sock, holder.port()), API_SNMP_ERR_PORT_IN_USE); });
@@ -436,7 +289,7 @@ TEST_F(NetInterfaceTest, InitTwiceCreatesNothingAndTheLayerRestartsAfterDeinit) 
     ASSERT_EQ(net_interface_init(), API_SNMP_OK);
     EXPECT_EQ(net_interface_dequeue(&out, 20), API_SNMP_ERR_TIMEOUT) << "packets of the old run are gone";
     uint16_t port = 0;
-    int sock = bound_layer_socket(port);
+    platform_socket_t sock = bound_layer_socket(port);
     Peer peer;
     const std::array<uint8_t, 4> message = {'p', 'i', 'n', 'g'};
     peer.send_to(port, message.data(), message.size());
@@ -444,37 +297,6 @@ TEST_F(NetInterfaceTest, InitTwiceCreatesNothingAndTheLayerRestartsAfterDeinit) 
     EXPECT_EQ(out.port, peer.port());
     net_interface_close(sock);
     EXPECT_EQ(net_interface_set_current_type(NET_IF_ES), API_SNMP_OK) << "the ES kind is registered again";
-}
-
-TEST_F(NetInterfaceTest, ReceiveThreadWatchesDescriptorsAboveTheSelectLimit) {
-    constexpr int kHighDescriptor = 1500;
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-    if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max <= static_cast<rlim_t>(kHighDescriptor)) {
-        GTEST_SKIP() << "descriptor limit too low";
-    }
-    rlimit raised = saved;
-    raised.rlim_cur = std::max<rlim_t>(saved.rlim_cur, kHighDescriptor + 1);
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
-
-    uint16_t port = 0;
-    int sock = bound_layer_socket(port);
-    int high = fcntl(sock, F_DUPFD_CLOEXEC, kHighDescriptor);
-    ASSERT_GE(high, kHighDescriptor);
-    net_interface_close(sock);  // the socket lives on as `high`
-    eth_socket_set_add(high);
-
-    Peer peer;
-    const std::array<uint8_t, 2> message = {'h', 'i'};
-    peer.send_to(port, message.data(), message.size());
-    net_recv_packet out{};
-    EXPECT_EQ(net_interface_dequeue(&out, kArrivalTimeoutMs), API_SNMP_OK);
-    EXPECT_EQ(out.len, message.size());
-    EXPECT_EQ(out.port, peer.port());
-
-    eth_socket_set_remove(high);
-    close(high);
-    setrlimit(RLIMIT_NOFILE, &saved);
 }
 
 TEST_F(NetInterfaceTest, InterruptEntryQueuesWhatTheCurrentKindDelivers) {
@@ -508,7 +330,7 @@ TEST_F(NetInterfaceTest, ConcurrentProducersSocketsAndConsumerStayConsistent) {
     constexpr int kPerProducer = 100;
     constexpr int kRealDatagrams = 40;
     uint16_t port = 0;
-    int sock = bound_layer_socket(port);
+    platform_socket_t sock = bound_layer_socket(port);
     Peer sender;
     Peer sink;
     std::atomic<bool> stop{false};
@@ -532,7 +354,7 @@ TEST_F(NetInterfaceTest, ConcurrentProducersSocketsAndConsumerStayConsistent) {
     threads.emplace_back([&] {  // sockets come and go while the receive thread copies the set
         const std::array<uint8_t, 1> byte = {'x'};
         while (!stop) {
-            int churn = net_interface_create_udp_socket();
+            platform_socket_t churn = net_interface_create_udp_socket();
             EXPECT_EQ(net_interface_send_to(churn, kLoopback, sink.port(), byte.data(), byte.size()),
                       API_SNMP_OK);
             EXPECT_EQ(eth_send(kLoopback, sink.port(), byte.data(), byte.size()), API_SNMP_OK);
@@ -572,6 +394,35 @@ TEST_F(NetInterfaceTest, ConcurrentProducersSocketsAndConsumerStayConsistent) {
     testing::internal::GetCapturedStdout();
     EXPECT_LE(real_seen, kRealDatagrams);
     net_interface_close(sock);
+}
+
+// The receive thread watches every socket of the layer, however many there are (a Winsock select()
+// set takes no more than 64): each of 100 sockets gets a datagram, and each datagram is queued.
+TEST_F(NetInterfaceTest, EverySocketOfAHundredIsRead) {
+    constexpr size_t kSockets = 100;
+    std::vector<platform_socket_t> sockets;
+    std::vector<uint16_t> ports;
+    for (size_t i = 0; i < kSockets; ++i) {
+        uint16_t port = 0;
+        sockets.push_back(bound_layer_socket(port));
+        ports.push_back(port);
+    }
+    Peer peer;
+    for (size_t i = 0; i < kSockets; ++i) {
+        const std::array<uint8_t, 2> message = {'n', static_cast<uint8_t>(i)};
+        peer.send_to(ports[i], message.data(), message.size());
+    }
+    std::vector<bool> seen(kSockets, false);
+    net_recv_packet out{};
+    for (size_t i = 0; i < kSockets; ++i) {
+        ASSERT_EQ(net_interface_dequeue(&out, kArrivalTimeoutMs), API_SNMP_OK) << "datagram " << i;
+        ASSERT_EQ(out.len, 2u);
+        seen[out.data[1]] = true;
+    }
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), true), static_cast<long>(kSockets));
+    for (platform_socket_t sock : sockets) {
+        net_interface_close(sock);
+    }
 }
 
 }  // namespace

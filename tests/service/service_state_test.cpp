@@ -3,13 +3,9 @@
 // ThreadSanitizer.
 #include <gtest/gtest.h>
 
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -17,6 +13,7 @@
 #include "apps/snmp_service/service_traps.h"
 #include "apps/snmp_service/service_waiters.h"
 #include "tests/service/json_check.h"
+#include "tests/support/test_os.h"
 
 namespace service {
 namespace {
@@ -262,32 +259,24 @@ TEST(ServiceTraps, CallbackFillsRingAndListWhileTheConsumerDrains) {
     g_recent_traps.clear();
 }
 
-/* The consumer's voluntary context switches (how often it went to sleep), from /proc. */
-long sleeps_of(pid_t tid) {
-    std::ifstream status("/proc/self/task/" + std::to_string(tid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.starts_with("voluntary_ctxt_switches:")) {
-            return std::stol(line.substr(line.find(':') + 1));
-        }
-    }
-    return -1;
-}
-
 TEST(ServiceTraps, ConsumerSleepsUntilANotificationArrives) {
     g_trap_ring.clear();
     std::atomic<bool> running{true};
-    std::atomic<pid_t> tid{0};
+    if (test_os::thread_sleeps(test_os::current_thread_id()) < 0) {
+        GTEST_SKIP() << "the system does not count how often a thread went to sleep";
+    }
+    std::atomic<long> tid{0};
     std::thread consumer([&] {
-        tid.store(static_cast<pid_t>(::syscall(SYS_gettid)));
+        tid.store(test_os::current_thread_id());
         trap_consume_thread(running);
     });
     while (tid.load() == 0) {
         std::this_thread::yield();
     }
     std::this_thread::sleep_for(50ms);
-    const long before = sleeps_of(tid.load());
+    const long before = test_os::thread_sleeps(tid.load());
     std::this_thread::sleep_for(500ms);
-    const long idle_sleeps = sleeps_of(tid.load()) - before;
+    const long idle_sleeps = test_os::thread_sleeps(tid.load()) - before;
     EXPECT_LT(idle_sleeps, 20) << "an idle consumer does not wake every millisecond";
 
     const api_snmp_trap trap = trap_with(1, "public");

@@ -8,10 +8,12 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "base/agent_log.h"
 #include "codec/oid_literal.h"
 #include "codec/snmp_ber.h"
 #include "codec/snmpv3_ber.h"
@@ -164,6 +166,69 @@ inline int32_t process(const Bytes &wire, snmp_message &msg, const snmp_v3_user 
 inline size_t find(const Bytes &hay, const Bytes &needle, size_t from = 0) {
     auto it = std::search(hay.begin() + static_cast<std::ptrdiff_t>(from), hay.end(), needle.begin(), needle.end());
     return it == hay.end() ? std::string::npos : static_cast<size_t>(it - hay.begin());
+}
+
+// The privacy parameter (random IV part) followed by the cipher text, as a scoped PDU travels.
+inline Bytes cat_priv(const snmp_v3_usm &usm, const Bytes &cipher) {
+    Bytes out(usm.priv_param, usm.priv_param + usm.priv_param_len);
+    out.insert(out.end(), cipher.begin(), cipher.end());
+    return out;
+}
+
+inline Bytes pattern(size_t len) {
+    Bytes out(len);
+    for (size_t i = 0; i < len; ++i) {
+        out[i] = static_cast<uint8_t>(i * 7 + 3);
+    }
+    return out;
+}
+
+// Encrypts with the record; *out_len starts as the output capacity.
+inline int32_t encrypt(const Bytes &plain, const snmp_v3_usm &usm, const Bytes &key, Bytes &out) {
+    out.assign(SNMP_MAX_MSG_SIZE + 64, 0);
+    Bytes work(SNMP_MAX_MSG_SIZE + 64);
+    auto len = static_cast<uint16_t>(out.size());
+    int32_t ok = snmp_v3_encrypt_pdu(plain.data(), static_cast<uint16_t>(plain.size()), &usm, key.data(),
+                                     static_cast<uint16_t>(key.size()), out.data(), &len, work.data(),
+                                     static_cast<uint16_t>(work.size()));
+    out.resize(ok == 1 ? len : 0);
+    return ok;
+}
+
+inline int32_t decrypt(const Bytes &data, const snmp_v3_usm &usm, const Bytes &key, Bytes &out) {
+    out.assign(SNMP_MAX_MSG_SIZE, 0);
+    Bytes work(SNMP_MAX_MSG_SIZE);
+    auto len = static_cast<uint16_t>(out.size());
+    int32_t ok = snmp_v3_decrypt_pdu(data.data(), static_cast<uint16_t>(data.size()), &usm, key.data(),
+                                     static_cast<uint16_t>(key.size()), out.data(), &len, work.data(),
+                                     static_cast<uint16_t>(work.size()));
+    out.resize(ok == 1 ? len : 0);
+    return ok;
+}
+
+inline std::string captured(const std::function<void()> &call) {
+    uint32_t saved = g_log_config.level;
+    agent_log_set_level(AGENT_LOG_DEBUG);
+    testing::internal::CaptureStdout();
+    call();
+    std::string text = testing::internal::GetCapturedStdout();
+    agent_log_set_level(saved);
+    return text;
+}
+
+// Bytes of hexadecimal text; blanks between the digits are allowed.
+inline Bytes hex(const std::string &text) {
+    Bytes out;
+    std::string digits;
+    for (char c : text) {
+        if (c != ' ') {
+            digits += c;
+        }
+    }
+    for (size_t i = 0; i + 1 < digits.size(); i += 2) {
+        out.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    }
+    return out;
 }
 
 }  // namespace v3_test

@@ -1,4 +1,4 @@
-// Random bytes for both variants of the platform layer, from the operating system: getrandom, or
+// Random bytes for both variants of the platform layer on Linux: getrandom, or
 // "/dev/urandom" where the kernel has no getrandom. Every requested byte is filled, or the call
 // fails: a short read is never taken for random data.
 #include <errno.h>
