@@ -159,7 +159,10 @@ bool receive_one(int sock) noexcept {
     if (!vek::nms::net::queue_has_room()) {
         return false;
     }
-    net_recv_packet packet{};
+    // The payload area is as large as a UDP datagram and only its first len bytes are ever read:
+    // it is not cleared for every datagram.
+    net_recv_packet packet;
+    packet.next = nullptr;
     sockaddr_in from{};
     socklen_t from_len = sizeof(from);
     ssize_t received = recvfrom(sock, packet.data, sizeof(packet.data), MSG_DONTWAIT,
