@@ -7,6 +7,7 @@
 
 #include "apps/cli/cli_command.h"
 #include "apps/cli/cli_interactive.h"
+#include "apps/cli/cli_output.h"
 #include "apps/cli/cli_state.h"
 
 namespace {
@@ -28,6 +29,9 @@ int main(int argc, char **argv) {
         stop_snmp_1ms_timer();
         cli_exit(EXIT_FAILURE);
     }
-    cli_execute_and_print(std::span<const char *const>(argv, static_cast<size_t>(argc)));
-    cli_exit(EXIT_SUCCESS);
+    const int status = cli_execute_and_print(std::span<const char *const>(argv, static_cast<size_t>(argc)));
+    if (status == k_cli_exit_usage) {
+        cli_print_usage_hint();
+    }
+    cli_exit(status);
 }
