@@ -10,6 +10,11 @@ namespace subtree_walk {
 
 namespace {
 
+/* Margin past the second's turn: a coarse clock tick and then some. */
+constexpr std::chrono::milliseconds k_flow_second_margin{20};
+/* An OID on the wire has at least two arcs. */
+constexpr size_t k_min_encoded_arcs = 2;
+constexpr std::string_view k_first_arc_suffix = ".0";
 /* SNMPv1 reports the end of the MIB view as this error-status. */
 constexpr uint32_t k_status_no_such_name = 2;
 
@@ -33,6 +38,10 @@ api_snmp_varbind get_binding(const api_snmp_varbind &vb) {
 }
 
 } // namespace
+
+std::chrono::system_clock::time_point flow_window_reopens() {
+    return std::chrono::ceil<std::chrono::seconds>(std::chrono::system_clock::now()) + k_flow_second_margin;
+}
 
 std::optional<oid_arcs> parse_oid(std::string_view text) {
     if (text.starts_with('.')) {
@@ -70,7 +79,11 @@ bool is_exception(uint8_t type) {
 
 std::optional<walk> walk::start(std::string_view root_oid, uint32_t version) {
     const std::optional<oid_arcs> root = parse_oid(root_oid);
-    if (!root || root_oid.size() >= API_SNMP_OID_SIZE) {
+    if (!root) {
+        return std::nullopt;
+    }
+    const size_t suffix = root->len < k_min_encoded_arcs ? k_first_arc_suffix.size() : 0;
+    if (root_oid.size() + suffix >= API_SNMP_OID_SIZE) {
         return std::nullopt;
     }
     walk w;
@@ -79,6 +92,12 @@ std::optional<walk> walk::start(std::string_view root_oid, uint32_t version) {
     std::copy(root_oid.begin(), root_oid.end(), w.root_vb_.oid);
     w.root_vb_.type = API_SNMP_BER_NULL;
     w.next_ = w.root_vb_;
+    if (root->len < k_min_encoded_arcs) {
+        // An OID goes on the wire with at least two arcs: the walk of a top arc starts from its ".0",
+        // the smallest OID under it, and the arc itself names no object to read.
+        const std::string_view first_under = k_first_arc_suffix;
+        std::copy(first_under.begin(), first_under.end(), w.next_.oid + root_oid.size());
+    }
     w.version_ = version;
     return w;
 }
@@ -96,7 +115,7 @@ step walk::fail(failure why) {
 }
 
 step walk::subtree_ended() {
-    if (count_ > 0) {
+    if (count_ > 0 || root_.len < k_min_encoded_arcs) {
         return step::done;
     }
     reading_root_ = true;

@@ -12,6 +12,7 @@
 #define VEK_APPS_SUBTREE_WALK_SUBTREE_WALK_H
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -34,6 +35,11 @@ struct oid_arcs {
     size_t len = 0;
     std::span<const uint32_t> view() const { return {arcs.data(), len}; }
 };
+
+/* When a request that the manager library's flow limit held back (API_SNMP_ERR_NO_RESOURCE: at most
+ * 300 new requests in one calendar second) may be sent again: just after the next second begins.
+ * The library reads the seconds from a clock that may lag the system clock by a tick. */
+std::chrono::system_clock::time_point flow_window_reopens();
 
 /* The arcs of a dotted OID text (one leading dot allowed); nothing for anything else. */
 std::optional<oid_arcs> parse_oid(std::string_view text);

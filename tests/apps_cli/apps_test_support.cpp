@@ -372,7 +372,7 @@ void snmp_responder::run() {
 
 // ---- snmpd_peer ----
 
-snmpd_peer::snmpd_peer() {
+snmpd_peer::snmpd_peer(const std::vector<std::string> &extra_config) {
     const auto snmpd = find_program("snmpd");
     const auto snmpget = find_program("snmpget");
     if (!snmpd || !snmpget) {
@@ -386,6 +386,9 @@ snmpd_peer::snmpd_peer() {
              << "rwcommunity private 127.0.0.1\n"
              << "sysDescr Test agent\n"
              << "sysContact ops@example.test\n";
+        for (const std::string &line : extra_config) {
+            conf << line << "\n";
+        }
     }
     port_ = free_udp_port();
     process_.emplace(*snmpd,

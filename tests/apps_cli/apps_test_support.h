@@ -111,10 +111,11 @@ private:
     std::thread thread_;
 };
 
-/* A throw-away snmpd on 127.0.0.1:port (communities public/private, sysDescr "Test agent"). */
+/* A throw-away snmpd on 127.0.0.1:port (communities public/private, sysDescr "Test agent"), with
+ * further configuration lines when given. */
 class snmpd_peer {
 public:
-    snmpd_peer();
+    explicit snmpd_peer(const std::vector<std::string> &extra_config = {});
     ~snmpd_peer();
     snmpd_peer(const snmpd_peer &) = delete;
     snmpd_peer &operator=(const snmpd_peer &) = delete;

@@ -1,0 +1,119 @@
+// veksnmpnms walk against Debian's snmpd, next to snmpwalk and snmpbulkwalk of the same subtree, and
+// against a responder whose answers repeat the OID they were asked for.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "codec/snmp_types.h"
+#include "tests/apps_cli/cli_test_common.h"
+
+namespace apps_test {
+namespace {
+
+/* The tables that list the host's connections, processes and neighbours change from one walk to the
+ * next while other programs run; the community "walk" sees everything else of 1.3.6.1.2.1, the
+ * address-indexed route and address tables with their long OIDs included. */
+const std::vector<std::string> k_stable_view = {
+    "view stable included .1.3.6.1.2.1",      "view stable excluded .1.3.6.1.2.1.4.22",
+    "view stable excluded .1.3.6.1.2.1.4.35", "view stable excluded .1.3.6.1.2.1.6.13",
+    "view stable excluded .1.3.6.1.2.1.6.19", "view stable excluded .1.3.6.1.2.1.6.20",
+    "view stable excluded .1.3.6.1.2.1.7.5",  "view stable excluded .1.3.6.1.2.1.7.7",
+    "view stable excluded .1.3.6.1.2.1.25.4", "view stable excluded .1.3.6.1.2.1.25.5",
+    "rocommunity walk 127.0.0.1 -V stable",
+};
+
+/* A v1 walk sends one request per object, at most 300 a second. */
+constexpr auto k_walk_limit = 120s;
+
+using oid_list = std::vector<std::string>;
+
+/* The OIDs of a standard tool's -On lines (".1.3.6... = ..."), without the leading dot; lines that
+ * continue a long value and the endOfMibView line that may end a GET-BULK walk are not objects. */
+oid_list tool_oids(const std::string &tool, const std::vector<std::string> &args) {
+    const run_result r = run_snmp_tool(tool, args, k_walk_limit);
+    oid_list oids;
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);) {
+        const size_t eq = line.find(" = ");
+        if (line.starts_with('.') && eq != std::string::npos && line.find("No more variables left") == std::string::npos) {
+            oids.push_back(line.substr(1, eq - 1));
+        }
+    }
+    return oids;
+}
+
+/* The OIDs of the object lines of a walk ("  [i] OID：<oid> = ..."). */
+oid_list walk_oids(const std::string &out) {
+    oid_list oids;
+    std::istringstream in(out);
+    const std::string marker = "] OID：";
+    for (std::string line; std::getline(in, line);) {
+        const size_t at = line.find(marker);
+        if (line.starts_with("  [") && at != std::string::npos) {
+            const size_t start = at + marker.size();
+            oids.push_back(line.substr(start, line.find(" = ", start) - start));
+        }
+    }
+    return oids;
+}
+
+TEST(CliWalk, SameOidsInTheSameOrderAsTheStandardWalks) {
+    const snmpd_peer peer(k_stable_view);
+    if (!peer.skip_reason().empty()) {
+        GTEST_SKIP() << peer.skip_reason();
+    }
+    struct walk_case {
+        std::string version;
+        std::string subtree;
+        std::vector<std::string> tools;
+    };
+    const std::vector<walk_case> cases = {
+        {"1", "1.3.6.1.2.1.1", {"snmpwalk"}},
+        {"2c", "1.3.6.1.2.1.1", {"snmpwalk", "snmpbulkwalk"}},
+        {"1", "1.3.6.1.2.1", {"snmpwalk"}},
+        {"2c", "1.3.6.1.2.1", {"snmpwalk", "snmpbulkwalk"}},
+    };
+    for (const walk_case &c : cases) {
+        const run_result ours = run_program(
+            k_cli, {"walk", "-v", c.version, "-c", "walk", "-lvl", "3", "-t", "3000", peer.target(), c.subtree}, "",
+            k_walk_limit);
+        const oid_list walked = walk_oids(ours.out);
+        EXPECT_EQ(ours.exit_code, k_exit_ok) << c.version << " " << c.subtree << "\n" << ours.out.substr(0, 2000);
+        EXPECT_NE(ours.out.find("遍历完成（共" + std::to_string(walked.size()) + "个变量）\n"), std::string::npos);
+        for (const std::string &tool : c.tools) {
+            const oid_list expected = tool_oids(tool, {"-On", "-v" + c.version, "-c", "walk", peer.target(), c.subtree});
+            ASSERT_FALSE(expected.empty()) << tool;
+            EXPECT_EQ(walked, expected) << tool << " -v" << c.version << " " << c.subtree;
+            std::printf("walk -v %s %s: %zu objects, as %s lists them\n", c.version.c_str(), c.subtree.c_str(),
+                        walked.size(), tool.c_str());
+        }
+    }
+}
+
+TEST(CliWalk, AnOidThatDoesNotIncreaseEndsTheWalkAtOnce) {
+    // The responder answers every request with the OID it was asked for.
+    snmp_responder responder;
+    ASSERT_TRUE(responder.ok());
+    constexpr auto k_timeout = 3000ms;
+    for (const std::string version : {"1", "2c"}) {
+        const auto start = std::chrono::steady_clock::now();
+        const run_result r = run_cli({"walk", "-v", version, "-t", std::to_string(k_timeout.count()),
+                                      local_target(responder.port()), "1.3.6.1.4.1.9999"});
+        EXPECT_LT(std::chrono::steady_clock::now() - start, k_timeout);
+        EXPECT_EQ(r.exit_code, k_exit_failed);
+        EXPECT_NE(r.out.find("错误：设备返回的OID未递增（1.3.6.1.4.1.9999 之后是 1.3.6.1.4.1.9999），遍历中止\n"
+                             "遍历中止（已读取0个变量）\n"),
+                  std::string::npos)
+            << version << "\n" << r.out;
+    }
+    const std::vector<seen_request> seen = responder.requests();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].op, static_cast<uint32_t>(SNMP_OP_GETNEXT));
+    EXPECT_EQ(seen[1].op, static_cast<uint32_t>(SNMP_OP_GETBULK));
+    EXPECT_EQ(seen[1].non_repeaters, 0u);
+    EXPECT_EQ(seen[1].max_repetitions, 10u);
+}
+
+} // namespace
+} // namespace apps_test
