@@ -22,10 +22,6 @@ namespace {
 
 using walk_clock = std::chrono::steady_clock;
 
-/* A held step is sent this long after the flow limit's second has turned (the SDK counts calendar
- * seconds of the system clock). */
-constexpr std::chrono::milliseconds k_flow_second_margin{2};
-
 enum class walk_end { running, done, failed };
 
 /* What comes after an answer, carried out outside the walk's lock. */
@@ -186,8 +182,7 @@ void walk_callback(const char * /*ip*/, uint16_t /*port*/, const char * /*user_n
 
 /* Sends a held request again once the flow limit's next second has begun. */
 void resume_held_step() {
-    const auto now = std::chrono::system_clock::now();
-    std::this_thread::sleep_until(std::chrono::ceil<std::chrono::seconds>(now) + k_flow_second_margin);
+    std::this_thread::sleep_until(subtree_walk::flow_window_reopens());
     {
         const std::lock_guard<std::mutex> lock(g_walk_mtx);
         g_walk_held.store(false);

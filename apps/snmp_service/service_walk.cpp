@@ -27,8 +27,6 @@ constexpr int64_t k_default_walk_limit = 1000;
 constexpr int64_t k_max_walk_limit = 10000;
 /* Answer code of a walk that an agent's answers ended (not increasing, or empty). */
 constexpr int64_t k_ret_walk_broken = -2;
-/* A request the SDK's flow limit held back is sent again this long after the second has turned. */
-constexpr std::chrono::milliseconds k_flow_second_margin{2};
 
 /* The walk's answer as it grows. */
 struct walk_answer {
@@ -87,12 +85,11 @@ exchange_result exchange(const request_context &ctx, const agent_request &req, c
         const waiter_entry entry(w);
         refusal = send_agent_request(req, w.id);
         if (refusal == API_SNMP_ERR_NO_RESOURCE) {
-            const auto next_second =
-                std::chrono::ceil<std::chrono::seconds>(std::chrono::system_clock::now()) + k_flow_second_margin;
-            if (!ctx.running.load() || clock_type::now() + (next_second - std::chrono::system_clock::now()) >= deadline) {
+            const auto reopens = subtree_walk::flow_window_reopens();
+            if (!ctx.running.load() || clock_type::now() + (reopens - std::chrono::system_clock::now()) >= deadline) {
                 return exchange_result::expired;
             }
-            std::this_thread::sleep_until(next_second);
+            std::this_thread::sleep_until(reopens);
             continue;
         }
         if (refusal != API_SNMP_OK) {
