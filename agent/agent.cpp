@@ -16,6 +16,7 @@
 #include "agent/agent_stats.h"
 #include "agent/agent_trap.h"
 #include "agent/agent_usm.h"
+#include "agent/agent_v3_notify.h"
 #include "agent/mib_registry.h"
 #include "agent/snmpv3_user_mgr.h"
 #include "agent/tps.h"
@@ -216,6 +217,11 @@ void handle_community(uint8_t index) {
 
 void handle_v3(uint8_t index, const uint8_t *data, uint16_t len) {
     agent_msg_ctx &ctx = msg_contexts[index];
+    // Answers of the receivers of the agent's SNMPv3 informs name their engine, not the agent's.
+    if (ctx.src_valid != 0 && agent_v3_notify_receive(data, len, &ctx.msg, ctx.src_ip, ctx.src_port)) {
+        agent_free_context(index);
+        return;
+    }
     const uint32_t request_op = ctx.msg.pdu.op;
     switch (agent_usm_check_request(&ctx, data, len)) {
         case AGENT_USM_ACCEPTED:

@@ -4,6 +4,7 @@
 #include <array>
 #include <span>
 
+#include "agent/agent_engine_mib.h"
 #include "agent/mib_std_groups.h"
 #include "agent/mib_subtree.h"
 #include "agent/tps.h"
@@ -244,6 +245,7 @@ void agent_mib_init(void) {
     mib_registry_init_default_nodes();
     mib_subtree_init();
     mib_std_groups_init();
+    agent_engine_mib_register();
     AGENT_LOG(AGENT_LOG_INFO, "MIB核心初始化完成");
 }
 

@@ -1,4 +1,5 @@
-// SNMPv2c notifications of the agent and the table of informs waiting for the manager's Response.
+// Notifications of the agent (SNMPv2c, or SNMPv3 through agent_v3_notify) and the table of informs
+// waiting for the manager's Response.
 #include "agent/agent_trap.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <string_view>
 
 #include "agent/agent_config.h"
+#include "agent/agent_v3_notify.h"
 #include "agent/trans.h"
 #include "base/irq_section.h"
 #include "base/agent_log.h"
@@ -45,6 +47,18 @@ std::array<char, AGENT_TRAP_IP_TEXT_SIZE> g_nms_ip_text{};
 using vek::IrqSection;
 
 const char *or_null(const char *text) { return text != nullptr ? text : kNullText; }
+
+// The request-id of the first notification: random, so that a host that cannot see the agent's
+// informs cannot guess the id a forged Response must carry to end one. The clock serves only when
+// the system's random source fails.
+uint32_t first_request_id() {
+    std::array<uint8_t, sizeof(uint32_t)> bytes{};
+    uint32_t seed = platform_get_tick();
+    if (platform_rand_generate_crypto(bytes.data(), static_cast<uint32_t>(bytes.size())) == 1) {
+        seed = platform_be32_to_cpu(bytes.data());
+    }
+    return std::max(seed % kRequestIdModulus, AGENT_TRAP_REQUEST_ID_FLOOR);
+}
 
 uint32_t next_request_id() {
     const uint32_t id = g_trap_request_id;
@@ -216,16 +230,40 @@ bool send_custom(const char *who, const char *dst_ip, uint16_t dst_port, const c
     return agent_send_v2c_trap_inform(dst_ip, dst_port, trap_oid, is_inform, count, vbs);
 }
 
+// An SNMPv3 notification (agent/agent_v3_notify.h); an inform is tracked like the SNMPv2c ones.
+bool send_v3(const snmp_pdu &pdu, const Ipv4 &ip, uint16_t port, const char *dst_ip, const char *trap_oid,
+             uint32_t request_id, bool inform) {
+    const uint8_t index = inform ? take_inform_entry(request_id) : kNoEntry;
+    if (inform && index == kNoEntry) {
+        AGENT_LOG(AGENT_LOG_ERROR, "Inform缓存已满，无法申请新缓存 [RequestID:%u]", request_id);
+    }
+    if (!agent_v3_notify_send(ip.data(), port, &pdu, inform)) {
+        if (index != kNoEntry) {
+            agent_inform_free(index);
+        }
+        AGENT_LOG(AGENT_LOG_ERROR, "SNMPv3 %s发送失败 [NMS:%s:%d, OID:%s, RequestID:%u]", inform ? "Inform" : "Trap",
+                  dst_ip, static_cast<int>(port), trap_oid, request_id);
+        return false;
+    }
+    if (index != kNoEntry) {
+        mark_sent(index, platform_get_tick());
+    }
+    AGENT_LOG(AGENT_LOG_INFO, "SNMPv3 %s发送成功 [NMS:%s:%d, OID:%s, RequestID:%u]", inform ? "Inform" : "Trap", dst_ip,
+              static_cast<int>(port), trap_oid, request_id);
+    return true;
+}
+
 }  // namespace
 
 extern "C" {
 
 void agent_trap_init(void) {
+    agent_v3_notify_reset();
     {
         IrqSection section;
         std::fill(std::begin(g_inform_pending), std::end(g_inform_pending), agent_inform_entry{});
     }
-    g_trap_request_id = std::max(platform_get_tick() % kRequestIdModulus, AGENT_TRAP_REQUEST_ID_FLOOR);
+    g_trap_request_id = first_request_id();
 }
 
 bool agent_send_v2c_trap_inform(const char *dst_ip, uint16_t dst_port, const char *trap_oid, uint8_t is_inform,
@@ -247,6 +285,11 @@ bool agent_send_v2c_trap_inform(const char *dst_ip, uint16_t dst_port, const cha
         return false;
     }
     append_extras(msg.pdu, extra_count, extra);
+    if (agent_v3_notify_enabled()) {
+        const std::optional<Ipv4> v3_ip = parse_ip(dst_ip);
+        const uint16_t v3_port = dst_port != 0 ? dst_port : static_cast<uint16_t>(AGENT_TRAP_DEFAULT_PORT);
+        return v3_ip && send_v3(msg.pdu, *v3_ip, v3_port, dst_ip, trap_oid, request_id, is_inform != 0);
+    }
 
     std::array<uint8_t, SNMP_MAX_MSG_SIZE> buf{};
     uint16_t len = 0;
@@ -268,6 +311,7 @@ bool agent_send_v2c_trap_inform(const char *dst_ip, uint16_t dst_port, const cha
     }
     return send_inform(buf.data(), len, *ip, port, dst_ip, trap_oid, request_id);
 }
+
 
 bool agent_send_v2c_link_down_trap(const char *dst_ip) {
     return agent_send_v2c_trap_inform(dst_ip, AGENT_TRAP_DEFAULT_PORT, AGENT_TRAP_OID_LINK_DOWN, 0, 0, nullptr);

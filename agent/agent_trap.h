@@ -1,5 +1,6 @@
-/* SNMPv2c notifications from the agent to a manager: linkDown (TRAP), linkUp (INFORM) and custom
- * TRAPs / INFORMs, always sent through the TRANS_ETH transport. Informs are tracked in a small table
+/* Notifications from the agent to a manager: linkDown (TRAP), linkUp (INFORM) and custom TRAPs /
+ * INFORMs, as SNMPv2c (or SNMPv3 once a notification user is set, agent/agent_v3_notify.h), always
+ * sent through the TRANS_ETH transport. Informs are tracked in a small table
  * of pending request-ids until the manager's Response, a time-out or a send failure. */
 #ifndef VEK_AGENT_AGENT_TRAP_H
 #define VEK_AGENT_AGENT_TRAP_H

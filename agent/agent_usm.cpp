@@ -95,7 +95,8 @@ void build_failure_report(agent_msg_ctx &ctx, uint8_t verdict, uint32_t counter,
 // only a user whose keys could not be made has.
 snmp_v3_user *user_with_keys(snmp_v3_user *user) {
     if (user == nullptr || (user->auth_proto == SNMP_V3_AUTH_NONE && user->priv_proto == SNMP_V3_PRIV_NONE) ||
-        snmp_v3_keys_stale(user->keys_valid, user->key_engine_boots, agent_engine_boots()) == 0) {
+        snmp_v3_keys_stale(user->auth_proto, user->priv_proto, user->keys_valid, user->key_engine_boots,
+                           agent_engine_boots()) == 0) {
         return user;
     }
     AGENT_LOG(AGENT_LOG_ERROR, "V3用户 '%.*s' 密钥生成失败，丢弃消息", text_len(user->user_len), as_text(user->username));

@@ -211,7 +211,13 @@ int32_t group_commit(void *ctx, const snmp_varbind *vb) {
 
 constexpr mib_subtree_ops kScalarGroupOps{group_get, group_get_next, group_check, group_commit, nullptr};
 
-void register_builtin(const mib_scalar_group &group, const char *name) {
+}  // namespace
+
+bool mib_scalar_group_register(const mib_scalar_group &group) {
+    return mib_subtree_add(&group.prefix, &kScalarGroupOps, const_cast<mib_scalar_group *>(&group), true, false);
+}
+
+void mib_builtin_group_register(const mib_scalar_group &group, const char *name) {
     if (mib_scalar_group_register(group)) {
         AGENT_LOG(AGENT_LOG_INFO, "默认子树注册成功：%s", name);
     } else {
@@ -219,17 +225,11 @@ void register_builtin(const mib_scalar_group &group, const char *name) {
     }
 }
 
-}  // namespace
-
-bool mib_scalar_group_register(const mib_scalar_group &group) {
-    return mib_subtree_add(&group.prefix, &kScalarGroupOps, const_cast<mib_scalar_group *>(&group), true, false);
-}
-
 extern "C" {
 
 void mib_std_groups_init(void) {
-    register_builtin(kSystemGroup, "system");
-    register_builtin(kSnmpGroup, "snmp");
+    mib_builtin_group_register(kSystemGroup, "system");
+    mib_builtin_group_register(kSnmpGroup, "snmp");
 }
 
 bool mib_std_set_sys_object_id(const snmp_oid *oid) {

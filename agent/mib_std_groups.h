@@ -53,6 +53,8 @@ struct mib_scalar_group {
 
 /* Registers a group as a built-in subtree. */
 bool mib_scalar_group_register(const mib_scalar_group &group);
+/* The same for one of the library's own groups, logging the result under `name`. */
+void mib_builtin_group_register(const mib_scalar_group &group, const char *name);
 #endif
 
 #endif /* VEK_AGENT_MIB_STD_GROUPS_H */

@@ -21,7 +21,7 @@ extern "C" {
 #endif
 
 #define MIB_MAX_SUBTREES 16u         /* subtrees an application may register */
-#define MIB_MAX_BUILTIN_SUBTREES 4u  /* the library's own groups */
+#define MIB_MAX_BUILTIN_SUBTREES 4u  /* the library's own groups: system, snmp, snmpEngine, usmStats */
 #define MIB_SUBTREE_CAPACITY (MIB_MAX_SUBTREES + MIB_MAX_BUILTIN_SUBTREES)
 
 /* The callbacks of a subtree; each returns 0 or a MIB status (agent/mib_registry.h). */

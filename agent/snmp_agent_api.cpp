@@ -15,6 +15,7 @@
 #include "agent/agent_engine.h"
 #include "agent/agent_mib.h"
 #include "agent/agent_trap.h"
+#include "agent/agent_v3_notify.h"
 #include "agent/mib_registry.h"
 #include "agent/snmpv3_user_mgr.h"
 #include "agent/trans.h"
@@ -306,9 +307,8 @@ snmp_v3_user *find_user(const char *name) {
     return snmp_v3_user_find(reinterpret_cast<const uint8_t *>(name), static_cast<uint8_t>(len));
 }
 
-bool algorithms_known(const agent_snmp_v3_user &u) {
-    return u.auth_proto <= SNMP_V3_AUTH_MAX && u.priv_proto <= SNMP_V3_PRIV_MAX;
-}
+// Known codes of one scheme (codec/snmpv3_scheme.h), standard privacy only with authentication.
+bool algorithms_known(const agent_snmp_v3_user &u) { return snmp_v3_scheme_of(u.auth_proto, u.priv_proto) != nullptr; }
 
 // ---- Whitelist ----
 
@@ -610,6 +610,14 @@ int32_t agent_snmp_trap_custom(const char *dst_ip, uint16_t dst_port, const char
 int32_t agent_snmp_inform_custom(const char *dst_ip, uint16_t dst_port, const char *trap_oid,
                                  const agent_snmp_vb *vbs, uint8_t count) {
     return send_custom(true, dst_ip, dst_port, trap_oid, vbs, count);
+}
+
+int32_t agent_snmp_set_notify_user(const char *name) {
+    const size_t len = name != nullptr ? strnlen(name, SNMP_USERNAME_SIZE) : 0;
+    return len < SNMP_USERNAME_SIZE &&
+                   agent_v3_notify_set_user(reinterpret_cast<const uint8_t *>(name), static_cast<uint8_t>(len))
+               ? AGENT_SNMP_OK
+               : AGENT_SNMP_ERR_V3_USER_NOT_FOUND;
 }
 
 // ---- Manager whitelist ----

@@ -95,8 +95,13 @@ snmp_v3_user user_from_cfg(const agent_config &cfg) {
 extern "C" {
 
 uint8_t snmp_v3_agent_priv_to_codec(uint32_t agent_priv) {
-    return agent_priv < kAgentPrivToCodec.size() ? kAgentPrivToCodec[agent_priv]
-                                                 : static_cast<uint8_t>(SNMP_V3_PRIV_UNKNOWN);
+    if (agent_priv < kAgentPrivToCodec.size()) {
+        return kAgentPrivToCodec[agent_priv];
+    }
+    // The standard scheme's numbers are the codec's own.
+    return agent_priv >= SNMP_V3_PRIV_STD_DES && agent_priv <= SNMP_V3_PRIV_CODE_MAX
+               ? static_cast<uint8_t>(agent_priv)
+               : static_cast<uint8_t>(SNMP_V3_PRIV_UNKNOWN);
 }
 
 void snmp_v3_user_mgr_init(void) {
@@ -207,6 +212,18 @@ bool snmp_v3_regenerate_auth_key(const uint8_t *name, uint8_t len) {
         vek::log_masked_dump("新认证密钥前8字节：");
     }
     return true;
+}
+
+bool snmp_v3_user_keyed_for(const snmp_v3_user *user, const uint8_t *engine_id, uint16_t engine_id_len,
+                            uint32_t engine_boots, snmp_v3_user *out) {
+    if (user == nullptr || out == nullptr) {
+        return false;
+    }
+    *out = *user;
+    const std::span<const uint8_t> auth_pass = auth_password(*user);
+    const std::span<const uint8_t> priv_pass = priv_password(*user);
+    return snmp_v3_localize_user_keys(out, engine_id, engine_id_len, engine_boots, auth_pass.data(),
+                                      pass_len(auth_pass), priv_pass.data(), pass_len(priv_pass)) == 1;
 }
 
 uint32_t snmp_v3_regenerate_all_auth_keys(void) {

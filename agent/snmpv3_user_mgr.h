@@ -17,7 +17,8 @@ extern "C" {
 
 #define MAX_V3_USERS 5u
 
-/* The Agent SDK's own privacy numbering (agent_config.v3_priv_proto). */
+/* The Agent SDK's own privacy numbering (agent_config.v3_priv_proto); the standard scheme's numbers
+ * (6..11) are the codec's. */
 #define AGENT_PRIV_NONE 0u
 #define AGENT_PRIV_DES 1u
 #define AGENT_PRIV_AES128 2u
@@ -48,6 +49,10 @@ bool snmp_v3_user_remove(const char *name);
 bool snmp_v3_regenerate_auth_key(const uint8_t *name, uint8_t len);
 /* Localises every enabled user's keys; the number of users whose keys were made. */
 uint32_t snmp_v3_regenerate_all_auth_keys(void);
+/* A copy of the user with its keys localised to another engine (the receiver of an inform): true
+ * when both keys were made. */
+bool snmp_v3_user_keyed_for(const snmp_v3_user *user, const uint8_t *engine_id, uint16_t engine_id_len,
+                            uint32_t engine_boots, snmp_v3_user *out);
 /* Installs the user of the configuration (v3_user_enabled, v3_username ...). */
 void snmp_v3_user_migrate_from_cfg(const agent_config *cfg);
 

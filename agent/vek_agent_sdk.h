@@ -45,7 +45,11 @@ extern "C" {
 #define AGENT_SNMP_TYPE_TIMETICKS 0x43u
 #define AGENT_SNMP_TYPE_COUNTER64 0x46u
 
-/* ---- SNMPv3 algorithm codes for agent_snmp_v3_user (the codec's numbering) ---- */
+/* ---- SNMPv3 algorithm codes for agent_snmp_v3_user (the codec's numbering) ----
+ * A user is in one of two schemes: the system's own (authentication 1..4, privacy 1..5; the
+ * default) or the standard User-based Security Model that standard managers speak (RFC 3414, 3826,
+ * 7860; authentication 5..10, privacy 6..11). Both codes of a user belong to the same scheme (or
+ * are none), and standard privacy needs standard authentication. */
 #define AGENT_SNMP_AUTH_NONE 0u
 #define AGENT_SNMP_AUTH_MD5 1u
 #define AGENT_SNMP_AUTH_SHA1 2u
@@ -57,6 +61,19 @@ extern "C" {
 #define AGENT_SNMP_PRIV_AES192 3u
 #define AGENT_SNMP_PRIV_AES256 4u
 #define AGENT_SNMP_PRIV_3DES 5u
+/* The standard scheme. */
+#define AGENT_SNMP_AUTH_STD_MD5 5u     /* HMAC-MD5-96 */
+#define AGENT_SNMP_AUTH_STD_SHA1 6u    /* HMAC-SHA-96 */
+#define AGENT_SNMP_AUTH_STD_SHA224 7u  /* HMAC-SHA-224 (RFC 7860) */
+#define AGENT_SNMP_AUTH_STD_SHA256 8u  /* HMAC-SHA-256 */
+#define AGENT_SNMP_AUTH_STD_SHA384 9u  /* HMAC-SHA-384 */
+#define AGENT_SNMP_AUTH_STD_SHA512 10u /* HMAC-SHA-512 */
+#define AGENT_SNMP_PRIV_STD_DES 6u     /* DES-CBC (RFC 3414) */
+#define AGENT_SNMP_PRIV_STD_AES128 7u  /* AES-128-CFB (RFC 3826) */
+#define AGENT_SNMP_PRIV_STD_AES192 8u  /* AES-192-CFB, key extended as most managers do ("AES-192") */
+#define AGENT_SNMP_PRIV_STD_AES256 9u  /* AES-256-CFB, likewise ("AES-256") */
+#define AGENT_SNMP_PRIV_STD_AES192C 10u /* AES-192-CFB, key extended as many devices do ("AES-192-C") */
+#define AGENT_SNMP_PRIV_STD_AES256C 11u /* AES-256-CFB, likewise ("AES-256-C") */
 
 /* ---- Result codes (agent_snmp_err_to_str gives each code's text) ---- */
 typedef enum agent_snmp_err {
@@ -272,8 +289,8 @@ int32_t agent_snmp_get_community(char *ro, uint8_t ro_size, char *rw, uint8_t rw
 /* ---- SNMPv3 users ---- */
 
 /* Add an enabled user (its keys are localised to the local engine at once, or at the next start
- * when the agent is stopped): 0; 1 for null, an empty name or an unknown algorithm code; 11
- * duplicate name; 12 table full. */
+ * when the agent is stopped): 0; 1 for null, an empty name, an unknown algorithm code or codes of
+ * two schemes (or standard privacy without authentication); 11 duplicate name; 12 table full. */
 int32_t agent_snmp_v3_user_add(const agent_snmp_v3_user *u);
 /* Remove a user: 0; 1 for null or empty; 13 unknown. */
 int32_t agent_snmp_v3_user_del(const char *name);
@@ -284,13 +301,20 @@ uint32_t agent_snmp_v3_get_count(void);
 
 /* ---- Notifications ---- */
 
-/* Send an SNMPv2 trap with trap_oid and up to 8 varbinds to dst_ip:dst_port (null dst_ip = the
+/* Send an SNMPv2 trap (SNMPv2c, or SNMPv3: agent_snmp_set_notify_user) with trap_oid and up to 8 varbinds to dst_ip:dst_port (null dst_ip = the
  * current manager, port 0 = 162): 0; 1 bad arguments; 8 invalid varbind OID; 18 send failed. */
 int32_t agent_snmp_trap_custom(const char *dst_ip, uint16_t dst_port, const char *trap_oid,
                                const agent_snmp_vb *vbs, uint8_t count);
 /* Same as agent_snmp_trap_custom, sent as an INFORM that the agent tracks until acknowledged. */
 int32_t agent_snmp_inform_custom(const char *dst_ip, uint16_t dst_port, const char *trap_oid,
                                  const agent_snmp_vb *vbs, uint8_t count);
+/* Send every trap and inform (linkDown, linkUp and custom) as SNMPv3 with the user called name, at
+ * that user's own security level and in its scheme: a trap with the agent's own engine ID, boots and
+ * time (a standard receiver localises the user to the agent's engine ID), an inform after asking
+ * its receiver for its engine (the first inform to a receiver waits for that answer). A null or
+ * empty name returns to SNMPv2c notifications, the default: 0; 13 when no user of that name exists
+ * (nothing changes). */
+int32_t agent_snmp_set_notify_user(const char *name);
 
 /* ---- Manager whitelist (IPv4 addresses in network byte order; empty list = every manager) ---- */
 

@@ -2,8 +2,12 @@
 
 #include <array>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <string_view>
 
 #include "base/platform.h"
 
@@ -29,6 +33,67 @@ void write_line(uint32_t level, const char *format, va_list args) {
     std::printf("[%u] [%s] %s\n", platform_get_tick_ms(), level_name(level), message.data());
 }
 
+// Repeated warnings and errors: a flood of one kind of line (one call site with its format) writes
+// one line per second of the tick clock; the lines held back are counted and the count is written
+// before the next line of that kind. Seconds are whole (tick / 1000), so a line that comes once a
+// second is never held back. Kinds are kept in a small table indexed by a hash of the call site; two
+// kinds that meet in one slot share it, so each just starts a new second more often. The
+// environment variable VEK_LOG_REPEATS=all turns the limit off (every line is written).
+constexpr uint32_t kRateLimitFrom = AGENT_LOG_WARN;
+constexpr uint32_t kRateWindowMs = 1000;
+constexpr size_t kRateSlots = 256;
+constexpr unsigned kSiteHashShift = 4;  // call sites lie at least a few bytes apart
+constexpr const char *kRepeatsEnv = "VEK_LOG_REPEATS";
+constexpr std::string_view kRepeatsAll = "all";
+
+struct rate_slot {
+    const void *site = nullptr;
+    const char *format = nullptr;
+    uint32_t second = 0;     // tick second of the last line written
+    uint32_t held_back = 0;  // lines of this kind not written since then
+};
+
+struct rate_table {
+    std::mutex mutex;
+    std::array<rate_slot, kRateSlots> slots{};
+};
+
+rate_table &rates() {
+    static rate_table table;
+    return table;
+}
+
+bool repeats_limited() {
+    static const bool limited = [] {
+        const char *setting = std::getenv(kRepeatsEnv);
+        return setting == nullptr || kRepeatsAll != setting;
+    }();
+    return limited;
+}
+
+// Whether a line of this kind is written now; *held_back receives the count of lines of the kind
+// that were held back since the last written one (to be reported first).
+bool rate_admit(const void *site, const char *format, uint32_t now, uint32_t *held_back) {
+    const auto key = reinterpret_cast<uintptr_t>(site) ^ reinterpret_cast<uintptr_t>(format);
+    const uint32_t second = now / kRateWindowMs;
+    rate_table &table = rates();
+    rate_slot &slot = table.slots[(key >> kSiteHashShift) % kRateSlots];
+    const std::lock_guard<std::mutex> lock(table.mutex);
+    const bool same_kind = slot.site == site && slot.format == format;
+    if (same_kind && slot.second == second) {
+        ++slot.held_back;
+        return false;
+    }
+    *held_back = same_kind ? slot.held_back : 0;
+    slot = rate_slot{site, format, second, 0};
+    return true;
+}
+
+void write_held_back(uint32_t level, uint32_t count, const char *format) {
+    std::printf("[%u] [%s] 此前另有 %u 条同类日志未输出：%s\n", platform_get_tick_ms(), level_name(level), count,
+                format);
+}
+
 void reset_hex_line(std::array<char, kHexLineSize> &line) {
     std::memset(line.data(), ' ', kHexLineSize - 1);
     line[kHexLineSize - 1] = '\0';
@@ -45,6 +110,15 @@ const char *const g_log_level_str[AGENT_LOG_LEVEL_MAX + 1] = {"DEBUG", "INFO", "
 void agent_log(uint32_t level, const char *format, ...) {
     if (!agent_log_enabled(level) || format == nullptr) {
         return;
+    }
+    if (level >= kRateLimitFrom && repeats_limited()) {
+        uint32_t held_back = 0;
+        if (!rate_admit(__builtin_return_address(0), format, platform_get_tick_ms(), &held_back)) {
+            return;
+        }
+        if (held_back != 0) {
+            write_held_back(level, held_back, format);
+        }
     }
     va_list args;
     va_start(args, format);

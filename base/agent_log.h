@@ -3,7 +3,12 @@
  * Every module reports through agent_log(level, format, ...). Each library carries its own copy of
  * the settings (g_log_config): the manager library starts at WARN, the agent library at DEBUG.
  * Inner layers use AGENT_LOG(), which tests the filter before the arguments are even evaluated, so a
- * filtered line costs one comparison. */
+ * filtered line costs one comparison.
+ *
+ * Warnings and worse are rate-limited by kind (one call site with its format): at most one line of
+ * a kind per second; the lines held back are counted, and the count is written just before the next
+ * line of that kind. A flood of bad datagrams thus writes two lines a second, not one per datagram.
+ * VEK_LOG_REPEATS=all in the environment writes every line. */
 #ifndef VEK_BASE_AGENT_LOG_H
 #define VEK_BASE_AGENT_LOG_H
 

@@ -1,10 +1,11 @@
 // Load generator for an SNMP agent: keeps a fixed number of GET sysDescr.0 requests outstanding
 // against 127.0.0.1:port for a while and reports the answers per second and the median and 99th
 // percentile latency. Requests are v2c, or SNMPv3 authPriv (SHA-256 + AES-128, this system's own
-// scheme) after one discovery of the agent's engine.
+// scheme, or with "std" the standard one: HMAC-SHA-256 and AES-128-CFB) after one discovery of the
+// agent's engine.
 //
 // Usage: agent_load <port> <outstanding> <seconds> [community]
-//        agent_load <port> <outstanding> <seconds> v3 <user> <auth password> <privacy password>
+//        agent_load <port> <outstanding> <seconds> v3 <user> <auth password> <privacy password> [std]
 // Output: "answers_per_second <n> median_us <n> p99_us <n> lost <n>"
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -268,12 +269,12 @@ bool discover(int sock, V3Session &session) {
 }
 
 bool v3_session(int sock, const std::string &user, const std::string &auth_pass, const std::string &priv_pass,
-                V3Session &session) {
+                bool standard, V3Session &session) {
     session.user = user;
     session.keys.user_len = static_cast<uint8_t>(user.size());
     std::memcpy(session.keys.username, user.data(), user.size());
-    session.keys.auth_proto = SNMP_V3_AUTH_SHA256;
-    session.keys.priv_proto = SNMP_V3_PRIV_AES128;
+    session.keys.auth_proto = standard ? SNMP_V3_AUTH_STD_SHA256 : SNMP_V3_AUTH_SHA256;
+    session.keys.priv_proto = standard ? SNMP_V3_PRIV_STD_AES128 : SNMP_V3_PRIV_AES128;
     session.binding.oid = vek::codec::make_oid({1, 3, 6, 1, 2, 1, 1, 1, 0});
     session.binding.type = SNMP_TAG_NULL;
     return discover(sock, session) &&
@@ -389,7 +390,7 @@ bool v3_answers(int sock, const V3Session &s) {
 
 int main(int argc, char **argv) {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: %s <port> <outstanding> <seconds> [community | v3 <user> <auth> <priv>]\n",
+        std::fprintf(stderr, "usage: %s <port> <outstanding> <seconds> [community | v3 <user> <auth> <priv> [std]]\n",
                      argv[0]);
         return 2;
     }
@@ -407,7 +408,9 @@ int main(int argc, char **argv) {
     Matcher match = response_id;
     if (mode == "v3") {
         agent_log_set_level(AGENT_LOG_ERROR);
-        if (argc < 8 || !v3_session(sock, argv[5], argv[6], argv[7], session) || !v3_answers(sock, session)) {
+        const bool standard = argc > 8 && std::string(argv[8]) == "std";
+        if (argc < 8 || !v3_session(sock, argv[5], argv[6], argv[7], standard, session) ||
+            !v3_answers(sock, session)) {
             std::fprintf(stderr, "agent_load: no SNMPv3 answer (discovery, keys or the first GET failed)\n");
             return 1;
         }

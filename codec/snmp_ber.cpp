@@ -152,8 +152,18 @@ uint16_t oid_content_len(const snmp_oid &oid) {
     return len;
 }
 
+// The first two arcs share one sub-identifier: arc1 is 0, 1 or 2, arc2 below 40 under roots 0 and 1,
+// and under root 2 small enough that 40 * arc1 + arc2 still fits in 32 bits.
+bool oid_first_arcs_ok(const snmp_oid &oid) {
+    const uint32_t root = oid.sub_ids[0];
+    if (root < kOidRootMax) {
+        return oid.sub_ids[1] < kOidArcsPerRoot;
+    }
+    return root == kOidRootMax && oid.sub_ids[1] <= UINT32_MAX - kOidRootMax * kOidArcsPerRoot;
+}
+
 bool oid_arc_count_ok(const snmp_oid *oid) {
-    return oid != nullptr && oid->len >= kMinOidArcs && oid->len <= SNMP_MAX_OID_LEN;
+    return oid != nullptr && oid->len >= kMinOidArcs && oid->len <= SNMP_MAX_OID_LEN && oid_first_arcs_ok(*oid);
 }
 
 // A decoded element: its content and the bytes of tag plus length octets.

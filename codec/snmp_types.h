@@ -20,10 +20,10 @@ extern "C" {
 #define SNMP_USERNAME_SIZE 32u
 #define SNMP_ENGINE_ID_SIZE 32u
 #define SNMP_CONTEXT_NAME_SIZE 300u
-#define SNMP_AUTH_PARAM_SIZE 32u
+#define SNMP_AUTH_PARAM_SIZE 48u     /* longest msgAuthenticationParameters (HMAC-SHA-512, RFC 7860) */
 #define SNMP_PRIV_PARAM_SIZE 16u
 #define SNMP_FULL_IV_SIZE 32u
-#define SNMP_KEY_SIZE 32u
+#define SNMP_KEY_SIZE 64u            /* longest localised key (HMAC-SHA-512) */
 #define SNMP_V3_PASS_SIZE 64u
 
 /* ---- Codec result codes ---- */

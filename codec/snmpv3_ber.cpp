@@ -516,11 +516,8 @@ void fill_usm(snmp_message &msg, const char *username, uint8_t auth_proto, uint8
     msg.pdu.context_name_len = 0;
     msg.msg_flags = static_cast<uint8_t>(SNMP_V3_FLAG_REPORTABLE | (auth_proto != 0 ? SNMP_V3_FLAG_AUTH : 0u) |
                                          (priv_proto != 0 ? SNMP_V3_FLAG_PRIV : 0u));
-    if (auth_proto != 0) {
-        // Reserves the parameter's place; its value is computed over the finished message.
-        usm.auth_param_len = auth_proto == SNMP_V3_AUTH_SHA256_FULL ? SNMP_V3_AUTH_PARAM_FULL_LEN
-                                                                    : SNMP_V3_AUTH_PARAM_TRUNCATED_LEN;
-    }
+    // Reserves the parameter's place; its value is computed over the finished message.
+    usm.auth_param_len = snmpv3_get_auth_param_length(auth_proto);
 }
 
 snmp_v3_user command_user(const snmp_message &msg, const uint8_t *auth_key, uint16_t auth_key_len,
@@ -579,15 +576,13 @@ int32_t encrypt_scoped_pdu(CmdMessage &m, const uint8_t *priv_key, uint16_t priv
         return ret;
     }
     auto plain_len = static_cast<uint16_t>(header_len + content_len);
-    uint16_t block = snmpv3_get_block_size(msg.usm.priv_proto);
-    if (block == 0) {
+    const uint16_t cipher_len = snmpv3_get_encrypted_length(msg.usm.priv_proto, plain_len);
+    if (cipher_len == 0) {
         AGENT_LOG(AGENT_LOG_ERROR, "%s: ScopedPDU加密失败 | 用户名：%s | 加密算法：%d | 密钥长度：%d | 明文长度：%d", kCmdEncode,
                   m.username, static_cast<int>(msg.usm.priv_proto), static_cast<int>(priv_key_len),
                   static_cast<int>(plain_len));
         return SNMP_ERR_PRIV;
     }
-    // PKCS#7 always adds 1..block bytes, so the encryption is longer than the plaintext.
-    auto cipher_len = static_cast<uint16_t>(msg.usm.priv_param_len + (plain_len / block + 1u) * block);
     uint16_t wrapped_len = snmp_ber_element_len(cipher_len);
     uint16_t old_octets = 0;
     uint16_t old_len = 0;

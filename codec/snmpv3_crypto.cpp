@@ -14,91 +14,21 @@
 #include "codec/snmp_ber.h"
 #include "codec/snmp_protocol.h"
 #include "codec/snmpv3_ber.h"
+#include "codec/snmpv3_scheme.h"
+#include "codec/usm_secret.h"
 #include "crypto/aes_vek.h"
 #include "crypto/crypto_vek.h"
-#include "crypto/des_vek.h"
 
 namespace {
+
+using vek::codec::same_bytes;
+using vek::codec::wipe;
 
 constexpr uint16_t kParamValueAt = 2;  // the parameter's value follows its tag and one length octet
 constexpr uint16_t kMinPlaintextLen = 2;
 
-struct AuthAlg {
-    uint16_t key_len;
-    uint16_t param_len;
-};
-
-// Indexed by auth_proto.
-constexpr std::array<AuthAlg, SNMP_V3_AUTH_MAX + 1> kAuthAlgs = {{
-    {0, 0},
-    {VEK_MD5_DIGEST_SIZE, SNMP_V3_AUTH_PARAM_TRUNCATED_LEN},
-    {VEK_SHA1_DIGEST_SIZE, SNMP_V3_AUTH_PARAM_TRUNCATED_LEN},
-    {VEK_SHA256_DIGEST_SIZE, SNMP_V3_AUTH_PARAM_TRUNCATED_LEN},
-    {VEK_SHA256_DIGEST_SIZE, SNMP_V3_AUTH_PARAM_FULL_LEN},
-}};
-
-struct PrivAlg {
-    uint16_t key_len;
-    uint8_t iv_len;
-    uint8_t block;
-    int32_t cipher;  // facade id
-};
-
-// Indexed by priv_proto (codec numbering).
-constexpr std::array<PrivAlg, SNMP_V3_PRIV_MAX + 1> kPrivAlgs = {{
-    {0, 0, 0, 0},
-    {VEK_DES_KEY_SIZE, VEK_DES_BLOCK_SIZE, VEK_DES_BLOCK_SIZE, VEK_ALG_DES_CBC},
-    {VEK_AES128_KEY_SIZE, VEK_AES_BLOCK_SIZE, VEK_AES_BLOCK_SIZE, VEK_ALG_AES128_CBC},
-    {VEK_AES192_KEY_SIZE, VEK_AES_BLOCK_SIZE, VEK_AES_BLOCK_SIZE, VEK_ALG_AES192_CBC},
-    {VEK_AES256_KEY_SIZE, VEK_AES_BLOCK_SIZE, VEK_AES_BLOCK_SIZE, VEK_ALG_AES256_CBC},
-    {VEK_DES3_KEY_SIZE, VEK_DES_BLOCK_SIZE, VEK_DES_BLOCK_SIZE, VEK_ALG_3DES_CBC},
-}};
-
 static_assert(SNMP_V3_MAX_BLOCK_SIZE == VEK_AES_BLOCK_SIZE, "largest block is the AES block");
 static_assert(SNMP_V3_IV_FIXED_LEN == VEK_IV_FIXED_SIZE, "IV fixed part is boots and time");
-
-bool priv_known(uint8_t priv_proto) { return priv_proto != SNMP_V3_PRIV_NONE && priv_proto <= SNMP_V3_PRIV_MAX; }
-
-// BE32(boots) || BE32(time) at the start of an IV.
-void put_iv_fixed_part(uint8_t *iv, const snmp_v3_usm &usm) {
-    const std::span<uint8_t> fixed(iv, SNMP_V3_IV_FIXED_LEN);
-    vek::codec::put_big_endian(fixed, usm.engine_boots, sizeof(uint32_t));
-    vek::codec::put_big_endian(fixed.subspan(sizeof(uint32_t)), usm.engine_time, sizeof(uint32_t));
-}
-
-// Clears key material in a way the compiler may not drop.
-void wipe(void *data, size_t len) {
-    auto *bytes = static_cast<volatile uint8_t *>(data);
-    for (size_t i = 0; i < len; ++i) {
-        bytes[i] = 0;
-    }
-}
-
-// Compares without stopping at the first difference, so the time taken says nothing about the value.
-bool same_bytes(const uint8_t *a, const uint8_t *b, uint16_t len) {
-    uint8_t diff = 0;
-    for (uint16_t i = 0; i < len; ++i) {
-        diff = static_cast<uint8_t>(diff | (a[i] ^ b[i]));
-    }
-    return diff == 0;
-}
-
-// Key-setup of the record's privacy algorithm; false (with the caller's log line) on failure.
-class CipherContext {
-public:
-    CipherContext() = default;
-    CipherContext(const CipherContext &) = delete;
-    CipherContext &operator=(const CipherContext &) = delete;
-    ~CipherContext() { wipe(&ctx_, sizeof ctx_); }
-
-    bool init(uint8_t priv_proto, const uint8_t *key, uint16_t key_len, const uint8_t *iv, uint32_t iv_len) {
-        return vek_cipher_init(&ctx_, kPrivAlgs[priv_proto].cipher, key, key_len, iv, iv_len) == VEK_OK;
-    }
-    const vek_cipher_ctx *get() const { return &ctx_; }
-
-private:
-    vek_cipher_ctx ctx_{};
-};
 
 // Copies data unchanged (privacy algorithm 0) into an output of *out_len bytes.
 int32_t copy_through(const uint8_t *data, uint16_t len, uint8_t *out, uint16_t *out_len) {
@@ -112,13 +42,12 @@ int32_t copy_through(const uint8_t *data, uint16_t len, uint8_t *out, uint16_t *
     return 1;
 }
 
-// Widens a password into `wide`; returns the widened length, 0 on failure.
-uint16_t widen_password(const uint8_t *pass, uint8_t pass_len, std::array<uint8_t, SNMP_V3_WIDE_PASS_SIZE> &wide) {
-    return snmp_v3_pass_encode(pass, pass_len, SNMP_V3_PASS_ENCODE_UTF16LE, wide.data(),
-                               static_cast<uint16_t>(wide.size()));
-}
-
 bool usm_engine_id_ok(const snmp_v3_usm &usm) { return usm.engine_id_len <= SNMP_ENGINE_ID_SIZE; }
+
+// What a key of the record's engine is made from.
+snmp_v3_key_source key_source(const snmp_v3_usm &usm, const uint8_t *pass, uint8_t pass_len) {
+    return {pass, pass_len, usm.engine_id, usm.engine_id_len, usm.engine_boots, usm.engine_time};
+}
 
 // ---- Checks of a received message ----
 
@@ -290,25 +219,35 @@ extern "C" {
 
 uint16_t snmpv3_get_key_length(uint8_t alg, uint8_t is_auth) {
     if (is_auth != 0) {
-        return alg <= SNMP_V3_AUTH_MAX ? kAuthAlgs[alg].key_len : 0;
+        const snmp_v3_auth_alg *auth = snmp_v3_auth_alg_of(alg);
+        return auth != nullptr ? auth->key_len : 0;
     }
-    return alg <= SNMP_V3_PRIV_MAX ? kPrivAlgs[alg].key_len : 0;
+    const snmp_v3_priv_alg *priv = snmp_v3_priv_alg_of(alg);
+    return priv != nullptr ? priv->key_len : 0;
 }
 
 uint8_t snmpv3_get_iv_length(uint8_t priv_proto) {
-    return priv_proto <= SNMP_V3_PRIV_MAX ? kPrivAlgs[priv_proto].iv_len : 0;
+    const snmp_v3_priv_alg *priv = snmp_v3_priv_alg_of(priv_proto);
+    return priv != nullptr ? priv->iv_len : 0;
 }
 
 uint8_t snmpv3_get_block_size(uint8_t priv_proto) {
-    if (!priv_known(priv_proto)) {
+    const snmp_v3_priv_alg *priv = snmp_v3_priv_alg_of(priv_proto);
+    if (priv == nullptr) {
         AGENT_LOG(AGENT_LOG_ERROR, "snmpv3_get_block_size: unknown algorithm=%d", static_cast<int>(priv_proto));
         return 0;
     }
-    return kPrivAlgs[priv_proto].block;
+    return priv->block;
 }
 
 uint16_t snmpv3_get_auth_param_length(uint8_t auth_proto) {
-    return auth_proto <= SNMP_V3_AUTH_MAX ? kAuthAlgs[auth_proto].param_len : 0;
+    const snmp_v3_auth_alg *auth = snmp_v3_auth_alg_of(auth_proto);
+    return auth != nullptr ? auth->param_len : 0;
+}
+
+uint16_t snmpv3_get_encrypted_length(uint8_t priv_proto, uint16_t plain_len) {
+    const snmp_v3_priv_alg *priv = snmp_v3_priv_alg_of(priv_proto);
+    return priv != nullptr ? priv->encrypted_len(priv, plain_len) : 0;
 }
 
 void snmpv3_crypto_init(void) { AGENT_LOG(AGENT_LOG_INFO, "Using vek self-developed crypto implementation"); }
@@ -328,40 +267,16 @@ int32_t snmpv3_crypto_gen_full_iv(snmp_v3_usm *usm) {
         AGENT_LOG(AGENT_LOG_DEBUG, "snmpv3_crypto_gen_full_iv: no encryption, skip IV generation");
         return 1;
     }
-    if (!priv_known(usm->priv_proto)) {
+    const snmp_v3_priv_alg *priv = snmp_v3_priv_alg_of(usm->priv_proto);
+    if (priv == nullptr) {
         AGENT_LOG(AGENT_LOG_ERROR, "snmpv3_crypto_gen_full_iv: unsupported vek algorithm (priv_proto=%d)",
                   static_cast<int>(usm->priv_proto));
         return 0;
     }
-    uint8_t iv_len = snmpv3_get_iv_length(usm->priv_proto);
-    if (iv_len < SNMP_V3_IV_FIXED_LEN) {
-        AGENT_LOG(AGENT_LOG_ERROR, "snmpv3_crypto_gen_full_iv: get IV length failed (priv_proto=%d)",
-                  static_cast<int>(usm->priv_proto));
-        return 0;
-    }
-    if (iv_len > SNMP_FULL_IV_SIZE) {
-        AGENT_LOG(AGENT_LOG_ERROR, "snmpv3_crypto_gen_full_iv: full_iv buffer too small (need=%d, max=%d)",
-                  static_cast<int>(iv_len), static_cast<int>(SNMP_FULL_IV_SIZE));
-        return 0;
-    }
-    auto random_len = static_cast<uint16_t>(iv_len - SNMP_V3_IV_FIXED_LEN);
-    if (random_len > SNMP_PRIV_PARAM_SIZE) {
-        AGENT_LOG(AGENT_LOG_ERROR, "snmpv3_crypto_gen_full_iv: priv_param buffer too small (need=%d, max=%d)",
-                  static_cast<int>(random_len), static_cast<int>(SNMP_PRIV_PARAM_SIZE));
-        return 0;
-    }
-    std::memset(usm->full_iv, 0, sizeof usm->full_iv);
-    put_iv_fixed_part(usm->full_iv, *usm);
-    uint8_t *random_part = usm->full_iv + SNMP_V3_IV_FIXED_LEN;
-    if (random_len != 0 &&
-        vek_snmpv3_gen_iv_rand(kPrivAlgs[usm->priv_proto].cipher, random_part, random_len) != 1) {
+    if (priv->make_iv(priv, usm) != 1) {
         AGENT_LOG(AGENT_LOG_ERROR, "snmpv3_crypto_gen_full_iv: generate IV random part failed");
         return 0;
     }
-    usm->full_iv_len = iv_len;
-    std::memset(usm->priv_param, 0, sizeof usm->priv_param);
-    std::memcpy(usm->priv_param, random_part, random_len);
-    usm->priv_param_len = random_len;
     vek::log_masked_dump("IV fixed part (engine_boots+engine_time)");
     vek::log_masked_dump("IV random part");
     return 1;
@@ -378,35 +293,24 @@ int32_t snmp_v3_encrypt_pdu(const uint8_t *plain, uint16_t plain_len, const snmp
     if (usm->priv_proto == SNMP_V3_PRIV_NONE) {
         return copy_through(plain, plain_len, out, out_len);
     }
-    if (!priv_known(usm->priv_proto)) {
+    const snmp_v3_priv_alg *priv = snmp_v3_priv_alg_of(usm->priv_proto);
+    if (priv == nullptr) {
         AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_encrypt_pdu: unsupported vek algorithm (%d)", static_cast<int>(usm->priv_proto));
         return 0;
     }
-    const PrivAlg &alg = kPrivAlgs[usm->priv_proto];
-    if (key_len != alg.key_len) {
+    if (key_len != priv->key_len) {
         AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_encrypt_pdu: key length mismatch (need=%d, got=%d)",
-                  static_cast<int>(alg.key_len), static_cast<int>(key_len));
+                  static_cast<int>(priv->key_len), static_cast<int>(key_len));
         return 0;
     }
     vek::log_masked_dump("加密密钥 fixed_priv_key");
-    CipherContext cipher;
-    if (!cipher.init(usm->priv_proto, key, key_len, usm->full_iv, usm->full_iv_len)) {
-        AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_encrypt_pdu: vek cipher init failed");
-        return 0;
-    }
-    // PKCS#7 adds 1..block bytes: the cipher text is the next whole block above the plaintext.
-    uint32_t padded = (static_cast<uint32_t>(plain_len) / alg.block + 1u) * alg.block;
-    uint32_t cipher_len = 0;
-    if (work == nullptr || usm->priv_param_len > SNMP_PRIV_PARAM_SIZE || padded > work_len ||
-        usm->priv_param_len + padded > *out_len ||
-        vek_cipher_encrypt(cipher.get(), plain, plain_len, work, &cipher_len) != VEK_OK || cipher_len != padded) {
+    const uint16_t encrypted_len = priv->encrypted_len(priv, plain_len);
+    if (work == nullptr || usm->priv_param_len > SNMP_PRIV_PARAM_SIZE || encrypted_len > *out_len ||
+        priv->encrypt(priv, usm, key, plain, plain_len, out, work, work_len) != 1) {
         AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_encrypt_pdu: vek cipher encrypt failed");
         return 0;
     }
-    // The plaintext has been read in full, so out may overlap it.
-    std::memcpy(out, usm->priv_param, usm->priv_param_len);
-    std::memcpy(out + usm->priv_param_len, work, cipher_len);
-    *out_len = static_cast<uint16_t>(usm->priv_param_len + cipher_len);
+    *out_len = encrypted_len;
     AGENT_LOG(AGENT_LOG_DEBUG, "snmp_v3_encrypt_pdu: vek encryption completed (plain=%d bytes, cipher=%d bytes)",
               static_cast<int>(plain_len), static_cast<int>(*out_len));
     return 1;
@@ -421,49 +325,22 @@ int32_t snmp_v3_decrypt_pdu(const uint8_t *data, uint16_t data_len, const snmp_v
     if (usm->priv_proto == SNMP_V3_PRIV_NONE) {
         return copy_through(data, data_len, out, out_len);
     }
-    uint8_t iv_len = snmpv3_get_iv_length(usm->priv_proto);
-    if (iv_len < SNMP_V3_IV_FIXED_LEN) {
+    const snmp_v3_priv_alg *priv = snmp_v3_priv_alg_of(usm->priv_proto);
+    if (priv == nullptr) {
         AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_decrypt_pdu: unsupported vek algorithm (%d)", static_cast<int>(usm->priv_proto));
         return 0;
     }
-    const PrivAlg &alg = kPrivAlgs[usm->priv_proto];
-    auto random_len = static_cast<uint16_t>(iv_len - SNMP_V3_IV_FIXED_LEN);
-    auto min_len = static_cast<uint16_t>(random_len + alg.block);
-    if (data_len < min_len) {
-        AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_decrypt_pdu: invalid cipher length (len=%d, min=%d)",
-                  static_cast<int>(data_len), static_cast<int>(min_len));
-        return 0;
-    }
-    std::array<uint8_t, VEK_MAX_CIPHER_IV_SIZE> iv{};
-    put_iv_fixed_part(iv.data(), *usm);
-    std::memcpy(iv.data() + SNMP_V3_IV_FIXED_LEN, data, random_len);
-    if (key_len != alg.key_len) {
+    if (key_len != priv->key_len) {
         AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_decrypt_pdu: key length mismatch (need=%d, got=%d)",
-                  static_cast<int>(alg.key_len), static_cast<int>(key_len));
-        return 0;
-    }
-    auto cipher_len = static_cast<uint16_t>(data_len - random_len);
-    if (work == nullptr || work_len < cipher_len) {
-        AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_decrypt_pdu: work buffer too small (required=%d, provided=%d)",
-                  static_cast<int>(cipher_len), static_cast<int>(work_len));
+                  static_cast<int>(priv->key_len), static_cast<int>(key_len));
         return 0;
     }
     vek::log_masked_dump("解密密钥 fixed_priv_key");
-    CipherContext cipher;
-    if (!cipher.init(usm->priv_proto, key, key_len, iv.data(), iv_len)) {
-        AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_decrypt_pdu: vek cipher init failed");
+    if (priv->decrypt(priv, usm, key, data, data_len, out, out_len, work, work_len) != 1) {
         return 0;
     }
-    uint32_t plain_len = 0;
-    if (vek_cipher_decrypt(cipher.get(), data + random_len, cipher_len, work, &plain_len) != VEK_OK ||
-        plain_len > *out_len) {
-        AGENT_LOG(AGENT_LOG_ERROR, "snmp_v3_decrypt_pdu: vek cipher decrypt failed");
-        return 0;
-    }
-    std::memcpy(out, work, plain_len);
-    *out_len = static_cast<uint16_t>(plain_len);
     AGENT_LOG(AGENT_LOG_DEBUG, "snmp_v3_decrypt_pdu: vek decryption completed (cipher=%d bytes, plain=%d bytes)",
-              static_cast<int>(data_len), static_cast<int>(plain_len));
+              static_cast<int>(data_len), static_cast<int>(*out_len));
     return 1;
 }
 
@@ -479,12 +356,13 @@ int32_t snmpv3_crypto_gen_auth_param(const snmp_v3_usm *usm, const uint8_t *key,
     AGENT_LOG(AGENT_LOG_DEBUG, "snmpv3_crypto_gen_auth_param: auth_proto=%d, key_len=%d, msg_len=%d",
               static_cast<int>(usm->auth_proto), static_cast<int>(key_len), static_cast<int>(msg_len));
     vek::log_masked_dump("认证密钥 auth_key");
-    int32_t ret = vek_snmpv3_generate_auth_param(usm->auth_proto, key, key_len, msg, msg_len, out_param);
-    if (ret != VEK_OK) {
-        AGENT_LOG(AGENT_LOG_ERROR, "snmpv3_crypto_gen_auth_param: VEK生成认证参数失败，错误码：%d", static_cast<int>(ret));
+    const snmp_v3_auth_alg *auth = snmp_v3_auth_alg_of(usm->auth_proto);
+    if (auth == nullptr || key == nullptr || key_len == 0 || msg == nullptr || msg_len == 0 || out_param == nullptr) {
+        AGENT_LOG(AGENT_LOG_ERROR, "snmpv3_crypto_gen_auth_param: VEK生成认证参数失败，错误码：%d",
+                  static_cast<int>(VEK_ERR_INVALID_PARAM));
         return 0;
     }
-    return 1;
+    return auth->authenticate(auth, key, key_len, msg, msg_len, out_param);
 }
 
 int32_t snmp_v3_gen_auth_param(const snmp_v3_usm *usm, const uint8_t *key, uint16_t key_len, const uint8_t *msg,
@@ -599,17 +477,13 @@ int32_t snmp_v3_generate_auth_key(const snmp_v3_usm *usm, const uint8_t *pass, u
         AGENT_LOG(AGENT_LOG_ERROR, "Invalid parameters for auth key generation");
         return 0;
     }
-    std::array<uint8_t, SNMP_V3_WIDE_PASS_SIZE> wide{};
-    uint16_t wide_len = widen_password(pass, pass_len, wide);
-    if (wide_len == 0) {
-        AGENT_LOG(AGENT_LOG_ERROR, "Password encoding failed");
+    const snmp_v3_auth_alg *auth = snmp_v3_auth_alg_of(usm->auth_proto);
+    if (auth == nullptr || key_len != auth->key_len) {
+        AGENT_LOG(AGENT_LOG_ERROR, "VEK auth key generation failed with error: %d", static_cast<int>(VEK_ERR_KEY_LENGTH));
         return 0;
     }
-    int32_t ret = vek_generate_auth_key(wide.data(), wide_len, usm->engine_id, usm->engine_id_len, usm->engine_boots,
-                                        usm->engine_time, usm->auth_proto, key, key_len);
-    wipe(wide.data(), wide.size());
-    if (ret != VEK_OK) {
-        AGENT_LOG(AGENT_LOG_ERROR, "VEK auth key generation failed with error: %d", static_cast<int>(ret));
+    const snmp_v3_key_source src = key_source(*usm, pass, pass_len);
+    if (auth->derive(auth, &src, key) != 1) {
         return 0;
     }
     AGENT_LOG(AGENT_LOG_DEBUG, "VEK auth key generated successfully (len=%d)", static_cast<int>(key_len));
@@ -622,23 +496,15 @@ int32_t snmp_v3_generate_priv_key(const snmp_v3_usm *usm, const uint8_t *pass, u
         AGENT_LOG(AGENT_LOG_ERROR, "无效参数（空指针或密钥长度为0）");
         return 0;
     }
-    uint16_t need = snmpv3_get_key_length(usm->priv_proto, 0);
+    const snmp_v3_priv_alg *priv = snmp_v3_priv_alg_of(usm->priv_proto);
+    const uint16_t need = priv != nullptr ? priv->key_len : 0;
     if (key_len != need) {
         AGENT_LOG(AGENT_LOG_ERROR, "密钥长度不匹配（算法要求%d字节，实际%d字节）", static_cast<int>(need),
                   static_cast<int>(key_len));
         return 0;
     }
-    std::array<uint8_t, SNMP_V3_WIDE_PASS_SIZE> wide{};
-    uint16_t wide_len = widen_password(pass, pass_len, wide);
-    if (wide_len == 0) {
-        AGENT_LOG(AGENT_LOG_ERROR, "密码UTF-16LE编码失败");
-        return 0;
-    }
-    int32_t ret = vek_generate_priv_key(wide.data(), wide_len, usm->engine_id, usm->engine_id_len, usm->engine_boots,
-                                        usm->engine_time, usm->priv_proto, key, key_len);
-    wipe(wide.data(), wide.size());
-    if (ret != VEK_OK) {
-        AGENT_LOG(AGENT_LOG_ERROR, "自研算法生成隐私密钥失败（错误码=%d）", static_cast<int>(ret));
+    const snmp_v3_key_source src = key_source(*usm, pass, pass_len);
+    if (priv->derive(priv, snmp_v3_auth_alg_of(usm->auth_proto), &src, key) != 1) {
         return 0;
     }
     AGENT_LOG(AGENT_LOG_DEBUG, "隐私密钥生成成功（算法=%d，长度=%d字节）", static_cast<int>(usm->priv_proto),
@@ -689,8 +555,11 @@ int32_t snmp_v3_timely_for_estimate(uint32_t estimated_boots, uint32_t estimated
     return boots > estimated_boots || static_cast<uint64_t>(time) + SNMP_V3_TIME_WINDOW_S >= estimated_time ? 1 : 0;
 }
 
-int32_t snmp_v3_keys_stale(uint8_t keys_valid, uint32_t key_boots, uint32_t engine_boots) {
-    return keys_valid == 0 || key_boots != engine_boots ? 1 : 0;
+int32_t snmp_v3_keys_stale(uint8_t auth_proto, uint8_t priv_proto, uint8_t keys_valid, uint32_t key_boots,
+                           uint32_t engine_boots) {
+    const snmp_v3_scheme *scheme = snmp_v3_scheme_of(auth_proto, priv_proto);
+    const bool follow_boots = scheme == nullptr || scheme->keys_follow_boots != 0;
+    return keys_valid == 0 || (follow_boots && key_boots != engine_boots) ? 1 : 0;
 }
 
 int32_t snmp_v3_localize_user_keys(snmp_v3_user *user, const uint8_t *engine_id, uint16_t engine_id_len,

@@ -18,13 +18,12 @@ constexpr size_t kCipherRoom = SNMP_MAX_MSG_SIZE + SNMP_V3_MAX_BLOCK_SIZE + SNMP
 using CipherArea = std::array<uint8_t, kCipherRoom>;
 
 snmp_message reply_message(const snmp_message &reply, const snmp_v3_user &user, uint8_t auth_proto,
-                           uint8_t priv_proto) {
+                           uint8_t priv_proto, uint8_t reportable) {
     snmp_message msg{};
     msg.version = SNMP_VERSION_3;
     msg.msg_id = reply.msg_id;
-    // An answer is never reportable: only its security level is flagged.
     msg.msg_flags = static_cast<uint8_t>((auth_proto != SNMP_V3_AUTH_NONE ? SNMP_V3_FLAG_AUTH : 0u) |
-                                         (priv_proto != SNMP_V3_PRIV_NONE ? SNMP_V3_FLAG_PRIV : 0u));
+                                         (priv_proto != SNMP_V3_PRIV_NONE ? SNMP_V3_FLAG_PRIV : 0u) | reportable);
     snmp_v3_usm &usm = msg.usm;
     usm.user_len = std::min<uint8_t>(user.user_len, SNMP_MAX_COMMUNITY_LEN);
     std::memcpy(usm.username, user.username, usm.user_len);
@@ -116,12 +115,9 @@ int32_t authenticate(uint8_t *buf, uint16_t total, const snmp_message &msg, cons
     return SNMP_OK;
 }
 
-}  // namespace
-
-extern "C" {
-
-int32_t snmp_v3_encode_reply(const snmp_message *reply, const snmp_v3_user *user, uint8_t auth_proto,
-                             uint8_t priv_proto, uint8_t *out, uint16_t *out_len) {
+// The whole message at the caller's security level; reportable is SNMP_V3_FLAG_REPORTABLE or 0.
+int32_t encode_secured(const snmp_message *reply, const snmp_v3_user *user, uint8_t auth_proto, uint8_t priv_proto,
+                       uint8_t reportable, uint8_t *out, uint16_t *out_len) {
     if (reply == nullptr || user == nullptr || out == nullptr || out_len == nullptr || *out_len == 0) {
         return SNMP_ERR_NULL;
     }
@@ -132,7 +128,7 @@ int32_t snmp_v3_encode_reply(const snmp_message *reply, const snmp_v3_user *user
         return SNMP_ERR_PRIV;
     }
     const auto capacity = std::min<uint16_t>(*out_len, SNMP_MAX_MSG_SIZE);
-    snmp_message msg = reply_message(*reply, *user, auth_proto, priv_proto);
+    snmp_message msg = reply_message(*reply, *user, auth_proto, priv_proto, reportable);
     if (priv_proto != SNMP_V3_PRIV_NONE && snmpv3_crypto_gen_full_iv(&msg.usm) != 1) {
         return SNMP_ERR_PRIV;
     }
@@ -150,6 +146,22 @@ int32_t snmp_v3_encode_reply(const snmp_message *reply, const snmp_v3_user *user
     }
     *out_len = total;
     return SNMP_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t snmp_v3_encode_reply(const snmp_message *reply, const snmp_v3_user *user, uint8_t auth_proto,
+                             uint8_t priv_proto, uint8_t *out, uint16_t *out_len) {
+    // An answer is never reportable: only its security level is flagged.
+    return encode_secured(reply, user, auth_proto, priv_proto, 0, out, out_len);
+}
+
+int32_t snmp_v3_encode_notification(const snmp_message *msg, const snmp_v3_user *user, uint8_t auth_proto,
+                                    uint8_t priv_proto, uint8_t confirmed, uint8_t *out, uint16_t *out_len) {
+    return encode_secured(msg, user, auth_proto, priv_proto, confirmed != 0 ? SNMP_V3_FLAG_REPORTABLE : 0u, out,
+                          out_len);
 }
 
 }  // extern "C"

@@ -1,4 +1,4 @@
-/* Encoder of SNMPv3 answers: the Response to a request, or a Report.
+/* Encoder of SNMPv3 answers (the Response to a request, or a Report) and notifications.
  *
  * The answer carries the PDU of `reply` as it stands (request-id, error-status, error-index and
  * bindings) under its msgID and its USM engine ID, boots and time (the authoritative engine's own,
@@ -23,6 +23,12 @@ extern "C" {
  * message length on return. Codec result code. */
 int32_t snmp_v3_encode_reply(const snmp_message *reply, const snmp_v3_user *user, uint8_t auth_proto,
                              uint8_t priv_proto, uint8_t *out, uint16_t *out_len);
+
+/* A notification (Trap or Inform PDU in msg->pdu, request-id included) in the same way: msg_id, the
+ * authoritative engine of msg->usm (the sender's own for a trap, the receiver's for an inform) and
+ * the PDU with its context. confirmed non-zero (an Inform) makes the message reportable. */
+int32_t snmp_v3_encode_notification(const snmp_message *msg, const snmp_v3_user *user, uint8_t auth_proto,
+                                    uint8_t priv_proto, uint8_t confirmed, uint8_t *out, uint16_t *out_len);
 
 #ifdef __cplusplus
 }

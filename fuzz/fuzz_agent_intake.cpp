@@ -53,6 +53,7 @@ extern "C" int LLVMFuzzerInitialize(int * /*argc*/, char *** /*argv*/) {
     snmp_v3_user_mgr_init();
     add_user("plain", SNMP_V3_AUTH_NONE, "", SNMP_V3_PRIV_NONE, "");
     add_user("secure", SNMP_V3_AUTH_SHA1, "authpassword", SNMP_V3_PRIV_AES128, "privpassword");
+    add_user("standard", SNMP_V3_AUTH_STD_SHA256, "authpassword", SNMP_V3_PRIV_STD_AES128, "privpassword");
     snmp_v3_regenerate_all_auth_keys();  // localised to the engine, as a start of the agent does
     return 0;
 }

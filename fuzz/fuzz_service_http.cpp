@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "apps/http_intake/http_head.h"
 #include "apps/snmp_service/service_http.h"
 #include "apps/snmp_service/service_json.h"
 #include "apps/snmp_service/service_query.h"
@@ -71,7 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     check(request.query.size() <= service::k_max_query_len);
     check(request.path.find_first_of(" ?\r\n") == std::string_view::npos);
     check(request.query.find_first_of(" \r\n") == std::string_view::npos);
-    service::request_head_complete(raw);
+    http_intake::head_complete(raw);
+    http_intake::from_other_site(raw);
+    http_intake::host_is_address(raw);
     check_escaped(request.path);
 
     for (const std::string_view name : k_names) {

@@ -1,6 +1,8 @@
 // Fuzz target: the security processing of received SNMPv3 messages. The first input byte picks the
-// user's algorithms (authentication = byte % 5, privacy = byte / 5 % 6), the rest is the datagram,
-// which is decoded and then checked, decrypted and decoded with that user's fixed keys.
+// user's algorithms: below 30 in the system's own scheme (authentication = byte % 5, privacy =
+// byte / 5 % 6), from 30 on in the standard one (authentication 5 + n % 6, privacy the n / 6 % 7th
+// of none, 6..11, with n = byte - 30). The rest is the datagram, which is decoded and then checked,
+// decrypted and decoded with that user's fixed keys.
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -13,8 +15,14 @@
 namespace {
 
 constexpr size_t kMaxInput = SNMP_MAX_MSG_SIZE + 1;
-constexpr uint8_t kAuthCount = SNMP_V3_AUTH_MAX + 1;
+constexpr uint8_t kAuthCount = SNMP_V3_AUTH_MAX + 1;  // the system's own scheme, none included
 constexpr uint8_t kPrivCount = SNMP_V3_PRIV_MAX + 1;
+constexpr uint8_t kOwnCombinations = kAuthCount * kPrivCount;
+constexpr uint8_t kStdAuthCount = SNMP_V3_AUTH_CODE_MAX - SNMP_V3_AUTH_MAX;
+constexpr uint8_t kStdPrivCount = SNMP_V3_PRIV_CODE_MAX - SNMP_V3_PRIV_MAX + 1;  // none included
+constexpr uint8_t kAllAuth = SNMP_V3_AUTH_CODE_MAX + 1;
+constexpr uint8_t kAllPriv = SNMP_V3_PRIV_CODE_MAX + 1;
+constexpr uint8_t kStdKeyAuth = SNMP_V3_AUTH_STD_SHA256;  // the digest of the standard privacy keys
 constexpr uint8_t kEngineId[] = {0x80, 0x00, 0x1F, 0x88, 0x04, 0x66, 0x75, 0x7A};
 constexpr uint32_t kBoots = 3;
 constexpr uint32_t kTime = 1000;
@@ -22,8 +30,8 @@ constexpr char kUser[] = "fuzzuser";
 constexpr char kAuthPass[] = "fuzz-auth-pass";
 constexpr char kPrivPass[] = "fuzz-priv-pass";
 
-std::array<std::array<uint8_t, SNMP_KEY_SIZE>, kAuthCount> g_auth_keys{};
-std::array<std::array<uint8_t, SNMP_KEY_SIZE>, kPrivCount> g_priv_keys{};
+std::array<std::array<uint8_t, SNMP_KEY_SIZE>, kAllAuth> g_auth_keys{};
+std::array<std::array<uint8_t, SNMP_KEY_SIZE>, kAllPriv> g_priv_keys{};
 
 snmp_v3_usm key_usm(uint8_t auth, uint8_t priv) {
     snmp_v3_usm usm{};
@@ -37,13 +45,13 @@ snmp_v3_usm key_usm(uint8_t auth, uint8_t priv) {
 }
 
 void derive_keys() {
-    for (uint8_t a = 1; a < kAuthCount; ++a) {
+    for (uint8_t a = 1; a < kAllAuth; ++a) {
         snmp_v3_usm usm = key_usm(a, 0);
         snmp_v3_generate_auth_key(&usm, reinterpret_cast<const uint8_t *>(kAuthPass), sizeof kAuthPass - 1,
                                   g_auth_keys[a].data(), snmpv3_get_key_length(a, 1));
     }
-    for (uint8_t p = 1; p < kPrivCount; ++p) {
-        snmp_v3_usm usm = key_usm(0, p);
+    for (uint8_t p = 1; p < kAllPriv; ++p) {
+        snmp_v3_usm usm = key_usm(p > SNMP_V3_PRIV_MAX ? kStdKeyAuth : SNMP_V3_AUTH_NONE, p);
         snmp_v3_generate_priv_key(&usm, reinterpret_cast<const uint8_t *>(kPrivPass), sizeof kPrivPass - 1,
                                   g_priv_keys[p].data(), snmpv3_get_key_length(p, 0));
     }
@@ -52,6 +60,12 @@ void derive_keys() {
 snmp_v3_user user_for(uint8_t selector) {
     auto auth = static_cast<uint8_t>(selector % kAuthCount);
     auto priv = static_cast<uint8_t>(selector / kAuthCount % kPrivCount);
+    if (selector >= kOwnCombinations) {
+        const auto n = static_cast<uint8_t>(selector - kOwnCombinations);
+        auth = static_cast<uint8_t>(SNMP_V3_AUTH_MAX + 1 + n % kStdAuthCount);
+        const auto p = static_cast<uint8_t>(n / kStdAuthCount % kStdPrivCount);
+        priv = p == 0 ? static_cast<uint8_t>(SNMP_V3_PRIV_NONE) : static_cast<uint8_t>(SNMP_V3_PRIV_MAX + p);
+    }
     snmp_v3_user user{};
     user.enabled = 1;
     user.user_len = sizeof kUser - 1;

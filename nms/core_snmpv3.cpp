@@ -22,12 +22,33 @@ using namespace vek::nms::core;
 constexpr int kV3TimeWindowCheck = static_cast<int>(CORE_V3_TIME_WINDOW_S);
 constexpr uint8_t kFailCountCeiling = UINT8_MAX;
 
-bool auth_enabled(const snmp_core_v3_user &user) noexcept {
-    return user.auth_alg >= API_SNMP_AUTH_MD5 && user.auth_alg <= API_SNMP_AUTH_SHA256FULL;
+static_assert(CORE_V3_KEY_SIZE == SNMP_KEY_SIZE, "the core keeps keys of the codec's longest length");
+
+uint8_t auth_proto_of(const snmp_core_v3_user &user) noexcept { return adapter_auth_alg_to_proto(user.auth_alg); }
+
+uint8_t priv_proto_of(const snmp_core_v3_user &user) noexcept { return adapter_priv_alg_to_proto(user.priv_alg); }
+
+bool auth_enabled(const snmp_core_v3_user &user) noexcept { return auth_proto_of(user) != SNMP_V3_AUTH_NONE; }
+
+bool priv_enabled(const snmp_core_v3_user &user) noexcept { return priv_proto_of(user) != SNMP_V3_PRIV_NONE; }
+
+// Keys made for an engine at engine_boots (key_boots) that must be made again, by the user's scheme:
+// the system's own keys follow the boots, standard keys the engine ID alone.
+bool keys_stale(const snmp_core_v3_user &user, uint32_t key_boots, uint32_t engine_boots) noexcept {
+    return snmp_v3_keys_stale(auth_proto_of(user), priv_proto_of(user), 1, key_boots, engine_boots) != 0;
 }
 
-bool priv_enabled(const snmp_core_v3_user &user) noexcept {
-    return user.priv_alg >= API_SNMP_PRIV_DES && user.priv_alg <= API_SNMP_PRIV_AES256;
+// The user's agent keys were made for this engine (ID and, where the scheme needs it, boots).
+bool agent_keys_current(const snmp_core_v3_user &user, const snmp_core_v3_engine &engine) noexcept {
+    return user.key_engine_id_len != 0 && user.key_engine_id_len == engine.engine_id_len &&
+           std::memcmp(user.key_engine_id, engine.engine_id, engine.engine_id_len) == 0 &&
+           !keys_stale(user, user.key_engine_boots, engine.engine_boots);
+}
+
+void note_agent_keys(snmp_core_v3_user &user, const snmp_core_v3_engine &engine) noexcept {
+    user.key_engine_id_len = std::min<uint8_t>(engine.engine_id_len, CORE_V3_ENGINE_ID_SIZE);
+    std::memcpy(user.key_engine_id, engine.engine_id, user.key_engine_id_len);
+    user.key_engine_boots = engine.engine_boots;
 }
 
 // Overwrites a user's slot, keys and passwords included.
@@ -82,9 +103,9 @@ api_snmp_err make_auth_key(const adapter_v3_key_params &params, snmp_core_v3_use
         AGENT_LOG(AGENT_LOG_ERROR, too_long_format, func, user.user_name, static_cast<int>(len));
         return API_SNMP_ERR_INVALID_PARAM;
     }
-    uint16_t key_len = CORE_V3_ENGINE_ID_SIZE;
+    uint16_t key_len = CORE_V3_KEY_SIZE;
     if (adapter_v3_gen_auth_key(&params, password_bytes(user.auth_password), static_cast<uint32_t>(len),
-                                slots.auth_key, &key_len, CORE_V3_ENGINE_ID_SIZE) != 1) {
+                                slots.auth_key, &key_len, CORE_V3_KEY_SIZE) != 1) {
         return API_SNMP_ERR_AUTH_FAILED;
     }
     slots.auth_key_len = static_cast<uint8_t>(key_len);
@@ -104,7 +125,7 @@ api_snmp_err make_priv_key(const adapter_v3_key_params &params, snmp_core_v3_use
     }
     uint16_t key_len = 0;
     if (adapter_v3_gen_priv_key(&params, password_bytes(user.priv_password), static_cast<uint32_t>(len),
-                                slots.priv_key, &key_len, CORE_V3_ENGINE_ID_SIZE) != 1) {
+                                slots.priv_key, &key_len, CORE_V3_KEY_SIZE) != 1) {
         AGENT_LOG(AGENT_LOG_ERROR, "%s: 用户[%s]加密密钥生成失败（适配层返回失败）", func, user.user_name);
         return API_SNMP_ERR_ENCRYPT_FAILED;
     }
@@ -468,10 +489,16 @@ api_snmp_err core_snmpv3_gen_user_keys(snmp_core_v3_engine *engine, snmp_core_ag
         AGENT_LOG(AGENT_LOG_ERROR, "%s: 用户[%s]不存在", __func__, name);
         return API_SNMP_ERR_USER_NOT_FOUND;
     }
+    if (agent_keys_current(*user, *engine)) {
+        AGENT_LOG(AGENT_LOG_DEBUG, "%s: 引擎参数未变化，无需更新用户[%s]密钥", __func__, user->user_name);
+        return API_SNMP_OK;
+    }
+    user->key_engine_id_len = 0;  // no keys count until both are made
     api_snmp_err rc = make_keys(key_params(*engine, *user), *user, agent_key_slots(*user), __func__);
     if (rc != API_SNMP_OK) {
         return rc;
     }
+    note_agent_keys(*user, *engine);
     AGENT_LOG(AGENT_LOG_INFO, "%s: 用户[%s]密钥生成成功（认证算法：%d，加密算法：%d）", __func__, user->user_name,
               static_cast<int>(user->auth_alg), static_cast<int>(user->priv_alg));
     return API_SNMP_OK;
@@ -492,7 +519,7 @@ api_snmp_err core_snmpv3_update_auth_key(snmp_core_agent *agent, const char *nam
         return API_SNMP_OK;
     }
     snmp_core_v3_engine &engine = agent->v3_engine;
-    if (engine.engine_boots == engine.key_boots) {
+    if (!keys_stale(*user, engine.key_boots, engine.engine_boots)) {
         AGENT_LOG(AGENT_LOG_DEBUG, "%s: 引擎参数未变化，无需更新用户[%s]密钥", __func__, name);
         return API_SNMP_OK;
     }

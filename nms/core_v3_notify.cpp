@@ -149,7 +149,7 @@ int reply_socket(const char *ip) {
 }
 
 // Sends `reply` (PDU set) from the manager's engine, at the level of the user record given (null:
-// without security).
+// without security). Its context is the manager's engine unless the caller set one.
 void send_reply(const char *ip, uint16_t port, snmp_message &reply, const snmp_v3_user *user, uint8_t request_flags) {
     snmp_v3_local_engine engine{};
     if (!core_v3_local_engine(&engine)) {
@@ -159,9 +159,11 @@ void send_reply(const char *ip, uint16_t port, snmp_message &reply, const snmp_v
     reply.usm.engine_id_len = engine.engine_id_len;
     reply.usm.engine_boots = engine.engine_boots;
     reply.usm.engine_time = engine.engine_time;
-    std::memcpy(reply.pdu.context_engine_id, engine.engine_id, engine.engine_id_len);
-    reply.pdu.context_engine_id_len = engine.engine_id_len;
-    reply.pdu.context_name_len = 0;
+    if (reply.pdu.context_engine_id_len == 0) {
+        std::memcpy(reply.pdu.context_engine_id, engine.engine_id, engine.engine_id_len);
+        reply.pdu.context_engine_id_len = engine.engine_id_len;
+        reply.pdu.context_name_len = 0;
+    }
     const snmp_v3_user no_user{};
     const bool secured = user != nullptr;
     const uint8_t auth = secured && (request_flags & SNMP_V3_FLAG_AUTH) != 0 ? user->auth_proto : 0;
@@ -201,13 +203,20 @@ void send_report(const char *ip, uint16_t port, const snmp_message &request, uin
     send_reply(ip, port, reply, at_request_level != 0 ? user : nullptr, request.msg_flags);
 }
 
-// The acknowledgement of an authenticated INFORM: a Response with its request-id, at its level.
+// The acknowledgement of an authenticated INFORM: a Response with its request-id and context (its
+// sender matches the answer by them), at its level.
 void acknowledge(const char *ip, uint16_t port, const snmp_message &inform, const snmp_v3_user &user) {
     snmp_message reply{};
     reply.version = SNMP_VERSION_3;
     reply.msg_id = inform.msg_id;
     reply.pdu.op = SNMP_OP_GET_RESPONSE;
     reply.pdu.request_id = inform.pdu.request_id;
+    const uint16_t context_len = std::min<uint16_t>(inform.pdu.context_engine_id_len, SNMP_ENGINE_ID_SIZE);
+    std::memcpy(reply.pdu.context_engine_id, inform.pdu.context_engine_id, context_len);
+    reply.pdu.context_engine_id_len = context_len;
+    const uint16_t name_len = std::min<uint16_t>(inform.pdu.context_name_len, SNMP_CONTEXT_NAME_SIZE);
+    std::memcpy(reply.pdu.context_name, inform.pdu.context_name, name_len);
+    reply.pdu.context_name_len = name_len;
     send_reply(ip, port, reply, &user, inform.msg_flags);
     AGENT_LOG(AGENT_LOG_INFO, "%s: 发送INFORM响应（ID=%u）到 %s:%d", "core_send_inform_response",
               static_cast<unsigned>(inform.pdu.request_id), ip, static_cast<int>(port));
@@ -232,8 +241,9 @@ bool pdu_is(adapter_msg &msg, const snmp_message &codec, uint32_t op) {
 // process-wide budget). Nothing is kept until a trap authenticates with them.
 bool trap_keys_for(snmp_core_v3_user &user, const adapter_msg &msg, snmp_core_v3_notify_keys &keys) {
     keys = user.trap_keys;
-    if (keys.engine_id_len != 0 && names_engine(msg, keys.engine_id, keys.engine_id_len) &&
-        keys.key_boots == msg.engine_boots) {
+    const bool stale = snmp_v3_keys_stale(adapter_auth_alg_to_proto(user.auth_alg), adapter_priv_alg_to_proto(user.priv_alg),
+                                          1, keys.key_boots, msg.engine_boots) != 0;
+    if (keys.engine_id_len != 0 && names_engine(msg, keys.engine_id, keys.engine_id_len) && !stale) {
         return true;
     }
     if (!g_key_makes.take(now_seconds())) {

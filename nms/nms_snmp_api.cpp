@@ -22,6 +22,7 @@
 #include "base/platform.h"
 #include "nms/core_snmpv3.h"
 #include "nms/nms_snmp_core.h"
+#include "nms/snmp_adapter.h"
 #include "nms/vek_nms_sdk.h"
 
 #ifndef VEK_NMS_SDK_VERSION
@@ -604,6 +605,11 @@ extern "C" api_snmp_err api_snmp_user_add(const char *ip, uint16_t port, const a
     const bool priv_enabled = user->priv_alg != API_SNMP_PRIV_NONE;
     if (priv_enabled && !auth_enabled) {
         AGENT_LOG(AGENT_LOG_ERROR, "加密算法使用需配合认证算法（不能单独启用加密）");
+        return API_SNMP_ERR_INVALID_PARAM;
+    }
+    if (adapter_v3_algorithms_match(user->auth_alg, user->priv_alg) == 0) {
+        AGENT_LOG(AGENT_LOG_ERROR, "认证算法（%u）与加密算法（%u）不属于同一安全方案（自研/标准USM）",
+                  static_cast<unsigned>(user->auth_alg), static_cast<unsigned>(user->priv_alg));
         return API_SNMP_ERR_INVALID_PARAM;
     }
     const auto missing = [](const char *password) { return password == nullptr || password[0] == '\0'; };

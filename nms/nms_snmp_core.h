@@ -43,6 +43,7 @@ extern "C" {
 #define CORE_TICKS_PER_SECOND 1000u
 #define CORE_TIME_SYNC_CHECK_TICKS 300000u /* every 5 minutes */
 #define CORE_V3_ENGINE_ID_SIZE 32u
+#define CORE_V3_KEY_SIZE 64u                /* longest localised key (HMAC-SHA-512) */
 #define CORE_V3_TIME_WINDOW_S 150u          /* engine information is valid for this long */
 #define CORE_V3_LOCAL_BOOTS 1u              /* the manager's own engine: a new engine ID at every start */
 #define CORE_V3_AUTH_FAIL_LIMIT 4u          /* the 5th authentication failure disables a user */
@@ -72,9 +73,9 @@ typedef struct snmp_core_v3_notify_keys {
     uint8_t engine_id[CORE_V3_ENGINE_ID_SIZE];
     uint8_t engine_id_len; /* 0 = no keys made */
     uint32_t key_boots;
-    uint8_t auth_key[CORE_V3_ENGINE_ID_SIZE];
+    uint8_t auth_key[CORE_V3_KEY_SIZE];
     uint8_t auth_key_len;
-    uint8_t priv_key[CORE_V3_ENGINE_ID_SIZE];
+    uint8_t priv_key[CORE_V3_KEY_SIZE];
     uint8_t priv_key_len;
     uint32_t latest_boots;
     uint32_t latest_time;
@@ -86,10 +87,13 @@ typedef struct snmp_core_v3_user {
     char user_name[API_SNMP_USER_NAME_SIZE];
     uint32_t auth_alg; /* api_snmp_auth_alg */
     uint32_t priv_alg; /* api_snmp_priv_alg */
-    uint8_t auth_key[CORE_V3_ENGINE_ID_SIZE];
+    uint8_t auth_key[CORE_V3_KEY_SIZE];
     uint8_t auth_key_len;
-    uint8_t priv_key[CORE_V3_ENGINE_ID_SIZE];
+    uint8_t priv_key[CORE_V3_KEY_SIZE];
     uint8_t priv_key_len;
+    uint8_t key_engine_id[CORE_V3_ENGINE_ID_SIZE]; /* the engine the keys above were made for */
+    uint8_t key_engine_id_len;                     /* 0 = no keys */
+    uint32_t key_engine_boots;
     uint8_t active;
     uint8_t auth_fail_count;
     uint8_t disabled;

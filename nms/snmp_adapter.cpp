@@ -67,7 +67,8 @@ constexpr std::array<CmdOp, 8> kOpToCmd{{
     {API_SNMP_CMD_REPORT, SNMP_OP_REPORT},
 }};
 
-// Codec privacy protocol indexed by the API privacy number.
+// Codec privacy protocol indexed by the API privacy number of the system's own scheme; the standard
+// scheme's numbers are the codec's own (checked below).
 constexpr std::array<uint8_t, 6> kPrivApiToProto{
     SNMP_V3_PRIV_NONE,    // API_SNMP_PRIV_NONE
     SNMP_V3_PRIV_DES,     // API_SNMP_PRIV_DES
@@ -76,6 +77,11 @@ constexpr std::array<uint8_t, 6> kPrivApiToProto{
     SNMP_V3_PRIV_AES192,  // API_SNMP_PRIV_AES192
     SNMP_V3_PRIV_AES256,  // API_SNMP_PRIV_AES256
 };
+
+static_assert(API_SNMP_AUTH_STD_MD5 == SNMP_V3_AUTH_STD_MD5 && API_SNMP_AUTH_STD_SHA512 == SNMP_V3_AUTH_STD_SHA512 &&
+                  API_SNMP_PRIV_STD_DES == SNMP_V3_PRIV_STD_DES &&
+                  API_SNMP_PRIV_STD_AES256C == SNMP_V3_PRIV_CODE_MAX,
+              "the standard scheme's API numbers are the codec's");
 
 struct TagType {
     uint8_t tag;
@@ -417,14 +423,13 @@ int generate_key(const KeyRequest &r) {
                   r.is_auth ? "%s: 认证算法为NONE，无需生成密钥" : "%s: 加密算法为NONE，无需生成密钥", r.fn);
         return kSuccess;
     }
-    bool supported = r.is_auth ? api_alg <= API_SNMP_AUTH_SHA256FULL : api_alg < kPrivApiToProto.size();
-    if (!supported) {
+    uint8_t proto = r.is_auth ? adapter_auth_alg_to_proto(api_alg) : adapter_priv_alg_to_proto(api_alg);
+    if (proto == 0) {
         AGENT_LOG(AGENT_LOG_ERROR,
                   r.is_auth ? "%s: 不支持的认证算法（API算法：%d）" : "%s: 不支持的加密算法（API算法：%d）",
                   r.fn, static_cast<int>(api_alg));
         return kFailure;
     }
-    uint8_t proto = r.is_auth ? adapter_auth_alg_to_proto(api_alg) : adapter_priv_alg_to_proto(api_alg);
     uint16_t needed = snmpv3_get_key_length(proto, r.is_auth ? 1 : 0);
     if (needed == 0) {
         AGENT_LOG(AGENT_LOG_ERROR, "%s: 无法获取算法所需密钥长度（协议库算法：%d）", r.fn,
@@ -439,8 +444,10 @@ int generate_key(const KeyRequest &r) {
         *r.key_len = needed;
         return kFailure;
     }
+    // A standard privacy key is made with the digest of the user's authentication algorithm.
     snmp_v3_usm usm{};
-    (r.is_auth ? usm.auth_proto : usm.priv_proto) = proto;
+    usm.auth_proto = adapter_auth_alg_to_proto(r.params->auth_alg);
+    usm.priv_proto = adapter_priv_alg_to_proto(r.params->priv_alg);
     std::memcpy(usm.engine_id, r.params->engine_id, r.params->engine_id_len);
     usm.engine_id_len = r.params->engine_id_len;
     usm.engine_boots = r.params->engine_boots;
@@ -612,13 +619,22 @@ api_snmp_err convert_varbinds_common(const snmp_varbind *codec_vbs, uint8_t coun
 // ---- Mappings ----
 
 uint8_t adapter_auth_alg_to_proto(uint32_t auth_alg) {
-    return auth_alg <= API_SNMP_AUTH_SHA256FULL ? static_cast<uint8_t>(auth_alg)
+    return auth_alg <= API_SNMP_AUTH_STD_SHA512 ? static_cast<uint8_t>(auth_alg)
                                                 : static_cast<uint8_t>(SNMP_V3_AUTH_NONE);
 }
 
 uint8_t adapter_priv_alg_to_proto(uint32_t priv_alg) {
-    return priv_alg < kPrivApiToProto.size() ? kPrivApiToProto[priv_alg]
-                                             : static_cast<uint8_t>(SNMP_V3_PRIV_NONE);
+    if (priv_alg < kPrivApiToProto.size()) {
+        return kPrivApiToProto[priv_alg];
+    }
+    return priv_alg <= API_SNMP_PRIV_STD_AES256C ? static_cast<uint8_t>(priv_alg)
+                                                 : static_cast<uint8_t>(SNMP_V3_PRIV_NONE);
+}
+
+int adapter_v3_algorithms_match(uint32_t auth_alg, uint32_t priv_alg) {
+    const uint8_t auth = adapter_auth_alg_to_proto(auth_alg);
+    const uint8_t priv = adapter_priv_alg_to_proto(priv_alg);
+    return auth == SNMP_V3_AUTH_NONE || priv == SNMP_V3_PRIV_NONE || snmp_v3_scheme_of(auth, priv) != nullptr ? 1 : 0;
 }
 
 uint32_t snmp_operation_to_api_cmd_type(uint32_t op) {

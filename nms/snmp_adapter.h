@@ -29,11 +29,11 @@ extern "C" {
 /* ---- Capacities ---- */
 #define ADAPTER_MAX_VARBINDS 10u                      /* varbinds of one request or decoded message */
 #define ADAPTER_OID_TEXT_MAX (API_SNMP_OID_SIZE - 1u) /* longest accepted OID text: 127 characters */
-#define ADAPTER_AUTH_PARAM_SIZE SNMP_AUTH_PARAM_SIZE  /* 32 */
+#define ADAPTER_AUTH_PARAM_SIZE SNMP_AUTH_PARAM_SIZE  /* 48 */
 #define ADAPTER_USER_NAME_SIZE SNMP_USERNAME_SIZE     /* 32: 31 characters and the terminator */
 #define ADAPTER_COMMUNITY_SIZE SNMP_USERNAME_SIZE     /* 32: the codec carries at most 31 bytes */
 #define ADAPTER_ENGINE_ID_SIZE SNMP_ENGINE_ID_SIZE    /* 32 */
-#define ADAPTER_KEY_SIZE SNMP_KEY_SIZE                /* 32: longest localised key */
+#define ADAPTER_KEY_SIZE SNMP_KEY_SIZE                /* 64: longest localised key */
 #define ADAPTER_MAX_PASSWORD_LEN 255u                 /* longest password accepted for key generation */
 
 /* SNMPv3 discovery states of an agent (adapter_agent.discovery_state). */
@@ -128,10 +128,14 @@ int adapter_varbind_to_snmp(const api_snmp_varbind *api_vb, snmp_varbind *codec_
 api_snmp_err convert_varbinds_common(const snmp_varbind *codec_vbs, uint8_t count, api_snmp_varbind *api_vbs);
 
 /* ---- Mappings ---- */
-/* Codec authentication protocol of an api_snmp_auth_alg (unknown values: 0). */
+/* Codec authentication protocol of an api_snmp_auth_alg (unknown values: 0); the standard scheme's
+ * numbers are the codec's own. */
 uint8_t adapter_auth_alg_to_proto(uint32_t auth_alg);
 /* Codec privacy protocol of an api_snmp_priv_alg (unknown values: 0). */
 uint8_t adapter_priv_alg_to_proto(uint32_t priv_alg);
+/* 1 when a user's two algorithms may go together: both of one scheme (codec/snmpv3_scheme.h), or
+ * none; a number the SDK does not know counts as none. 0 for a mix. */
+int adapter_v3_algorithms_match(uint32_t auth_alg, uint32_t priv_alg);
 /* api_snmp_cmd_type reported for a received codec operation; 0 for an unknown operation. */
 uint32_t snmp_operation_to_api_cmd_type(uint32_t op);
 /* 1 / 0. Codec operation (snmp_op) of a request's api_snmp_cmd_type. */

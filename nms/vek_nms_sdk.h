@@ -122,13 +122,24 @@ typedef enum api_snmp_type {
     API_SNMP_BER_END_OF_MIB_VIEW = 0x82   /* nothing follows the OID (GET-NEXT, GET-BULK) */
 } api_snmp_type;
 
+/* SNMPv3 algorithms. A user is in one of two schemes: the system's own (authentication 1..4,
+ * privacy 1..5; the default) or the standard User-based Security Model that standard agents speak
+ * (RFC 3414, 3826, 7860; the *_STD_* codes). Both algorithms of a user belong to the same scheme
+ * (or are none); api_snmp_user_add refuses a mix. */
+
 /* SNMPv3 authentication algorithm; any other value counts as none when keys are made. */
 typedef enum api_snmp_auth_alg {
     API_SNMP_AUTH_NONE = 0,
     API_SNMP_AUTH_MD5 = 1,
     API_SNMP_AUTH_SHA1 = 2,
     API_SNMP_AUTH_SHA256 = 3,
-    API_SNMP_AUTH_SHA256FULL = 4 /* SHA-256 with the full-length authentication parameter */
+    API_SNMP_AUTH_SHA256FULL = 4, /* SHA-256 with the full-length authentication parameter */
+    API_SNMP_AUTH_STD_MD5 = 5,    /* standard HMAC-MD5-96 ("MD5") */
+    API_SNMP_AUTH_STD_SHA1 = 6,   /* standard HMAC-SHA-96 ("SHA") */
+    API_SNMP_AUTH_STD_SHA224 = 7, /* standard HMAC-SHA-224 ("SHA-224", RFC 7860) */
+    API_SNMP_AUTH_STD_SHA256 = 8, /* standard HMAC-SHA-256 ("SHA-256") */
+    API_SNMP_AUTH_STD_SHA384 = 9, /* standard HMAC-SHA-384 ("SHA-384") */
+    API_SNMP_AUTH_STD_SHA512 = 10 /* standard HMAC-SHA-512 ("SHA-512") */
 } api_snmp_auth_alg;
 
 /* SNMPv3 privacy algorithm (the interface's own numbering). */
@@ -138,7 +149,13 @@ typedef enum api_snmp_priv_alg {
     API_SNMP_PRIV_AES128 = 2,
     API_SNMP_PRIV_3DES = 3,
     API_SNMP_PRIV_AES192 = 4,
-    API_SNMP_PRIV_AES256 = 5
+    API_SNMP_PRIV_AES256 = 5,
+    API_SNMP_PRIV_STD_DES = 6,     /* standard DES-CBC ("DES") */
+    API_SNMP_PRIV_STD_AES128 = 7,  /* standard AES-128-CFB ("AES") */
+    API_SNMP_PRIV_STD_AES192 = 8,  /* AES-192-CFB, key extended as most managers do ("AES-192") */
+    API_SNMP_PRIV_STD_AES256 = 9,  /* AES-256-CFB, likewise ("AES-256") */
+    API_SNMP_PRIV_STD_AES192C = 10, /* AES-192-CFB, key extended as many devices do ("AES-192-C") */
+    API_SNMP_PRIV_STD_AES256C = 11  /* AES-256-CFB, likewise ("AES-256-C") */
 } api_snmp_priv_alg;
 
 /* Value field of a varbind. Integers sit at the start of the field in host byte order. */

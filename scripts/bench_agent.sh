@@ -3,7 +3,9 @@
 # 1 and with 8 requests outstanding, next to Debian's snmpd serving the same object in the same run,
 # and the resident memory of both; then the same agent's SNMPv3 authPriv (SHA-256 + AES-128) answers
 # per second with 8 outstanding, next to its v2c figure of this run (target: at least 0.60 of it);
-# then snmpbulkwalk of the host's ifTable from both (see the end).
+# then standard SNMPv3 authPriv (HMAC-SHA-256 + AES-128-CFB) with 8 outstanding, next to snmpd with
+# the same user (target: at least twice snmpd); then snmpbulkwalk of the host's ifTable from both
+# (see the end).
 # Prints FIGURE lines for scripts/bench_summary.py.
 # Usage: scripts/bench_agent.sh [build-dir] [seconds-per-run] [walks]   (default build/bench, 3, 100)
 set -euo pipefail
@@ -56,18 +58,24 @@ field() { awk -v k="$1" '{ for (i = 1; i < NF; i++) if ($i == k) print $(i + 1) 
 v3_user=bench
 v3_auth=benchauth123
 v3_priv=benchpriv123
+std_user=stdbench
 ours_port=$(free_port)
 "$agent" -p "$ours_port" -lvl "$warn_level" -b "$dir/engine_boots" \
-    -u "$v3_user" -a SHA256 -A "$v3_auth" -x AES128 -X "$v3_priv" </dev/null >"$dir/agent.log" 2>&1 &
+    -u "$v3_user" -a SHA256 -A "$v3_auth" -x AES128 -X "$v3_priv" \
+    -s std -u "$std_user" -a SHA-256 -A "$v3_auth" -x AES -X "$v3_priv" </dev/null >"$dir/agent.log" 2>&1 &
 ours_pid=$!
 pids+=("$ours_pid")
 
 ref_port=$(free_port)
+mkdir "$dir/snmpd-state"
 cat >"$dir/snmpd.conf" <<CONF
 rocommunity public 127.0.0.1
+createUser $std_user SHA-256 $v3_auth AES $v3_priv
+rouser $std_user priv
 sysDescr Bench agent
 CONF
-"$snmpd_bin" -f -Lf "$dir/snmpd.log" -C -c "$dir/snmpd.conf" -p "$dir/pid" "udp:127.0.0.1:$ref_port" &
+"$snmpd_bin" -f -Lf "$dir/snmpd.log" -C -c "$dir/snmpd.conf" --persistentDir="$dir/snmpd-state" -p "$dir/pid" \
+    "udp:127.0.0.1:$ref_port" &
 ref_pid=$!
 pids+=("$ref_pid")
 
@@ -92,6 +100,13 @@ v3=$("$load" "$ours_port" 8 "$seconds" v3 "$v3_user" "$v3_auth" "$v3_priv")
 echo "veksnmpagent, v3 authPriv, 8 outstanding: $v3"
 printf 'FIGURE\tagent v3 authPriv (SHA-256 + AES-128) GETs per second, 8 outstanding (target >= 0.60)\t%s\tsame agent, v2c\t%s\t/s\n' \
     "$(field answers_per_second "$v3")" "$v2c_8"
+
+std=$("$load" "$ours_port" 8 "$seconds" v3 "$std_user" "$v3_auth" "$v3_priv" std)
+std_ref=$("$load" "$ref_port" 8 "$seconds" v3 "$std_user" "$v3_auth" "$v3_priv" std)
+echo "veksnmpagent, standard v3 authPriv, 8 outstanding: $std"
+echo "snmpd,        standard v3 authPriv, 8 outstanding: $std_ref"
+printf 'FIGURE\tagent standard v3 authPriv (SHA-256 + AES-128-CFB) GETs per second, 8 outstanding (target >= 2x)\t%s\tsnmpd\t%s\t/s\n' \
+    "$(field answers_per_second "$std")" "$(field answers_per_second "$std_ref")"
 
 # snmpbulkwalk of ifTable (v2c, the tool's default of 10 repetitions), the runs against the two
 # agents interleaved so that a busy machine slows both alike: the median wall time of one walk; the

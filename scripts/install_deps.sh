@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_packages=(cmake g++ clang libclang-rt-14-dev ninja-build libgtest-dev libgmock-dev
-                libbenchmark-dev libssl-dev pkg-config)
+                libbenchmark-dev libssl-dev pkg-config ccache)
 peer_packages=(snmp snmpd snmptrapd)
 
 wanted=()

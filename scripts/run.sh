@@ -11,6 +11,9 @@
 #   VEK_RUN_SERVICE_PORT   TCP, the HTTP service               [8099]
 #   VEK_RUN_BRIDGE_PORT    TCP, the web page                   [8098]
 # Other settings:
+#   VEK_BRIDGE_AUTH        user:password the web page asks for  [none: the page is open to anyone
+#                          who reaches the port, and the bridge says so in its log]
+#   VEK_RUN_LOG_LEVEL      the HTTP service's manager-library log level [WARN]
 #   VEK_RUN_LOG_DIR        where the programs' output goes     [<build-dir>/run-logs]
 #   VEK_RUN_READY_SECONDS  how long to wait for all three to answer [30]
 #
@@ -32,6 +35,7 @@ readonly fallback_trap_port=1162
 readonly default_service_port=8099
 readonly default_bridge_port=8098
 readonly default_ready_seconds=30
+readonly default_log_level=WARN  # the service's own default (DEBUG) writes lines for every datagram
 readonly stop_seconds=5          # grace time after SIGTERM before SIGKILL
 readonly poll_interval=0.2       # seconds between start-up and stop checks
 readonly probe_timeout_ms=500    # one SNMP probe of the agent
@@ -262,7 +266,7 @@ report_ended() {
 "$agent_bin" -p "$agent_port" -t "127.0.0.1:$trap_port" </dev/null >"$(log_of veksnmpagent)" 2>&1 &
 pids+=($!)
 VEK_SERVICE_PORT=$service_port VEK_SERVICE_TRAP_PORT=$trap_port \
-    "$service_bin" </dev/null >"$(log_of snmp_service)" 2>&1 &
+    "$service_bin" --log-level "${VEK_RUN_LOG_LEVEL:-$default_log_level}" </dev/null >"$(log_of snmp_service)" 2>&1 &
 pids+=($!)
 # The bridge writes bridge.log into its working directory: keep it with the other logs.
 (cd "$logs" && exec "$bridge_bin" --port "$bridge_port" --service-port "$service_port" --agent-port "$agent_port") \
@@ -271,12 +275,15 @@ pids+=($!)
 
 # ---- wait until all three answer ----
 
-# True when an HTTP GET of the path on 127.0.0.1:<port> answers a body containing the text.
+# True when an HTTP GET of the path on 127.0.0.1:<port> answers a body containing the text. The
+# bridge's credentials (VEK_BRIDGE_AUTH), when set, go with the request.
 http_answers() {
     python3 - "$1" "$2" "$3" <<'PY'
-import socket, sys
+import base64, os, socket, sys
 port, path, wanted = int(sys.argv[1]), sys.argv[2], sys.argv[3].encode()
-request = f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n".encode()
+auth = os.environ.get("VEK_BRIDGE_AUTH", "")
+auth_line = f"Authorization: Basic {base64.b64encode(auth.encode()).decode()}\r\n" if auth else ""
+request = f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1\r\n{auth_line}Connection: close\r\n\r\n".encode()
 reply = b""
 try:
     with socket.create_connection(("127.0.0.1", port), timeout=1) as s:
@@ -332,12 +339,17 @@ if grep -q "Trap 端口 .*监听失败" "$(log_of snmp_service)"; then
 fi
 
 cli=$(shown_path "$cli_bin")
+if [ -n "${VEK_BRIDGE_AUTH:-}" ]; then
+    page_access="on every address, with the user and password of VEK_BRIDGE_AUTH"
+else
+    page_access="on every address, open to anyone who reaches it; set VEK_BRIDGE_AUTH=user:password to ask for one"
+fi
 cat <<EOF
 
 The system is running (program output in $(shown_path "$logs")/):
   agent veksnmpagent   udp 127.0.0.1:$agent_port   (communities public / private)
   HTTP service         http://127.0.0.1:$service_port/   (notifications on udp $trap_port)
-  web page             http://127.0.0.1:$bridge_port/
+  web page             http://127.0.0.1:$bridge_port/   ($page_access)
 
 Open the web page and add the agent 127.0.0.1 port $agent_port, or try the command-line manager:
   $cli get -v 2c -c public 127.0.0.1:$agent_port 1.3.6.1.2.1.1.1.0

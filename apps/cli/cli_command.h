@@ -20,7 +20,7 @@ inline constexpr int k_cli_exit_usage = 2;  /* the command line was refused */
 int cli_execute_and_print(std::span<const char *const> words);
 
 /* Replaces any cached context of the request's target with a fresh one (and its SNMPv3 user);
- * prints why and returns false when the command cannot go on. */
+ * false, with the reason printed, when that fails. */
 bool cli_recreate_agent(const cli_request &request);
 
 #endif

@@ -7,12 +7,13 @@
 
 #include "apps/cli/cli_command.h"
 #include "apps/cli/cli_interactive.h"
+#include "apps/cli/cli_options.h"
 #include "apps/cli/cli_output.h"
 #include "apps/cli/cli_state.h"
 
 namespace {
 
-/* Program name, command and the two words of "-p <port>". */
+/* Program name, command and the two words of "-p <port>" (a listener with an SNMPv3 user takes more). */
 constexpr int k_max_traplisten_words = 4;
 
 } // namespace
@@ -24,12 +25,14 @@ int main(int argc, char **argv) {
     }
     // Line by line, so that a reader of a pipe sees each line as it is printed.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (std::string_view(argv[1]) == "traplisten" && argc > k_max_traplisten_words) {
+    const std::span<const char *const> words(argv, static_cast<size_t>(argc));
+    if (std::string_view(argv[1]) == "traplisten" && argc > k_max_traplisten_words &&
+        !cli_listener_has_user(words.subspan(2))) {
         std::printf("错误：traplisten命令参数过多，使用 %s -h_vek 查看帮助\n", k_cli_program_name);
         stop_snmp_1ms_timer();
         cli_exit(EXIT_FAILURE);
     }
-    const int status = cli_execute_and_print(std::span<const char *const>(argv, static_cast<size_t>(argc)));
+    const int status = cli_execute_and_print(words);
     if (status == k_cli_exit_usage) {
         cli_print_usage_hint();
     }

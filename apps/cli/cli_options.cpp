@@ -36,10 +36,38 @@ constexpr std::array k_priv_algs = {
     name_value{"AES", API_SNMP_PRIV_AES128},    name_value{"AES128", API_SNMP_PRIV_AES128},
     name_value{"3DES", API_SNMP_PRIV_3DES},     name_value{"AES192", API_SNMP_PRIV_AES192},
     name_value{"AES256", API_SNMP_PRIV_AES256}};
+/* The standard scheme, with the names of the standard tools. */
+constexpr std::array k_std_auth_algs = {
+    name_value{"none", API_SNMP_AUTH_NONE},         name_value{"MD5", API_SNMP_AUTH_STD_MD5},
+    name_value{"SHA", API_SNMP_AUTH_STD_SHA1},      name_value{"SHA-224", API_SNMP_AUTH_STD_SHA224},
+    name_value{"SHA-256", API_SNMP_AUTH_STD_SHA256}, name_value{"SHA-384", API_SNMP_AUTH_STD_SHA384},
+    name_value{"SHA-512", API_SNMP_AUTH_STD_SHA512}};
+constexpr std::array k_std_priv_algs = {
+    name_value{"none", API_SNMP_PRIV_NONE},            name_value{"DES", API_SNMP_PRIV_STD_DES},
+    name_value{"AES", API_SNMP_PRIV_STD_AES128},       name_value{"AES-192", API_SNMP_PRIV_STD_AES192},
+    name_value{"AES-256", API_SNMP_PRIV_STD_AES256},   name_value{"AES-192-C", API_SNMP_PRIV_STD_AES192C},
+    name_value{"AES-256-C", API_SNMP_PRIV_STD_AES256C}};
+
+struct scheme_name {
+    std::string_view name;
+    cli_scheme scheme;
+};
+constexpr std::array k_schemes = {scheme_name{"vek", cli_scheme::vek}, scheme_name{"std", cli_scheme::std}};
+
+struct level_name {
+    std::string_view name;
+    cli_level level;
+};
+constexpr std::array k_levels = {level_name{"noAuthNoPriv", cli_level::no_auth_no_priv},
+                                 level_name{"authNoPriv", cli_level::auth_no_priv},
+                                 level_name{"authPriv", cli_level::auth_priv}};
 
 /* Options that take the next word as their value. */
-constexpr std::array<std::string_view, 10> k_valued_options = {"-v", "-c", "-t",  "-lvl", "-dp",
-                                                               "-u", "-a", "-A", "-x",   "-X"};
+constexpr std::array<std::string_view, 12> k_valued_options = {"-v", "-c", "-t", "-lvl", "-dp", "-u",
+                                                               "-a", "-A", "-x", "-X",   "-s",  "-l"};
+/* The options that describe an SNMPv3 user. */
+constexpr std::array<std::string_view, 7> k_user_options = {"-u", "-a", "-A", "-x", "-X", "-s", "-l"};
+constexpr std::string_view k_listen_port_option = "-p";
 
 template <size_t N> std::optional<uint32_t> lookup(const std::array<name_value, N> &table, std::string_view name) {
     const auto *it = std::find_if(table.begin(), table.end(), [&](const name_value &e) { return e.name == name; });
@@ -126,6 +154,26 @@ option_result parse_device_port(const char *value) {
     return option_result::ok;
 }
 
+option_result parse_scheme(const char *value, cli_request &request) {
+    const auto *it = std::find_if(k_schemes.begin(), k_schemes.end(), [&](const scheme_name &e) { return e.name == value; });
+    if (it == k_schemes.end()) {
+        std::printf("错误：不支持的V3安全方案 '%s'（支持：vek/std）\n", value);
+        return option_result::refused;
+    }
+    request.scheme = it->scheme;
+    return option_result::ok;
+}
+
+option_result parse_level(const char *value, cli_request &request) {
+    const auto *it = std::find_if(k_levels.begin(), k_levels.end(), [&](const level_name &e) { return e.name == value; });
+    if (it == k_levels.end()) {
+        std::printf("错误：不支持的安全级别 '%s'（支持：noAuthNoPriv/authNoPriv/authPriv）\n", value);
+        return option_result::refused;
+    }
+    request.level = it->level;
+    return option_result::ok;
+}
+
 option_result parse_valued_option(std::string_view name, const char *value, cli_request &request) {
     if (name == "-v") {
         const auto version = lookup(k_versions, value);
@@ -145,23 +193,70 @@ option_result parse_valued_option(std::string_view name, const char *value, cli_
     } else if (name == "-u") {
         copy_cut(request.user, value);
     } else if (name == "-a") {
-        const auto alg = lookup(k_auth_algs, value);
-        if (!alg) {
-            std::printf("错误：不支持的认证算法 '%s'（支持：none/MD5/SHA1/SHA256/SHA256FULL）\n", value);
-            return option_result::refused;
-        }
-        request.auth_alg = *alg;
+        request.auth_name = value;  // resolved once the scheme (-s) is known
     } else if (name == "-A") {
         copy_cut(request.auth_password, value);
     } else if (name == "-x") {
-        const auto alg = lookup(k_priv_algs, value);
+        request.priv_name = value;
+    } else if (name == "-X") {
+        copy_cut(request.priv_password, value);
+    } else if (name == "-s") {
+        return parse_scheme(value, request);
+    } else { // "-l"
+        return parse_level(value, request);
+    }
+    return option_result::ok;
+}
+
+/* The algorithms named by -a and -x in the scheme of -s. */
+option_result resolve_algorithms(cli_request &request) {
+    const bool std_scheme = request.scheme == cli_scheme::std;
+    if (request.auth_name != nullptr) {
+        const auto alg = std_scheme ? lookup(k_std_auth_algs, request.auth_name) : lookup(k_auth_algs, request.auth_name);
         if (!alg) {
-            std::printf("错误：不支持的加密算法 '%s'（支持：none/AES128/AES192/AES256/3DES/DES）\n", value);
+            std::printf(std_scheme ? "错误：不支持的认证算法 '%s'（标准方案支持：MD5/SHA/SHA-224/SHA-256/SHA-384/SHA-512）\n"
+                                   : "错误：不支持的认证算法 '%s'（支持：none/MD5/SHA1/SHA256/SHA256FULL）\n",
+                        request.auth_name);
+            return option_result::refused;
+        }
+        request.auth_alg = *alg;
+    }
+    if (request.priv_name != nullptr) {
+        const auto alg = std_scheme ? lookup(k_std_priv_algs, request.priv_name) : lookup(k_priv_algs, request.priv_name);
+        if (!alg) {
+            std::printf(std_scheme
+                            ? "错误：不支持的加密算法 '%s'（标准方案支持：DES/AES/AES-192/AES-256/AES-192-C/AES-256-C）\n"
+                            : "错误：不支持的加密算法 '%s'（支持：none/AES128/AES192/AES256/3DES/DES）\n",
+                        request.priv_name);
             return option_result::refused;
         }
         request.priv_alg = *alg;
-    } else { // "-X"
-        copy_cut(request.priv_password, value);
+    }
+    return option_result::ok;
+}
+
+/* -l: the algorithms the level leaves out are not used; those it needs must be given. */
+option_result apply_level(cli_request &request) {
+    switch (request.level) {
+        case cli_level::no_auth_no_priv:
+            request.auth_alg = API_SNMP_AUTH_NONE;
+            request.priv_alg = API_SNMP_PRIV_NONE;
+            return option_result::ok;
+        case cli_level::auth_no_priv:
+            request.priv_alg = API_SNMP_PRIV_NONE;
+            break;
+        case cli_level::auth_priv:
+            if (request.priv_alg == API_SNMP_PRIV_NONE) {
+                std::puts("错误：安全级别authPriv需要加密算法（-x）");
+                return option_result::refused;
+            }
+            break;
+        case cli_level::unset:
+            return option_result::ok;
+    }
+    if (request.auth_alg == API_SNMP_AUTH_NONE) {
+        std::puts("错误：安全级别authNoPriv/authPriv需要认证算法（-a）");
+        return option_result::refused;
     }
     return option_result::ok;
 }
@@ -309,7 +404,8 @@ uint32_t cli_parse_request(std::span<const char *const> words, cli_request &requ
             break;
         }
     }
-    if (check_request(request) == option_result::refused) {
+    if (resolve_algorithms(request) == option_result::refused || apply_level(request) == option_result::refused ||
+        check_request(request) == option_result::refused) {
         return API_SNMP_ERR_NO_DATA;
     }
     if (!have_target || i >= words.size()) {
@@ -326,6 +422,55 @@ uint32_t cli_parse_request(std::span<const char *const> words, cli_request &requ
     }
     if (field_empty(request.ip)) {
         std::puts("错误：必须指定目标IP地址");
+        return API_SNMP_ERR_NO_DATA;
+    }
+    return API_SNMP_OK;
+}
+
+bool cli_listener_has_user(std::span<const char *const> words) {
+    return std::any_of(words.begin(), words.end(), [](const char *word) {
+        return std::find(k_user_options.begin(), k_user_options.end(), std::string_view(word)) != k_user_options.end();
+    });
+}
+
+uint32_t cli_parse_listener(std::span<const char *const> words, cli_request &request, uint16_t &listen_port) {
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string_view word = words[i];
+        const bool valued = word == k_listen_port_option ||
+                            std::find(k_valued_options.begin(), k_valued_options.end(), word) != k_valued_options.end();
+        option_result result = option_result::ok;
+        if (valued && i + 1 >= words.size()) {
+            std::printf("错误：%s参数后必须指定值\n", words[i]);
+            result = option_result::refused;
+        } else if (word == k_listen_port_option) {
+            const auto port = cli_parse_port(words[++i]);
+            if (!port) {
+                std::printf("错误：无效的TRAP监听端口 '%s'\n", words[i]);
+                result = option_result::refused;
+            } else {
+                listen_port = *port;
+            }
+        } else if (valued) {
+            result = parse_valued_option(word, words[i + 1], request);
+            ++i;
+        } else if (request.has_target) {
+            std::printf("错误：多余的参数 '%s'（发送方地址只能指定一个）\n", words[i]);
+            result = option_result::refused;
+        } else {
+            result = parse_target(word, request);
+            request.has_target = true;
+        }
+        if (result == option_result::refused) {
+            return API_SNMP_ERR_NO_DATA;
+        }
+    }
+    request.version = API_SNMP_V3;
+    if (resolve_algorithms(request) == option_result::refused || apply_level(request) == option_result::refused ||
+        check_request(request) == option_result::refused) {
+        return API_SNMP_ERR_NO_DATA;
+    }
+    if (!request.has_target || field_empty(request.ip)) {
+        std::puts("错误：接收SNMPv3通知需指定发送方IP地址（如 traplisten -u 用户 ... 192.168.1.1）");
         return API_SNMP_ERR_NO_DATA;
     }
     return API_SNMP_OK;

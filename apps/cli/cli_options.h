@@ -20,6 +20,12 @@ inline constexpr uint32_t k_cli_max_non_repeaters = 10;
 /* The request commands and the listener. */
 enum class cli_command { get, set, getnext, bulkwalk, walk, traplisten };
 
+/* The SNMPv3 scheme of -s: the system's own (default) or the standard User-based Security Model. */
+enum class cli_scheme { vek, std };
+
+/* The SNMPv3 security level of -l; unset: as the algorithms given say. */
+enum class cli_level { unset, no_auth_no_priv, auth_no_priv, auth_priv };
+
 /* Everything one request command needs, with the defaults of a fresh command. */
 struct cli_request {
     cli_command command = cli_command::get;
@@ -37,6 +43,12 @@ struct cli_request {
     uint16_t port = 161;
     std::array<api_snmp_varbind, API_SNMP_MAX_REQUEST_VARBINDS> varbinds{};
     uint8_t count = 0;
+    /* -s, -l and the algorithm names as given (-a, -x), read while the words are parsed. */
+    cli_scheme scheme = cli_scheme::vek;
+    cli_level level = cli_level::unset;
+    const char *auth_name = nullptr;
+    const char *priv_name = nullptr;
+    bool has_target = false;
 };
 
 /* Maps a command word; nothing for an unknown word. */
@@ -49,5 +61,13 @@ std::optional<uint16_t> cli_parse_port(std::string_view text);
  * hold the command and its defaults). Prints every refusal and returns API_SNMP_OK, or the code for the closing line:
  * API_SNMP_ERR_NO_DATA for a refused word, or the SDK's code when a variable binding was refused. */
 uint32_t cli_parse_request(std::span<const char *const> words, cli_request &request);
+
+/* True when the words after "traplisten" carry an SNMPv3 user (-u and its options). */
+bool cli_listener_has_user(std::span<const char *const> words);
+
+/* Parses the words after "traplisten" of a listener with an SNMPv3 user: -p <port> and the request
+ * options, then the sender's address (IP or IP:port) as the target, and nothing after it. Prints
+ * every refusal; API_SNMP_OK or API_SNMP_ERR_NO_DATA. */
+uint32_t cli_parse_listener(std::span<const char *const> words, cli_request &request, uint16_t &listen_port);
 
 #endif

@@ -58,13 +58,18 @@ constexpr std::array k_usage_body = {
     "WALK专用选项:",
     "  -Cr <数量>      每个GET-BULK请求的最大重复次数（默认10，最多取10，v2c/v3）\n",
     "TRAPLISTEN专用选项:",
-    "  -p <端口>        指定TRAP监听端口（默认: 162）\n",
+    "  -p <端口>        指定TRAP监听端口（默认: 162）",
+    "  [V3安全选项] <发送方IP>  用该V3用户认证来自发送方的SNMPv3 Trap/Inform\n",
     "V3安全选项:",
     "  -u <用户名>      V3版本的安全用户名（必填）",
     "  -a <算法>        认证算法（MD5, SHA1, SHA256, SHA256FULL，默认: 无认证）",
     "  -A <密码>        认证密码（当指定-a时必填）",
     "  -x <算法>        加密算法（AES, AES128, AES192, AES256, 3DES, DES，默认: 无加密）",
-    "  -X <密码>        加密密码（当指定-x时必填）\n",
+    "  -X <密码>        加密密码（当指定-x时必填）",
+    "  -s <方案>        安全方案：vek（自研，默认）或 std（标准USM，与标准SNMP工具和设备互通）",
+    "                   std 的算法名：-a MD5|SHA|SHA-224|SHA-256|SHA-384|SHA-512",
+    "                                 -x DES|AES|AES-192|AES-256|AES-192-C|AES-256-C",
+    "  -l <级别>        安全级别（noAuthNoPriv, authNoPriv, authPriv；默认由-a/-x决定）\n",
     "SET命令专用（每个OID需指定）:",
     "  <类型>           数据类型（int, string, ip, oid, uint32）",
     "  <值>             对应类型的值\n",
@@ -221,6 +226,12 @@ void print_usage() {
     std::printf("  %s bulkwalk -v 2c -c public -Cn0 -Cr5 192.168.1.1 1.3.6.1.2.1.1\n", k_cli_program_name);
     std::printf("  %s walk -v 2c -c public 192.168.1.1 1.3.6.1.2.1.2.2\n", k_cli_program_name);
     std::printf("  %s traplisten -p 162 -lvl 2\n", k_cli_program_name);
+    std::printf("  %s get -v 3 -s std -u admin -l authPriv -a SHA-256 -A authpass123 -x AES -X privpass123 "
+                "192.168.1.1 1.3.6.1.2.1.1.1.0\n",
+                k_cli_program_name);
+    std::printf("  %s traplisten -p 1162 -s std -u trapuser -l authPriv -a SHA -A authpass123 -x AES -X privpass123 "
+                "192.168.1.1\n",
+                k_cli_program_name);
 }
 
 const char *cli_exception_line(uint8_t type) {
@@ -290,7 +301,9 @@ void trap_callback(const char *ip, uint16_t port, const api_snmp_trap *trap, api
     if (trap == nullptr) {
         return;
     }
-    if (trap->version != API_SNMP_V2C) {
+    // SNMPv3 notifications arrive only when they authenticated for a user of traplisten's sender.
+    const bool v3 = trap->version == API_SNMP_V3;
+    if (trap->version != API_SNMP_V2C && !v3) {
         std::printf("[丢弃TRAP] %s:%d 非v2c版本，当前仅支持v2c接收\n", sender.data(), static_cast<int>(port));
         return;
     }
@@ -299,17 +312,18 @@ void trap_callback(const char *ip, uint16_t port, const api_snmp_trap *trap, api
                     static_cast<int>(error), api_snmp_error_to_str(error));
         return;
     }
-    if (sender[0] != '\0') {
+    if (sender[0] != '\0' && !v3) {
         ensure_sender_agent(sender.data());
     }
     std::printf("[LOG] trap_callback 触发！来源IP=%s, 源端口=%d, err=%d\n", sender.data(), static_cast<int>(port),
                 static_cast<int>(error));
     std::printf("\n%s\n", k_rule);
-    std::printf("[TRAP/INFORM] 设备地址：%s 发送源端口：%d 本地监听端口：%d（版本：v2c）\n", sender.data(),
-                static_cast<int>(port), static_cast<int>(g_trap_listen_port.load()));
+    std::printf("[TRAP/INFORM] 设备地址：%s 发送源端口：%d 本地监听端口：%d（版本：%s）\n", sender.data(),
+                static_cast<int>(port), static_cast<int>(g_trap_listen_port.load()), v3 ? "v3" : "v2c");
     std::printf("%s\n", k_rule);
     const std::string_view community = field_text(trap->community);
-    std::printf("安全信息：共同体名 = %.*s\n", static_cast<int>(community.size()), community.data());
+    std::printf(v3 ? "安全信息：V3用户名 = %.*s\n" : "安全信息：共同体名 = %.*s\n", static_cast<int>(community.size()),
+                community.data());
     const int count = std::min<int>(trap->var_count, static_cast<int>(API_SNMP_MAX_TRAP_VARBINDS));
     if (count > 0) {
         std::printf("变量数据（共%d个）：\n", count);

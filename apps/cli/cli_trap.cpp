@@ -5,6 +5,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "apps/cli/cli_command.h"
 #include "apps/cli/cli_options.h"
 #include "apps/cli/cli_output.h"
 #include "apps/cli/cli_state.h"
@@ -110,32 +111,56 @@ bool cli_start_listener(uint16_t port) {
     return true;
 }
 
+namespace {
+
+/* "-p <port>" alone, as the listener without a user takes it; false (refusal printed) otherwise. */
+bool parse_plain_listener(std::span<const char *const> words, uint16_t &port) {
+    if (words.empty()) {
+        return true;
+    }
+    if (std::string_view(words[0]) != "-p") {
+        std::puts("错误：traplisten命令仅支持 -p 端口 参数");
+        return false;
+    }
+    if (words.size() < 2) {
+        std::puts("错误：-p参数后必须指定端口号");
+        return false;
+    }
+    const auto parsed = cli_parse_port(words[1]);
+    if (!parsed) {
+        std::printf("错误：无效的TRAP监听端口 '%s'\n", words[1]);
+        return false;
+    }
+    port = *parsed;
+    return true;
+}
+
+} // namespace
+
 void cli_traplisten_once(std::span<const char *const> words) {
     uint16_t port = k_trap_port;
-    if (!words.empty()) {
-        if (std::string_view(words[0]) != "-p") {
-            std::puts("错误：traplisten命令仅支持 -p 端口 参数");
-            cli_print_parse_failure(API_SNMP_ERR_NO_DATA);
-            return;
-        }
-        if (words.size() < 2) {
-            std::puts("错误：-p参数后必须指定端口号");
-            cli_print_parse_failure(API_SNMP_ERR_NO_DATA);
-            return;
-        }
-        const auto parsed = cli_parse_port(words[1]);
-        if (!parsed) {
-            std::printf("错误：无效的TRAP监听端口 '%s'\n", words[1]);
-            cli_print_parse_failure(API_SNMP_ERR_NO_DATA);
-            return;
-        }
-        // The agent port is never a listening port: 161 means the trap port.
-        port = *parsed == k_agent_port ? k_trap_port : *parsed;
+    cli_request sender{};
+    const bool with_user = cli_listener_has_user(words);
+    const bool parsed = with_user ? cli_parse_listener(words, sender, port) == API_SNMP_OK
+                                  : parse_plain_listener(words, port);
+    if (!parsed) {
+        cli_print_parse_failure(API_SNMP_ERR_NO_DATA);
+        return;
     }
+    // The agent port is never a listening port: 161 means the trap port.
+    port = port == k_agent_port ? k_trap_port : port;
     std::printf("启动TRAP/INFORM监听（端口：%d）...\n", static_cast<int>(port));
     cli_install_signal_handler();
     if (cli_prepare_listener() == cli_listener_state::already_running) {
         return;
+    }
+    // SNMPv3 notifications reach the application only for a user of an agent record of their sender.
+    if (with_user) {
+        cli_safe_snmp_init();
+        if (!cli_recreate_agent(sender)) {
+            return;
+        }
+        std::printf("SNMPv3通知用户：%s（发送方：%s）\n", sender.user.data(), sender.ip.data());
     }
     if (!cli_start_listener(port)) {
         std::puts("错误：创建TRAP监听线程失败");

@@ -54,8 +54,8 @@ constexpr size_t k_agent_list_capacity = 128;
 constexpr size_t k_user_list_capacity = 64;
 constexpr size_t k_max_listed_text = 40; /* characters of an IP or user name in a list item */
 
-constexpr int64_t k_max_auth_alg = API_SNMP_AUTH_SHA256FULL;
-constexpr int64_t k_max_priv_alg = API_SNMP_PRIV_AES256;
+constexpr int64_t k_max_auth_alg = API_SNMP_AUTH_STD_SHA512; /* both schemes (vek_nms_sdk.h) */
+constexpr int64_t k_max_priv_alg = API_SNMP_PRIV_STD_AES256C;
 
 using handler = void (*)(const request_context &, json_writer &);
 
@@ -78,8 +78,9 @@ void api_agent_create(const request_context &ctx, json_writer &json) {
     config.version = version == "0" ? API_SNMP_V1 : version == "3" ? API_SNMP_V3 : API_SNMP_V2C;
     const std::string community = param(ctx, "community", k_community_field);
     std::memcpy(config.community, community.data(), std::min(community.size(), sizeof config.community - 1));
-    std::printf("[API] api_snmp_agent_create ip=%s port=%d version=%u community=%s\n", ip.c_str(), port,
-                static_cast<unsigned>(config.version), config.community);
+    /* The community is a secret of the devices: never printed. */
+    std::printf("[API] api_snmp_agent_create ip=%s port=%d version=%u community=***\n", ip.c_str(), port,
+                static_cast<unsigned>(config.version));
     api_snmp_err ret = API_SNMP_OK;
     {
         const std::unique_lock<std::shared_mutex> table(g_agent_table_lock);

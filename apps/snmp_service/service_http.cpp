@@ -32,8 +32,4 @@ http_request parse_http_request(std::string_view raw) {
     return request;
 }
 
-bool request_head_complete(std::string_view received) {
-    return received.find("\r\n\r\n") != std::string_view::npos || received.find("\n\n") != std::string_view::npos;
-}
-
 } // namespace service

@@ -30,10 +30,6 @@ struct http_request {
  * later header never starts a query. Both views point into raw. */
 http_request parse_http_request(std::string_view raw);
 
-/* True once received holds the whole request head (an empty line ends it), so that nothing the
- * client sent is left unread when the answer is written. */
-bool request_head_complete(std::string_view received);
-
 } // namespace service
 
 #endif

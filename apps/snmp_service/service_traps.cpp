@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <thread>
 
 namespace service {
 
@@ -15,7 +14,8 @@ recent_traps g_recent_traps;
 namespace {
 
 constexpr size_t k_max_sender_ip_len = 31;
-constexpr std::chrono::milliseconds k_consumer_idle{1};
+/* How often the consumer, while nothing arrives, looks at the running flag. */
+constexpr std::chrono::milliseconds k_consumer_stop_check{200};
 
 std::string bounded_text(const char *text, size_t max_len) {
     return text == nullptr ? std::string{} : std::string(text, strnlen(text, max_len));
@@ -40,18 +40,20 @@ trap_slot make_trap_slot(const char *ip, uint16_t port, const api_snmp_trap &tra
 trap_ring::trap_ring() : slots_(k_trap_ring_slots) {}
 
 bool trap_ring::push(trap_slot slot) {
-    std::lock_guard<std::mutex> lock(mtx_);
-    const size_t next = (tail_ + 1) % k_trap_ring_slots;
-    if (next == head_) {
-        return false;
+    {
+        std::lock_guard<std::mutex> lock(mtx_);
+        const size_t next = (tail_ + 1) % k_trap_ring_slots;
+        if (next == head_) {
+            return false;
+        }
+        slots_[tail_] = std::move(slot);
+        tail_ = next;
     }
-    slots_[tail_] = std::move(slot);
-    tail_ = next;
+    arrived_.notify_one();
     return true;
 }
 
-bool trap_ring::pop(trap_slot &slot) {
-    std::lock_guard<std::mutex> lock(mtx_);
+bool trap_ring::take_locked(trap_slot &slot) {
     if (head_ == tail_) {
         return false;
     }
@@ -59,6 +61,17 @@ bool trap_ring::pop(trap_slot &slot) {
     slots_[head_] = trap_slot{};
     head_ = (head_ + 1) % k_trap_ring_slots;
     return true;
+}
+
+bool trap_ring::pop(trap_slot &slot) {
+    std::lock_guard<std::mutex> lock(mtx_);
+    return take_locked(slot);
+}
+
+bool trap_ring::pop_wait(trap_slot &slot, std::chrono::milliseconds wait) {
+    std::unique_lock<std::mutex> lock(mtx_);
+    arrived_.wait_for(lock, wait, [this] { return head_ != tail_; });
+    return take_locked(slot);
 }
 
 size_t trap_ring::size() const {
@@ -135,9 +148,7 @@ void snmp_trap_callback(const char *ip, uint16_t port, const api_snmp_trap *trap
 void trap_consume_thread(const std::atomic<bool> &running) {
     trap_slot slot;
     while (running.load()) {
-        if (!g_trap_ring.pop(slot)) {
-            std::this_thread::sleep_for(k_consumer_idle);
-        }
+        g_trap_ring.pop_wait(slot, k_consumer_stop_check);
     }
 }
 

@@ -7,6 +7,8 @@
 #define VEK_APPS_SNMP_SERVICE_SERVICE_TRAPS_H
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -45,11 +47,15 @@ public:
     bool push(trap_slot slot);
     /* Takes the slot at the head; false when the ring is empty. */
     bool pop(trap_slot &slot);
+    /* Takes the slot at the head, waiting up to wait for one to arrive; false when none came. */
+    bool pop_wait(trap_slot &slot, std::chrono::milliseconds wait);
     size_t size() const;
     void clear();
 
 private:
+    bool take_locked(trap_slot &slot);
     mutable std::mutex mtx_;
+    std::condition_variable arrived_;
     std::vector<trap_slot> slots_;
     size_t head_ = 0;
     size_t tail_ = 0;
@@ -86,7 +92,7 @@ void snmp_trap_callback(const char *ip, uint16_t port, const api_snmp_trap *trap
                         void *user_data);
 
 /* Body of the trap consumer thread: while running, takes and discards the entry at the head of the
- * ring, sleeping 1 ms whenever the ring is empty. */
+ * ring, sleeping until one arrives whenever the ring is empty. */
 void trap_consume_thread(const std::atomic<bool> &running);
 
 } // namespace service

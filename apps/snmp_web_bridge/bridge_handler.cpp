@@ -1,8 +1,13 @@
 /* One client connection of the web bridge (see bridge_handler.h). */
 #include "apps/snmp_web_bridge/bridge_handler.h"
 
-#include <new>
+#include <arpa/inet.h>
 
+#include <array>
+#include <new>
+#include <optional>
+
+#include "apps/http_intake/http_head.h"
 #include "apps/snmp_web_bridge/bridge_http.h"
 #include "apps/snmp_web_bridge/bridge_log.h"
 #include "apps/snmp_web_bridge/bridge_page.h"
@@ -21,6 +26,8 @@ constexpr std::string_view kLogNewClient = "新客户端请求接入";
 constexpr std::string_view kLogStatus = "请求：状态查询";
 constexpr std::string_view kLogPage = "已返回Web主页";
 constexpr std::string_view kLogForwardUrl = "[GETBULK_FORWARD_URL] ";
+constexpr const char *kLogOtherSite = "已拒绝其他网站页面发来的请求 | 客户端 %s 路径 %.*s";
+constexpr const char *kLogAuthFailed = "认证失败 | 客户端 %s";
 
 /* Paths the page polls, and the icon: they leave no access line in the log. */
 bool is_quiet(std::string_view path) {
@@ -67,17 +74,32 @@ bridge_reply forward_reply(const forward_route &route, std::string_view request,
     return reply;
 }
 
-/* Reads until the request line is complete, the client closes, kMaxRequest bytes arrived, or the
- * time limit passes. */
-std::string read_request(int fd) {
-    std::string request;
-    const auto deadline = clock_type::now() + kClientReadLimit;
-    while (request.size() < kMaxRequest && !request_line_complete(request)) {
-        if (receive_some(fd, request, kMaxRequest - request.size(), deadline) != receive_status::data) {
-            break;
-        }
+std::string address_text(in_addr address) {
+    std::array<char, INET_ADDRSTRLEN> text{};
+    ::inet_ntop(AF_INET, &address, text.data(), text.size());
+    return text.data();
+}
+
+/* The refusal for a request from another site's page or without the credentials; nothing when the
+ * request may be answered. */
+std::optional<bridge_reply> screen(const http_intake::request &request, basic_auth &auth) {
+    if (http_intake::from_other_site(request.head)) {
+        const std::string_view path = request_path(request.head);
+        bridge_log(kLogOtherSite, address_text(request.peer).c_str(), static_cast<int>(path.size()), path.data());
+        return bridge_reply{std::string(http_intake::k_forbidden_answer), {}};
     }
-    return request;
+    switch (auth.check(request.head, request.peer.s_addr, basic_auth::clock::now())) {
+    case auth_verdict::admitted:
+        return std::nullopt;
+    case auth_verdict::blocked:
+        return bridge_reply{std::string(kTooManyFailures), {}};
+    case auth_verdict::refused:
+        break;
+    }
+    if (http_intake::header_value(request.head, "Authorization")) {
+        bridge_log(kLogAuthFailed, address_text(request.peer).c_str());
+    }
+    return bridge_reply{std::string(kUnauthorized), {}};
 }
 
 } // namespace
@@ -104,14 +126,11 @@ bridge_reply answer_request(std::string_view request, const service_link &servic
     return {std::move(page), std::string(kLogPage)};
 }
 
-void handle_client(unique_fd client, const service_link &service) {
-    const std::string request = read_request(client.get());
-    if (request.empty()) {
-        return;
-    }
-    const bridge_reply reply = answer_request(request, service);
-    send_all(client.get(), reply.bytes, clock_type::now() + kClientSendLimit);
-    close_gracefully(client, kClientDrainLimit);
+void handle_request(http_intake::request request, const service_link &service, basic_auth &auth) {
+    const std::optional<bridge_reply> refusal = screen(request, auth);
+    const bridge_reply reply = refusal ? *refusal : answer_request(request.head, service);
+    send_all(request.conn.get(), reply.bytes, clock_type::now() + kClientSendLimit);
+    close_gracefully(request.conn, kClientDrainLimit);
     if (!reply.done_log.empty()) {
         bridge_log_text(reply.done_log);
     }

@@ -60,10 +60,6 @@ std::string_view request_query(std::string_view request) {
     return until_any(line.substr(mark + 1), " ");
 }
 
-bool request_line_complete(std::string_view received) {
-    return received.find_first_of(kLineEnd) != std::string_view::npos;
-}
-
 std::string percent_decode(std::string_view text) {
     std::string out;
     out.reserve(text.size());

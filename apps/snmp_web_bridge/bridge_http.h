@@ -24,9 +24,6 @@ std::string_view request_path(std::string_view request);
  * line's end; empty when the line has none. */
 std::string_view request_query(std::string_view request);
 
-/* True once the request line is complete (a CR or LF has arrived). */
-bool request_line_complete(std::string_view received);
-
 /* Decodes "%XX" (two hexadecimal digits) to the byte and '+' to a blank; any other '%' stays. */
 std::string percent_decode(std::string_view text);
 

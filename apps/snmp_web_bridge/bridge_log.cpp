@@ -1,11 +1,14 @@
 /* The web bridge's log (see bridge_log.h). */
 #include "apps/snmp_web_bridge/bridge_log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
-#include <memory>
 #include <mutex>
 
 #include "apps/snmp_web_bridge/bridge_json.h"
@@ -20,10 +23,63 @@ constexpr const char *kTimeFormat = "%Y-%m-%d %H:%M:%S";
 constexpr size_t kTimeTextSize = 32;
 constexpr size_t kFormatBufferSize = kLogMessageMax + 1;
 
+constexpr mode_t kLogFileMode = S_IRUSR | S_IWUSR; /* 0600: the log names devices and users */
+
+/* The log file: opened once, rotated at its limit. Not locked: the log's mutex guards it. */
+class log_file {
+public:
+    ~log_file() { close_file(); }
+    void set(std::string path, uint64_t limit) {
+        close_file();
+        path_ = std::move(path);
+        limit_ = limit;
+    }
+    /* Appends the line; a file that cannot be opened is skipped. */
+    void append(std::string_view line) {
+        if (fd_ < 0 && !open_file()) {
+            return;
+        }
+        const ssize_t written = ::write(fd_, line.data(), line.size());
+        size_ += written > 0 ? static_cast<uint64_t>(written) : 0;
+        if (size_ >= limit_) {
+            rotate();
+        }
+    }
+
+private:
+    bool open_file() {
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogFileMode);
+        if (fd_ < 0) {
+            return false;
+        }
+        ::fchmod(fd_, kLogFileMode); /* a file left by an older version may be readable by all */
+        struct stat info {};
+        size_ = ::fstat(fd_, &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+        return true;
+    }
+    void close_file() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    void rotate() {
+        close_file();
+        const std::string old = path_ + std::string(kLogOldSuffix);
+        ::rename(path_.c_str(), old.c_str());
+        open_file();
+    }
+
+    std::string path_{kLogFileName};
+    uint64_t limit_ = kLogFileLimit;
+    int fd_ = -1;
+    uint64_t size_ = 0;
+};
+
 struct log_state {
     std::mutex mutex;
     log_list list;
-    std::string file_path{kLogFileName};
+    log_file file;
 };
 
 log_state &state() {
@@ -38,18 +94,6 @@ std::string local_time_text() {
     std::array<char, kTimeTextSize> text{};
     const size_t len = std::strftime(text.data(), text.size(), kTimeFormat, &parts);
     return std::string(text.data(), len);
-}
-
-struct file_closer {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-
-/* Appends one line to the log file; a file that cannot be opened is skipped. */
-void append_to_file(const std::string &path, std::string_view line) {
-    const std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "a"));
-    if (file) {
-        std::fwrite(line.data(), 1, line.size(), file.get());
-    }
 }
 
 } // namespace
@@ -101,7 +145,7 @@ void bridge_log_text(std::string_view message) {
     std::string console = line + "\n";
     std::fwrite(console.data(), 1, console.size(), stdout);
     std::fflush(stdout);
-    append_to_file(s.file_path, console);
+    s.file.append(console);
     s.list.push(line);
 }
 
@@ -123,10 +167,10 @@ std::string bridge_log_json() {
     return s.list.to_json();
 }
 
-void bridge_log_set_file(std::string path) {
+void bridge_log_set_file(std::string path, uint64_t limit) {
     log_state &s = state();
     const std::lock_guard lock(s.mutex);
-    s.file_path = std::move(path);
+    s.file.set(std::move(path), limit);
 }
 
 } // namespace bridge

@@ -7,10 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "apps/snmp_web_bridge/bridge_auth.h"
 #include "apps/snmp_web_bridge/bridge_config.h"
 #include "apps/snmp_web_bridge/bridge_log.h"
 #include "apps/snmp_web_bridge/bridge_page.h"
-#include "apps/snmp_web_bridge/bridge_queue.h"
 #include "apps/snmp_web_bridge/bridge_server.h"
 #include "apps/snmp_web_bridge/bridge_service.h"
 #include "apps/snmp_web_bridge/bridge_socket.h"
@@ -55,16 +55,17 @@ int main(int argc, char **argv) {
     }
 
     std::string error;
-    bridge::unique_fd listener = bridge::open_listener(config.port, &error);
+    bridge::unique_fd listener = bridge::open_listener(config, &error);
     if (!listener.valid()) {
         std::fprintf(stderr, "Web网桥启动失败：无法监听端口 %u（%s）\n", static_cast<unsigned>(config.port),
                      error.c_str());
         return kExitStartFailed;
     }
     bridge::set_page_agent_port(config.agent_port);
+    bridge::bridge_log_set_file(std::string(bridge::kLogFileName), config.log_limit);
     print_banner(config.port);
     bridge::bridge_log_text("连接池初始化完成");
     static bridge::service_link service(*service_addr);
-    static bridge::connection_queue queue;
-    bridge::serve(std::move(listener), config.port, service, queue);
+    static bridge::basic_auth auth(config.credentials);
+    bridge::serve(std::move(listener), config, service, auth);
 }

@@ -132,16 +132,30 @@ pre {
     <label for="user_auth">认证算法</label>
     <div class="pair">
       <select id="user_auth">
-        <option value="0">NONE</option><option value="1">MD5</option><option value="2">SHA1</option>
-        <option value="3">SHA256</option><option value="4">SHA256FULL</option>
+        <option value="0">NONE</option>
+        <optgroup label="自研方案（vek）">
+          <option value="1">MD5</option><option value="2">SHA1</option>
+          <option value="3">SHA256</option><option value="4">SHA256FULL</option>
+        </optgroup>
+        <optgroup label="标准USM（std）">
+          <option value="5">MD5</option><option value="6">SHA</option><option value="7">SHA-224</option>
+          <option value="8">SHA-256</option><option value="9">SHA-384</option><option value="10">SHA-512</option>
+        </optgroup>
       </select>
       <input id="user_auth_pass" type="password" placeholder="认证密码" autocomplete="new-password">
     </div>
     <label for="user_priv">加密算法</label>
     <div class="pair">
       <select id="user_priv">
-        <option value="0">NONE</option><option value="1">DES</option><option value="2">AES128</option>
-        <option value="3">3DES</option><option value="4">AES192</option><option value="5">AES256</option>
+        <option value="0">NONE</option>
+        <optgroup label="自研方案（vek）">
+          <option value="1">DES</option><option value="2">AES128</option><option value="3">3DES</option>
+          <option value="4">AES192</option><option value="5">AES256</option>
+        </optgroup>
+        <optgroup label="标准USM（std）">
+          <option value="6">DES</option><option value="7">AES</option><option value="8">AES-192</option>
+          <option value="9">AES-256</option><option value="10">AES-192-C</option><option value="11">AES-256-C</option>
+        </optgroup>
       </select>
       <input id="user_priv_pass" type="password" placeholder="加密密码" autocomplete="new-password">
     </div>
@@ -214,8 +228,10 @@ pre {
 'use strict';
 const $ = (id) => document.getElementById(id);
 const VERSION_NAMES = { 0: 'v1', 1: 'v2c', 3: 'v3' };
-const AUTH_NAMES = ['NONE', 'MD5', 'SHA1', 'SHA256', 'SHA256FULL'];
-const PRIV_NAMES = ['NONE', 'DES', 'AES128', '3DES', 'AES192', 'AES256'];
+const AUTH_NAMES = ['NONE', 'MD5', 'SHA1', 'SHA256', 'SHA256FULL',
+                    'std MD5', 'std SHA', 'std SHA-224', 'std SHA-256', 'std SHA-384', 'std SHA-512'];
+const PRIV_NAMES = ['NONE', 'DES', 'AES128', '3DES', 'AES192', 'AES256',
+                    'std DES', 'std AES', 'std AES-192', 'std AES-256', 'std AES-192-C', 'std AES-256-C'];
 const TYPE_NAMES = { 2: 'INTEGER', 4: 'OCTET STRING', 5: 'NULL', 6: 'OID', 7: 'UInteger32', 10: 'IpAddress',
                      36: '未知类型', 65: 'Counter32', 66: 'Gauge32', 67: 'TimeTicks', 70: 'Counter64',
                      128: 'noSuchObject', 129: 'noSuchInstance', 130: 'endOfMibView' };

@@ -11,7 +11,8 @@ namespace {
 
 constexpr std::string_view kSlot = "%s";
 constexpr std::string_view kHiddenValue = "***";
-constexpr std::array<std::string_view, 2> kSecretParams = {"auth_pass", "priv_pass"};
+/* Values never logged (the log is readable through /log): passwords and communities. */
+constexpr std::array<std::string_view, 3> kSecretParams = {"auth_pass", "priv_pass", "community"};
 constexpr size_t kRouteCount = 13;
 
 constexpr std::array<forward_route, kRouteCount> kRoutes = {{
@@ -61,7 +62,12 @@ bool is_secret(std::string_view name) {
     return std::find(kSecretParams.begin(), kSecretParams.end(), name) != kSecretParams.end();
 }
 
-/* The service path with the values percent-encoded; with hide_secrets, given passwords as "***". */
+/* A value as the log shows it: a given secret as "***". */
+std::string_view shown_value(std::string_view name, std::string_view value) {
+    return is_secret(name) && !value.empty() ? kHiddenValue : value;
+}
+
+/* The service path with the values percent-encoded; with hide_secrets, given secrets as "***". */
 std::string build_path(const forward_route &route, std::span<const std::string> values, bool hide_secrets) {
     std::string path(route.service_path);
     const auto names = route_params(route);
@@ -116,7 +122,7 @@ std::string fill_log(const forward_route &route, const log_template &tmpl, std::
         out += rest.substr(0, at);
         rest.remove_prefix(at + kSlot.size());
         const bool named = slot < tmpl.params.size() && !tmpl.params[slot].empty();
-        out += named ? value_of(route, values, tmpl.params[slot]) : answer;
+        out += named ? shown_value(tmpl.params[slot], value_of(route, values, tmpl.params[slot])) : answer;
         ++slot;
     }
     out += rest;

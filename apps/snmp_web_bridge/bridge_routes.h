@@ -45,11 +45,12 @@ std::vector<std::string> route_values(const forward_route &route, std::string_vi
 /* The service path with every value percent-encoded: "/api_snmp_get?ip=..&port=..". */
 std::string forward_path(const forward_route &route, std::span<const std::string> values);
 
-/* The service path as it is logged: forward_path with the values of password parameters shown as
- * "***" (the log is readable through /log). */
+/* The service path as it is logged: forward_path with the values of passwords and communities shown
+ * as "***" (the log is readable through /log). */
 std::string logged_path(const forward_route &route, std::span<const std::string> values);
 
-/* A log template filled with the route's values; slots past its names take `answer`. */
+/* A log template filled with the route's values (a community as "***"); slots past its names take
+ * `answer`. */
 std::string fill_log(const forward_route &route, const log_template &tmpl, std::span<const std::string> values,
                      std::string_view answer = {});
 

@@ -1,15 +1,15 @@
 /* The web bridge's threads (see bridge_server.h). */
 #include "apps/snmp_web_bridge/bridge_server.h"
 
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
+#include <arpa/inet.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <thread>
 
+#include "apps/http_intake/http_intake.h"
 #include "apps/snmp_web_bridge/bridge_handler.h"
 #include "apps/snmp_web_bridge/bridge_log.h"
 
@@ -17,55 +17,53 @@ namespace bridge {
 
 namespace {
 
-[[noreturn]] void worker_thread(connection_queue &queue, const service_link &service) {
-    for (;;) {
-        handle_client(queue.pop(), service);
-    }
+constexpr auto kWorkerWait = 1000ms;
+constexpr const char *kLogOpenToAll =
+    "警告：网桥监听 %s:%u，本机以外也能访问，且未设置访问口令：能连到此端口的任何人都能操作设备。"
+    "请用 --auth 用户名:口令 或环境变量 VEK_BRIDGE_AUTH 设置口令，或用 --listen 127.0.0.1 只供本机使用";
+
+in_addr listen_address(const bridge_config &config) {
+    in_addr address{};
+    ::inet_pton(AF_INET, config.listen.c_str(), &address);
+    return address;
 }
 
-/* Waits up to kAcceptWait for a connection and accepts it; an invalid descriptor when none came. */
-unique_fd accept_one(int listener) {
-    pollfd pfd{listener, POLLIN, 0};
-    const auto wait_ms = static_cast<int>(std::chrono::milliseconds(kAcceptWait).count());
-    if (::poll(&pfd, 1, wait_ms) <= 0) {
-        return {};
-    }
-    return unique_fd(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+void trace_queue_full(int fd) {
+    std::printf("[TRACE] 任务队列已满，丢弃客户端fd: %d\n", fd);
+    std::fflush(stdout);
 }
 
 } // namespace
 
-unique_fd open_listener(uint16_t port, std::string *error) {
-    unique_fd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const int reuse = 1;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (!sock.valid() || ::setsockopt(sock.get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
-        ::bind(sock.get(), reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0 ||
-        ::listen(sock.get(), kListenBacklog) != 0) {
+unique_fd open_listener(const bridge_config &config, std::string *error) {
+    unique_fd sock = http_intake::open_listener(listen_address(config), config.port, kListenBacklog);
+    if (!sock.valid()) {
         *error = std::strerror(errno);
-        return {};
     }
     return sock;
 }
 
-void serve(unique_fd listener, uint16_t port, service_link &service, connection_queue &queue) {
+void serve(unique_fd listener, const bridge_config &config, service_link &service, basic_auth &auth) {
+    static const std::atomic<bool> forever{true};
+    static http_intake::intake intake(
+        http_intake::limits{kMaxRequest, kClientReadLimit, kMaxPerAddress, kMaxReading, kQueueSlots},
+        trace_queue_full);
     std::thread([&service] { service.run_health_checks(); }).detach();
     for (size_t i = 0; i < kWorkerCount; ++i) {
-        std::thread([&queue, &service] { worker_thread(queue, service); }).detach();
+        std::thread([&service, &auth] {
+            for (;;) {
+                if (auto request = intake.pop(kWorkerWait)) {
+                    handle_request(std::move(*request), service, auth);
+                }
+            }
+        }).detach();
     }
-    bridge_log("Web网桥启动成功，监听端口 %u", static_cast<unsigned>(port));
+    bridge_log("Web网桥启动成功，监听端口 %u", static_cast<unsigned>(config.port));
+    if (!auth.enabled() && !http_intake::is_loopback(listen_address(config))) {
+        bridge_log(kLogOpenToAll, config.listen.c_str(), static_cast<unsigned>(config.port));
+    }
     for (;;) {
-        unique_fd client = accept_one(listener.get());
-        if (!client.valid()) {
-            continue;
-        }
-        if (!queue.push(client)) {
-            std::printf("[TRACE] 任务队列已满，丢弃客户端fd: %d\n", client.get());
-            std::fflush(stdout);
-        }
+        intake.run(listener.get(), forever);
     }
 }
 

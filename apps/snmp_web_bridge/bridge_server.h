@@ -1,5 +1,6 @@
-/* The web bridge's threads: the accept loop hands client sockets through the connection queue to 8
- * workers; a health checker watches the HTTP service. */
+/* The web bridge's threads: the intake thread accepts connections and reads request heads (see
+ * apps/http_intake) and hands complete ones to 8 workers; a health checker watches the HTTP
+ * service. */
 #ifndef VEK_APPS_SNMP_WEB_BRIDGE_BRIDGE_SERVER_H
 #define VEK_APPS_SNMP_WEB_BRIDGE_BRIDGE_SERVER_H
 
@@ -8,7 +9,8 @@
 #include <cstdint>
 #include <string>
 
-#include "apps/snmp_web_bridge/bridge_queue.h"
+#include "apps/snmp_web_bridge/bridge_auth.h"
+#include "apps/snmp_web_bridge/bridge_config.h"
 #include "apps/snmp_web_bridge/bridge_service.h"
 #include "apps/snmp_web_bridge/bridge_socket.h"
 
@@ -16,15 +18,18 @@ namespace bridge {
 
 inline constexpr size_t kWorkerCount = 8;
 inline constexpr int kListenBacklog = 16;
-inline constexpr auto kAcceptWait = 100ms;
+inline constexpr size_t kQueueSlots = 32; /* complete requests waiting for a worker; 31 usable */
+inline constexpr size_t kMaxPerAddress = 32;
+inline constexpr size_t kMaxReading = 256;
 
-/* A listening TCP socket on port of all addresses (with address reuse); on failure an invalid
- * descriptor and *error describing why. */
-unique_fd open_listener(uint16_t port, std::string *error);
+/* A listening TCP socket on the configured address and port (with address reuse); on failure an
+ * invalid descriptor and *error describing why. */
+unique_fd open_listener(const bridge_config &config, std::string *error);
 
-/* Starts the health checker and the workers (detached), logs the start, then accepts connections
- * forever. service and queue must live as long as the process. */
-[[noreturn]] void serve(unique_fd listener, uint16_t port, service_link &service, connection_queue &queue);
+/* Starts the health checker and the workers (detached), logs the start (and a warning when anyone
+ * beyond this host can reach an unauthenticated bridge), then serves forever. service and auth must
+ * live as long as the process. */
+[[noreturn]] void serve(unique_fd listener, const bridge_config &config, service_link &service, basic_auth &auth);
 
 } // namespace bridge
 

@@ -47,13 +47,6 @@ bool set_blocking(int fd, bool blocking) {
 
 } // namespace
 
-void unique_fd::reset(int fd) {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-    fd_ = fd;
-}
-
 std::optional<sockaddr_in> ipv4_endpoint(const std::string &host, uint16_t port) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;

@@ -12,38 +12,13 @@
 #include <string>
 #include <string_view>
 
+#include "apps/http_intake/http_intake.h"
+
 namespace bridge {
 
-using clock_type = std::chrono::steady_clock;
+using clock_type = http_intake::clock_type;
 
-/* Owns one descriptor and closes it. */
-class unique_fd {
-public:
-    unique_fd() = default;
-    explicit unique_fd(int fd) : fd_(fd) {}
-    ~unique_fd() { reset(); }
-    unique_fd(unique_fd &&other) noexcept : fd_(other.release()) {}
-    unique_fd &operator=(unique_fd &&other) noexcept {
-        if (this != &other) {
-            reset(other.release());
-        }
-        return *this;
-    }
-    unique_fd(const unique_fd &) = delete;
-    unique_fd &operator=(const unique_fd &) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void reset(int fd = -1);
-
-private:
-    int fd_ = -1;
-};
+using unique_fd = http_intake::unique_fd;
 
 /* The IPv4 socket address of a dotted address and a port, or nothing when the text is no address. */
 std::optional<sockaddr_in> ipv4_endpoint(const std::string &host, uint16_t port);

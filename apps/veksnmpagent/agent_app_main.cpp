@@ -24,6 +24,7 @@
 #include "apps/veksnmpagent/agent_app_interfaces.h"
 #include "apps/veksnmpagent/agent_app_notify.h"
 #include "apps/veksnmpagent/agent_app_options.h"
+#include "base/log_mask.h"
 
 namespace {
 
@@ -134,15 +135,22 @@ int32_t configure_agent(const agent_app_options &opt, const std::vector<uint8_t>
     if (rc != AGENT_SNMP_OK) {
         return rc;
     }
-    if (!opt.user.name.empty()) {
+    for (const agent_app_user &u : opt.users) {
         agent_snmp_v3_user user{};
-        copy_text(user.username, opt.user.name);
-        user.auth_proto = opt.user.auth_proto;
-        copy_text(user.auth_pass, opt.user.auth_pass);
-        user.priv_proto = opt.user.priv_proto;
-        copy_text(user.priv_pass, opt.user.priv_pass);
-        step = "SNMPv3 user " + opt.user.name;
+        copy_text(user.username, u.name);
+        user.auth_proto = u.auth_proto;
+        copy_text(user.auth_pass, u.auth_pass);
+        user.priv_proto = u.priv_proto;
+        copy_text(user.priv_pass, u.priv_pass);
+        step = "SNMPv3 user " + u.name;
         rc = agent_snmp_v3_user_add(&user);
+        if (rc != AGENT_SNMP_OK) {
+            return rc;
+        }
+    }
+    if (!opt.notify_user.empty()) {
+        step = "SNMPv3 notification user " + opt.notify_user;
+        rc = agent_snmp_set_notify_user(opt.notify_user.c_str());
         if (rc != AGENT_SNMP_OK) {
             return rc;
         }
@@ -168,15 +176,20 @@ std::string ipv4_text(uint32_t network_order) {
 void print_startup(const agent_app_options &opt, const std::vector<uint8_t> &engine_id, const agent_app_target &target,
                    const std::string &boots_file, bool console) {
     std::printf("%s listening on UDP port %u\n", k_agent_program_name.data(), static_cast<unsigned>(opt.port));
-    std::printf("  communities: read-only '%s', read-write '%s'\n", opt.ro_community.c_str(), opt.rw_community.c_str());
+    // The communities are secrets: the console (often kept in a log file) shows only that they are set.
+    std::printf("  communities: read-only '%s', read-write '%s'\n", vek::kLogMask, vek::kLogMask);
     std::printf("  engine ID: %s\n", hex_text(engine_id).c_str());
     std::printf("  engine boots: %u (kept in %s)\n", static_cast<unsigned>(agent_snmp_get_engine_boots()),
                 boots_file.c_str());
-    if (!opt.user.name.empty()) {
-        const std::string_view auth = agent_app_auth_name(opt.user.auth_proto);
-        const std::string_view priv = agent_app_priv_name(opt.user.priv_proto);
-        std::printf("  SNMPv3 user: %s (authentication %.*s, privacy %.*s)\n", opt.user.name.c_str(),
-                    static_cast<int>(auth.size()), auth.data(), static_cast<int>(priv.size()), priv.data());
+    for (const agent_app_user &user : opt.users) {
+        const std::string_view auth = agent_app_auth_name(user.auth_proto);
+        const std::string_view priv = agent_app_priv_name(user.priv_proto);
+        std::printf("  SNMPv3 user: %s (authentication %.*s, privacy %.*s)%s\n", user.name.c_str(),
+                    static_cast<int>(auth.size()), auth.data(), static_cast<int>(priv.size()), priv.data(),
+                    user.standard ? ", standard scheme" : "");
+    }
+    if (!opt.notify_user.empty()) {
+        std::printf("  traps and informs: SNMPv3, user %s\n", opt.notify_user.c_str());
     }
     std::string managers = opt.managers.empty() ? "every manager" : "127.0.0.1";
     for (const uint32_t ip : opt.managers) {

@@ -8,6 +8,8 @@
 #include <charconv>
 #include <limits>
 
+#include "agent/vek_agent_sdk.h"
+
 namespace {
 
 struct name_code {
@@ -21,6 +23,17 @@ constexpr std::array k_auth_names = {name_code{"none", 0}, name_code{"MD5", 1}, 
 constexpr std::array k_priv_names = {name_code{"none", 0},   name_code{"DES", 1},    name_code{"AES128", 2},
                                      name_code{"AES", 2},    name_code{"AES192", 3}, name_code{"AES256", 4},
                                      name_code{"3DES", 5}};
+/* The standard scheme (-s std), with the spellings of the standard tools. */
+constexpr std::array k_std_auth_names = {
+    name_code{"none", AGENT_SNMP_AUTH_NONE},          name_code{"MD5", AGENT_SNMP_AUTH_STD_MD5},
+    name_code{"SHA", AGENT_SNMP_AUTH_STD_SHA1},       name_code{"SHA-224", AGENT_SNMP_AUTH_STD_SHA224},
+    name_code{"SHA-256", AGENT_SNMP_AUTH_STD_SHA256}, name_code{"SHA-384", AGENT_SNMP_AUTH_STD_SHA384},
+    name_code{"SHA-512", AGENT_SNMP_AUTH_STD_SHA512}};
+constexpr std::array k_std_priv_names = {
+    name_code{"none", AGENT_SNMP_PRIV_NONE},             name_code{"DES", AGENT_SNMP_PRIV_STD_DES},
+    name_code{"AES", AGENT_SNMP_PRIV_STD_AES128},        name_code{"AES-192", AGENT_SNMP_PRIV_STD_AES192},
+    name_code{"AES-256", AGENT_SNMP_PRIV_STD_AES256},    name_code{"AES-192-C", AGENT_SNMP_PRIV_STD_AES192C},
+    name_code{"AES-256-C", AGENT_SNMP_PRIV_STD_AES256C}};
 
 /* RFC 3411 snmpEngineID: enterprise number with the top bit set, then format 4 (text). */
 constexpr uint32_t k_engine_id_enterprise = 12345;
@@ -36,8 +49,9 @@ constexpr std::string_view k_hex_prefix = "0x";
 constexpr std::string_view k_hex_prefix_upper = "0X";
 
 /* Options that take the next word as their value. */
-constexpr std::array<std::string_view, 15> k_valued_options = {"-p", "-c", "-w", "-e", "-u", "-a", "-A", "-x",
-                                                               "-X", "-lvl", "-W", "-t", "-b", "-N", "-L"};
+constexpr std::array<std::string_view, 17> k_valued_options = {"-p", "-c", "-w", "-e", "-u", "-a",
+                                                               "-A", "-x", "-X", "-s", "-T", "-lvl",
+                                                               "-W", "-t", "-b", "-N", "-L"};
 
 template <size_t N> int lookup(const std::array<name_code, N> &table, std::string_view name) {
     const auto *it = std::find_if(table.begin(), table.end(), [&](const name_code &e) { return e.name == name; });
@@ -47,6 +61,14 @@ template <size_t N> int lookup(const std::array<name_code, N> &table, std::strin
 template <size_t N> std::string_view name_of(const std::array<name_code, N> &table, uint8_t code) {
     const auto *it = std::find_if(table.begin(), table.end(), [&](const name_code &e) { return e.code == code; });
     return it == table.end() ? std::string_view("?") : it->name;
+}
+
+// The codes of the two schemes never overlap (apart from none).
+template <size_t N, size_t M>
+std::string_view name_in_either(const std::array<name_code, N> &own, const std::array<name_code, M> &standard,
+                                uint8_t code) {
+    const std::string_view name = name_of(own, code);
+    return name != "?" ? name : name_of(standard, code);
 }
 
 std::string quoted(std::string_view text) {
@@ -85,12 +107,20 @@ int hex_value(char c) {
     return -1;
 }
 
+/* What the parser keeps of one user until the whole command line is read: the algorithm names are
+ * resolved in the user's own scheme at the end. */
+struct user_draft {
+    std::string_view auth_name;
+    std::string_view priv_name;
+    bool auth_pass_given = false;
+    bool priv_pass_given = false;
+};
+
 /* The parser's working state: the result being built and what the user asked for explicitly. */
 struct parse_state {
     agent_app_parse_result result;
-    bool auth_pass_given = false;
-    bool priv_pass_given = false;
-    bool user_option_given = false; /* any of -a -A -x -X */
+    std::vector<user_draft> drafts; /* one per entry of result.options.users */
+    bool standard_scheme = false;   /* -s std is in force for the users that follow */
 
     void refuse(std::string message) {
         if (result.action != agent_app_action::fail) {
@@ -98,6 +128,22 @@ struct parse_state {
             result.message = std::move(message);
         }
     }
+
+    /* A new user in the scheme in force; false (refused) when five are there already. */
+    bool start_user() {
+        std::vector<agent_app_user> &users = result.options.users;
+        if (users.size() >= k_agent_max_users) {
+            refuse("at most " + std::to_string(k_agent_max_users) + " SNMPv3 users (-u)");
+            return false;
+        }
+        users.emplace_back();
+        users.back().standard = standard_scheme;
+        drafts.emplace_back();
+        return true;
+    }
+
+    /* The user the options -a -A -x -X describe: the last one started, or a first one. */
+    bool current_user() { return !result.options.users.empty() || start_user(); }
 };
 
 void set_text(parse_state &st, std::string_view option, std::string_view value, size_t max_len, std::string &field) {
@@ -163,24 +209,33 @@ void apply_option(parse_state &st, std::string_view option, std::string_view val
             st.refuse("invalid engine ID " + quoted(value) + " (1 to 32 bytes in hexadecimal, e.g. 80003039040102)");
         }
     } else if (option == "-u") {
-        set_text(st, option, value, k_agent_max_user_len, opt.user.name);
-    } else if (option == "-a" || option == "-x") {
-        const bool auth = option == "-a";
-        const int code = auth ? lookup(k_auth_names, value) : lookup(k_priv_names, value);
-        if (code < 0) {
-            st.refuse(auth ? "unsupported authentication algorithm " + quoted(value) +
-                                 " (none/MD5/SHA1/SHA256/SHA256FULL)"
-                           : "unsupported privacy algorithm " + quoted(value) +
-                                 " (none/DES/AES/AES128/AES192/AES256/3DES)");
+        // Options given before the first -u belong to the user it names.
+        const bool named_last = !opt.users.empty() && !opt.users.back().name.empty();
+        if ((opt.users.empty() || named_last) && !st.start_user()) {
             return;
         }
-        (auth ? opt.user.auth_proto : opt.user.priv_proto) = static_cast<uint8_t>(code);
-        st.user_option_given = true;
+        set_text(st, option, value, k_agent_max_user_len, opt.users.back().name);
+    } else if (option == "-a" || option == "-x") {
+        if (!st.current_user()) {
+            return;
+        }
+        (option == "-a" ? st.drafts.back().auth_name : st.drafts.back().priv_name) = value;
     } else if (option == "-A" || option == "-X") {
+        if (!st.current_user()) {
+            return;
+        }
         const bool auth = option == "-A";
-        set_text(st, option, value, k_agent_max_password_len, auth ? opt.user.auth_pass : opt.user.priv_pass);
-        (auth ? st.auth_pass_given : st.priv_pass_given) = true;
-        st.user_option_given = true;
+        agent_app_user &user = opt.users.back();
+        set_text(st, option, value, k_agent_max_password_len, auth ? user.auth_pass : user.priv_pass);
+        (auth ? st.drafts.back().auth_pass_given : st.drafts.back().priv_pass_given) = true;
+    } else if (option == "-s") {
+        if (value != "std" && value != "vek") {
+            st.refuse("option -s needs std (the standard SNMPv3 scheme) or vek (the system's own), got " + quoted(value));
+            return;
+        }
+        st.standard_scheme = value == "std";
+    } else if (option == "-T") {
+        set_text(st, option, value, k_agent_max_user_len, opt.notify_user);
     } else if (option == "-lvl") {
         if (!parse_decimal(value, k_agent_max_log_level, opt.log_level)) {
             st.refuse("option -lvl needs 0 (DEBUG), 1 (INFO), 2 (WARN), 3 (ERROR) or 4 (FATAL), got " + quoted(value));
@@ -202,27 +257,67 @@ void apply_option(parse_state &st, std::string_view option, std::string_view val
     }
 }
 
-/* The checks that need the whole command line: the SNMPv3 user's parts must fit together. */
-void check_user(parse_state &st) {
-    agent_app_user &user = st.result.options.user;
-    if (user.name.empty()) {
-        if (st.user_option_given) {
-            st.refuse("options -a -A -x -X describe an SNMPv3 user: give its name with -u");
+/* The algorithms of a user, named in its own scheme. */
+void resolve_algorithms(parse_state &st, agent_app_user &user, const user_draft &draft) {
+    if (!draft.auth_name.empty()) {
+        const int code = agent_app_auth_from_name(draft.auth_name, user.standard);
+        if (code < 0) {
+            st.refuse("unsupported authentication algorithm " + quoted(draft.auth_name) +
+                      (user.standard ? " (standard scheme: none/MD5/SHA/SHA-224/SHA-256/SHA-384/SHA-512)"
+                                     : " (none/MD5/SHA1/SHA256/SHA256FULL)"));
+            return;
         }
+        user.auth_proto = static_cast<uint8_t>(code);
+    }
+    if (!draft.priv_name.empty()) {
+        const int code = agent_app_priv_from_name(draft.priv_name, user.standard);
+        if (code < 0) {
+            st.refuse("unsupported privacy algorithm " + quoted(draft.priv_name) +
+                      (user.standard ? " (standard scheme: none/DES/AES/AES-192/AES-256/AES-192-C/AES-256-C)"
+                                     : " (none/DES/AES/AES128/AES192/AES256/3DES)"));
+            return;
+        }
+        user.priv_proto = static_cast<uint8_t>(code);
+    }
+}
+
+/* The checks that need the whole command line: each user's parts must fit together. */
+void check_user(parse_state &st, agent_app_user &user, const user_draft &draft) {
+    if (user.name.empty()) {
+        st.refuse("options -a -A -x -X describe an SNMPv3 user: give its name with -u");
         return;
     }
+    resolve_algorithms(st, user, draft);
     if (user.auth_proto != k_agent_auth_none && user.auth_pass.empty()) {
         st.refuse("an authentication algorithm other than none needs its password (-A)");
     } else if (user.priv_proto != k_agent_priv_none && user.priv_pass.empty()) {
         st.refuse("a privacy algorithm other than none needs its password (-X)");
+    } else if (user.standard && user.priv_proto != k_agent_priv_none && user.auth_proto == k_agent_auth_none) {
+        st.refuse("standard privacy needs standard authentication (-a) for user " + quoted(user.name));
     }
-    if (user.auth_proto == k_agent_auth_none && st.auth_pass_given) {
+    if (user.auth_proto == k_agent_auth_none && draft.auth_pass_given) {
         st.result.warnings.emplace_back("authentication algorithm is none: the password of -A is ignored");
         user.auth_pass.clear();
     }
-    if (user.priv_proto == k_agent_priv_none && st.priv_pass_given) {
+    if (user.priv_proto == k_agent_priv_none && draft.priv_pass_given) {
         st.result.warnings.emplace_back("privacy algorithm is none: the password of -X is ignored");
         user.priv_pass.clear();
+    }
+}
+
+void check_users(parse_state &st) {
+    std::vector<agent_app_user> &users = st.result.options.users;
+    for (size_t i = 0; i < users.size(); ++i) {
+        check_user(st, users[i], st.drafts[i]);
+        const auto same = [&](const agent_app_user &u) { return u.name == users[i].name; };
+        if (std::count_if(users.begin(), users.begin() + static_cast<std::ptrdiff_t>(i), same) > 0) {
+            st.refuse("SNMPv3 user " + quoted(users[i].name) + " is given twice");
+        }
+    }
+    const std::string &notify = st.result.options.notify_user;
+    if (!notify.empty() &&
+        std::none_of(users.begin(), users.end(), [&](const agent_app_user &u) { return u.name == notify; })) {
+        st.refuse("option -T names " + quoted(notify) + ", which is no user given with -u");
     }
 }
 
@@ -247,7 +342,7 @@ agent_app_parse_result agent_app_parse_args(std::span<const char *const> args) {
         apply_option(st, word, args[++i]);
     }
     if (st.result.action == agent_app_action::run) {
-        check_user(st);
+        check_users(st);
     }
     // -h anywhere wins over every refusal.
     for (const char *arg : args) {
@@ -273,11 +368,16 @@ std::string agent_app_usage() {
            "  -c <community>   read-only community (default public)\n"
            "  -w <community>   read-write community (default private)\n"
            "  -e <engine ID>   SNMPv3 engine ID in hexadecimal, 1 to 32 bytes (default 80003039 04 \"veksnmpagent\")\n"
-           "  -u <name>        SNMPv3 user name\n"
-           "  -a <auth>        its authentication: none, MD5, SHA1, SHA256, SHA256FULL (default none)\n"
+           "  -u <name>        starts an SNMPv3 user (up to 5); the -a -A -x -X after it are its own\n"
+           "  -a <auth>        its authentication: none, MD5, SHA1, SHA256, SHA256FULL (default none);\n"
+           "                   standard scheme: MD5, SHA, SHA-224, SHA-256, SHA-384, SHA-512\n"
            "  -A <password>    its authentication password\n"
-           "  -x <priv>        its privacy: none, DES, AES (= AES128), AES192, AES256, 3DES (default none)\n"
+           "  -x <priv>        its privacy: none, DES, AES (= AES128), AES192, AES256, 3DES (default none);\n"
+           "                   standard scheme: DES, AES, AES-192, AES-256, AES-192-C, AES-256-C\n"
            "  -X <password>    its privacy password\n"
+           "  -s <std|vek>     SNMPv3 scheme of the users that follow: std (the standard one, spoken by\n"
+           "                   standard managers) or vek (the system's own, the default)\n"
+           "  -T <name>        send traps and informs as SNMPv3 with this user (default SNMPv2c)\n"
            "  -lvl <0..4>      library log level: 0 DEBUG, 1 INFO, 2 WARN, 3 ERROR, 4 FATAL (default 2)\n"
            "  -W <address>     accept requests only from this manager (repeatable, up to 8;\n"
            "                   127.0.0.1 is always accepted; none given: every manager)\n"
@@ -293,13 +393,17 @@ std::string agent_app_usage() {
            "inform <oid> [value], status, help, quit. Ctrl+C stops the agent.\n";
 }
 
-int agent_app_auth_from_name(std::string_view name) { return lookup(k_auth_names, name); }
+int agent_app_auth_from_name(std::string_view name, bool standard) {
+    return standard ? lookup(k_std_auth_names, name) : lookup(k_auth_names, name);
+}
 
-int agent_app_priv_from_name(std::string_view name) { return lookup(k_priv_names, name); }
+int agent_app_priv_from_name(std::string_view name, bool standard) {
+    return standard ? lookup(k_std_priv_names, name) : lookup(k_priv_names, name);
+}
 
-std::string_view agent_app_auth_name(uint8_t code) { return name_of(k_auth_names, code); }
+std::string_view agent_app_auth_name(uint8_t code) { return name_in_either(k_auth_names, k_std_auth_names, code); }
 
-std::string_view agent_app_priv_name(uint8_t code) { return name_of(k_priv_names, code); }
+std::string_view agent_app_priv_name(uint8_t code) { return name_in_either(k_priv_names, k_std_priv_names, code); }
 
 bool agent_app_parse_hex(std::string_view text, std::vector<uint8_t> &out) {
     if (text.starts_with(k_hex_prefix) || text.starts_with(k_hex_prefix_upper)) {

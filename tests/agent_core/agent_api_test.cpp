@@ -306,7 +306,7 @@ TEST_F(AgentApi, EngineIdAndCommunities) {
 
 TEST_F(AgentApi, UsersAddGetDeleteAndLimits) {
     EXPECT_EQ(agent_snmp_v3_user_add(nullptr), AGENT_SNMP_ERR_PARAM);
-    agent_snmp_v3_user odd = user_named("odd", 9, AGENT_SNMP_PRIV_NONE);
+    agent_snmp_v3_user odd = user_named("odd", AGENT_SNMP_AUTH_STD_SHA512 + 1, AGENT_SNMP_PRIV_NONE);
     EXPECT_EQ(agent_snmp_v3_user_add(&odd), AGENT_SNMP_ERR_PARAM);
     for (int i = 0; i < 5; ++i) {
         const agent_snmp_v3_user u = user_named("user" + std::to_string(i));

@@ -36,6 +36,12 @@ constexpr const char *kSysObjectIdOid = "1.3.6.1.2.1.1.2.0";
 constexpr const char *kSysUpTimeOid = "1.3.6.1.2.1.1.3.0";
 constexpr const char *kSysContactOid = "1.3.6.1.2.1.1.4.0";
 constexpr const char *kEngineIdOid = "1.3.6.1.6.3.10.2.1.1";
+/* The snmpEngine objects and usmStats counters behind it, in walk order; the last one ends the view. */
+inline const std::vector<std::string> kEngineMibOids = {
+    "1.3.6.1.6.3.10.2.1.1.0", "1.3.6.1.6.3.10.2.1.2.0", "1.3.6.1.6.3.10.2.1.3.0", "1.3.6.1.6.3.10.2.1.4.0",
+    "1.3.6.1.6.3.15.1.1.1.0", "1.3.6.1.6.3.15.1.1.2.0", "1.3.6.1.6.3.15.1.1.3.0", "1.3.6.1.6.3.15.1.1.4.0",
+    "1.3.6.1.6.3.15.1.1.5.0", "1.3.6.1.6.3.15.1.1.6.0"};
+constexpr const char *kLastOid = "1.3.6.1.6.3.15.1.1.6.0";
 constexpr const char *kTempOid = "1.3.6.1.4.1.12345.1.1";
 constexpr const char *kLedOid = "1.3.6.1.4.1.12345.1.2";
 constexpr const char *kFanOid = "1.3.6.1.4.1.12345.1.3";
@@ -67,7 +73,8 @@ inline snmp_oid oid_of(const std::string &text) {
 inline std::string text_of(const snmp_oid &oid) {
     std::string text;
     for (uint8_t i = 0; i < oid.len; ++i) {
-        text += (i == 0 ? "" : ".") + std::to_string(oid.sub_ids[i]);
+        text += i == 0 ? "" : ".";
+        text += std::to_string(oid.sub_ids[i]);
     }
     return text;
 }

@@ -123,18 +123,18 @@ TEST_F(AgentRequests, GetNextWalksInOidOrderAndEndsTheView) {
     EXPECT_EQ(octets_of(answer.pdu().varbinds[0]), kSysDescrText);
 
     // v2c past the last node: the requested name with endOfMibView, no error.
-    answer = agent_.ask(manager_, get_request(SNMP_VERSION_2C, kReadOnly, {kEngineIdOid}, SNMP_OP_GETNEXT));
+    answer = agent_.ask(manager_, get_request(SNMP_VERSION_2C, kReadOnly, {kLastOid}, SNMP_OP_GETNEXT));
     ASSERT_TRUE(answer.decoded);
     ASSERT_EQ(answer.pdu().varbind_count, 1);
-    EXPECT_EQ(text_of(answer.pdu().varbinds[0].oid), kEngineIdOid);
+    EXPECT_EQ(text_of(answer.pdu().varbinds[0].oid), kLastOid);
     EXPECT_EQ(answer.pdu().varbinds[0].type, SNMP_TAG_END_OF_MIB_VIEW);
     EXPECT_EQ(answer.pdu().error_status, 0u);
 
     // v1 past the last node: noSuchName at position 1, the binding echoed.
-    answer = agent_.ask(manager_, get_request(SNMP_VERSION_1, kReadOnly, {kEngineIdOid}, SNMP_OP_GETNEXT));
+    answer = agent_.ask(manager_, get_request(SNMP_VERSION_1, kReadOnly, {kLastOid}, SNMP_OP_GETNEXT));
     ASSERT_TRUE(answer.decoded);
     ASSERT_EQ(answer.pdu().varbind_count, 1);
-    EXPECT_EQ(text_of(answer.pdu().varbinds[0].oid), kEngineIdOid);
+    EXPECT_EQ(text_of(answer.pdu().varbinds[0].oid), kLastOid);
     EXPECT_EQ(answer.pdu().varbinds[0].type, SNMP_TAG_NULL);
     EXPECT_EQ(answer.pdu().error_status, kNoSuchName);
     EXPECT_EQ(answer.pdu().error_index, 1u);
@@ -153,8 +153,10 @@ TEST_F(AgentRequests, GetBulkAnswersNonRepeatersThenRowsUntilTheViewEnds) {
         names.push_back(text_of(answer.pdu().varbinds[i].oid));
     }
     // The row in which the walk ends carries its last name with endOfMibView.
-    EXPECT_EQ(names, (std::vector<std::string>{kSysObjectIdOid, kTempOid, kLedOid, kFanOid, kEngineIdOid,
-                                               kEngineIdOid}));
+    std::vector<std::string> expected{kSysObjectIdOid, kTempOid, kLedOid, kFanOid, kEngineIdOid};
+    expected.insert(expected.end(), kEngineMibOids.begin(), kEngineMibOids.end());
+    expected.push_back(kLastOid);
+    EXPECT_EQ(names, expected);
     EXPECT_EQ(answer.pdu().varbinds[answer.pdu().varbind_count - 1].type, SNMP_TAG_END_OF_MIB_VIEW);
 
     // max-repetitions 0 counts as one repetition.
@@ -164,12 +166,12 @@ TEST_F(AgentRequests, GetBulkAnswersNonRepeatersThenRowsUntilTheViewEnds) {
     EXPECT_EQ(text_of(answer.pdu().varbinds[0].oid), kSysDescrOid);
 
     // A walk that starts at the end: its name with endOfMibView, no error.
-    bulk = get_request(SNMP_VERSION_2C, kReadOnly, {kEngineIdOid}, SNMP_OP_GETBULK);
+    bulk = get_request(SNMP_VERSION_2C, kReadOnly, {kLastOid}, SNMP_OP_GETBULK);
     bulk.max_repetitions = 10;
     answer = agent_.ask(manager_, bulk);
     ASSERT_EQ(answer.pdu().varbind_count, 1);
     EXPECT_EQ(answer.pdu().varbinds[0].type, SNMP_TAG_END_OF_MIB_VIEW);
-    EXPECT_EQ(text_of(answer.pdu().varbinds[0].oid), kEngineIdOid);
+    EXPECT_EQ(text_of(answer.pdu().varbinds[0].oid), kLastOid);
     EXPECT_EQ(answer.pdu().error_status, 0u);
 }
 

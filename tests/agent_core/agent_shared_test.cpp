@@ -199,7 +199,7 @@ TEST_F(BothLibraries, V3WithEveryAuthenticationAndPrivacyAlgorithm) {
         }
     }
     for (const Combination &c : combinations) {
-        const std::string name = "u" + std::to_string(c.auth) + "p" + std::to_string(c.priv);
+        const std::string name = std::string("u").append(std::to_string(c.auth)).append("p").append(std::to_string(c.priv));
         SCOPED_TRACE(name);
         agent_snmp_v3_user agent_user{};
         std::strcpy(agent_user.username, name.c_str());
@@ -363,13 +363,14 @@ TEST(AgentLibrary, ExportsOnlyItsInterface) {
                     name == "g_snmpv3_user_mgr")
             << name;
     }
-    // The 26 of the interface, agent_snmp_wait, the engine boots pair, and the subtree, table and
-    // system-group calls.
-    EXPECT_EQ(functions, 37u);
+    // The 26 of the interface, agent_snmp_wait, the engine boots pair, the subtree, table and
+    // system-group calls, and the SNMPv3 notification user.
+    EXPECT_EQ(functions, 38u);
     for (const char *added : {"agent_snmp_subtree_register", "agent_snmp_subtree_unregister",
                               "agent_snmp_subtree_get_count", "agent_snmp_table_register",
                               "agent_snmp_set_sys_object_id", "agent_snmp_set_sys_name",
-                              "agent_snmp_set_sys_location", "agent_snmp_set_sys_services"}) {
+                              "agent_snmp_set_sys_location", "agent_snmp_set_sys_services",
+                              "agent_snmp_set_notify_user"}) {
         EXPECT_EQ(names.count(added), 1u) << added;
     }
     EXPECT_EQ(names.count("agent_cfg"), 1u);

@@ -38,6 +38,12 @@ inline const std::string k_sys_descr_text = "Embedded SNMP Agent / Firmware V1.0
 inline const std::string k_link_up = "1.3.6.1.6.3.1.1.5.4";
 inline const std::string k_link_down = "1.3.6.1.6.3.1.1.5.3";
 
+/* The snmpEngine objects and usmStats counters, which follow every other object in walk order. */
+inline const std::vector<std::string> k_engine_mib_oids = {
+    "1.3.6.1.6.3.10.2.1.1.0", "1.3.6.1.6.3.10.2.1.2.0", "1.3.6.1.6.3.10.2.1.3.0", "1.3.6.1.6.3.10.2.1.4.0",
+    "1.3.6.1.6.3.15.1.1.1.0", "1.3.6.1.6.3.15.1.1.2.0", "1.3.6.1.6.3.15.1.1.3.0", "1.3.6.1.6.3.15.1.1.4.0",
+    "1.3.6.1.6.3.15.1.1.5.0", "1.3.6.1.6.3.15.1.1.6.0"};
+
 /* The system nodes and the sample device's objects, with snmpEngineID, in walk order. */
 inline const std::vector<std::string> k_all_oids = {k_sys_descr, k_sys_uptime, k_sys_contact, k_temp,
                                                     k_led,       k_fan,        k_engine_id};

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/vek_agent_sdk.h"
 #include "apps/veksnmpagent/agent_app_options.h"
 
 namespace {
@@ -29,7 +30,7 @@ TEST(AgentAppOptions, DefaultsWithoutOptions) {
     EXPECT_EQ(r.options.ro_community, "public");
     EXPECT_EQ(r.options.rw_community, "private");
     EXPECT_TRUE(r.options.engine_id.empty());
-    EXPECT_TRUE(r.options.user.name.empty());
+    EXPECT_TRUE(r.options.users.empty());
     EXPECT_EQ(r.options.log_level, 2u);
     EXPECT_TRUE(r.options.managers.empty());
     EXPECT_EQ(r.options.trap_host, "127.0.0.1");
@@ -47,11 +48,12 @@ TEST(AgentAppOptions, EveryOptionIsTaken) {
     EXPECT_EQ(r.options.ro_community, "ro");
     EXPECT_EQ(r.options.rw_community, "rw");
     EXPECT_EQ(r.options.engine_id, (std::vector<uint8_t>{0x80, 0x00, 0x30, 0x39, 0x04, 0x01}));
-    EXPECT_EQ(r.options.user.name, "admin");
-    EXPECT_EQ(r.options.user.auth_proto, 4);
-    EXPECT_EQ(r.options.user.auth_pass, "authpass1");
-    EXPECT_EQ(r.options.user.priv_proto, 2);
-    EXPECT_EQ(r.options.user.priv_pass, "privpass1");
+    ASSERT_EQ(r.options.users.size(), 1u);
+    EXPECT_EQ(r.options.users[0].name, "admin");
+    EXPECT_EQ(r.options.users[0].auth_proto, 4);
+    EXPECT_EQ(r.options.users[0].auth_pass, "authpass1");
+    EXPECT_EQ(r.options.users[0].priv_proto, 2);
+    EXPECT_EQ(r.options.users[0].priv_pass, "privpass1");
     EXPECT_EQ(r.options.log_level, 0u);
     // A repeated manager is kept once.
     EXPECT_EQ(r.options.managers, (std::vector<uint32_t>{ip("10.0.0.1"), ip("10.0.0.2")}));
@@ -80,7 +82,7 @@ TEST(AgentAppOptions, AlgorithmNamesAreTheCommandLineManagers) {
     EXPECT_EQ(agent_app_auth_name(4), "SHA256FULL");
     EXPECT_EQ(agent_app_priv_name(2), "AES128");
     EXPECT_EQ(agent_app_priv_name(5), "3DES");
-    EXPECT_EQ(agent_app_priv_name(6), "?");
+    EXPECT_EQ(agent_app_priv_name(AGENT_SNMP_PRIV_STD_AES256C + 1), "?");
 }
 
 TEST(AgentAppOptions, RefusesWhatTheAgentCannotUse) {
@@ -154,8 +156,45 @@ TEST(AgentAppOptions, PasswordsForAlgorithmNoneAreIgnoredWithAWarning) {
     const agent_app_parse_result r = parse({"-u", "viewer", "-A", "authpass1", "-X", "privpass1"});
     ASSERT_EQ(r.action, agent_app_action::run) << r.message;
     EXPECT_EQ(r.warnings.size(), 2u);
-    EXPECT_TRUE(r.options.user.auth_pass.empty());
-    EXPECT_TRUE(r.options.user.priv_pass.empty());
+    ASSERT_EQ(r.options.users.size(), 1u);
+    EXPECT_TRUE(r.options.users[0].auth_pass.empty());
+    EXPECT_TRUE(r.options.users[0].priv_pass.empty());
+}
+
+TEST(AgentAppOptions, EachUserTakesTheOptionsAfterItAndTheSchemeBeforeIt) {
+    const agent_app_parse_result r =
+        parse({"-p", "1161", "-u", "admin", "-a", "SHA256", "-A", "authpass123", "-s", "std", "-u", "ops", "-a",
+               "SHA-256", "-A", "authpass123", "-x", "AES-256-C", "-X", "privpass123", "-u", "viewer", "-T", "ops"});
+    ASSERT_EQ(r.action, agent_app_action::run) << r.message;
+    ASSERT_EQ(r.options.users.size(), 3u);
+    const agent_app_user &admin = r.options.users[0];
+    const agent_app_user &ops = r.options.users[1];
+    EXPECT_FALSE(admin.standard);
+    EXPECT_EQ(admin.auth_proto, AGENT_SNMP_AUTH_SHA256);
+    EXPECT_EQ(admin.priv_proto, AGENT_SNMP_PRIV_NONE);
+    EXPECT_TRUE(ops.standard);
+    EXPECT_EQ(ops.auth_proto, AGENT_SNMP_AUTH_STD_SHA256);
+    EXPECT_EQ(ops.priv_proto, AGENT_SNMP_PRIV_STD_AES256C);
+    EXPECT_EQ(ops.priv_pass, "privpass123");
+    EXPECT_TRUE(r.options.users[2].standard);
+    EXPECT_EQ(r.options.users[2].auth_proto, AGENT_SNMP_AUTH_NONE);
+    EXPECT_EQ(r.options.notify_user, "ops");
+    EXPECT_EQ(agent_app_auth_name(ops.auth_proto), "SHA-256");
+
+    // Names of one scheme are not those of the other; a sixth user, a user twice, standard privacy
+    // without authentication and a notification user nobody defined are refused.
+    const std::vector<std::vector<const char *>> bad = {
+        {"-s", "std", "-u", "a", "-a", "SHA256", "-A", "authpass1"},
+        {"-u", "a", "-a", "SHA-256", "-A", "authpass1"},
+        {"-s", "usm", "-u", "a"},
+        {"-u", "a", "-u", "b", "-u", "c", "-u", "d", "-u", "e", "-u", "f"},
+        {"-u", "a", "-u", "a"},
+        {"-s", "std", "-u", "a", "-x", "AES", "-X", "privpass1"},
+        {"-u", "a", "-T", "b"},
+    };
+    for (const auto &words : bad) {
+        EXPECT_EQ(agent_app_parse_args(words).action, agent_app_action::fail) << words[1] << " " << words[3];
+    }
 }
 
 TEST(AgentAppOptions, HelpWinsAnywhere) {

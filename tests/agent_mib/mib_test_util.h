@@ -32,7 +32,8 @@ using vek::codec::make_oid;
 inline std::string text_of(const snmp_oid &oid) {
     std::string text;
     for (uint8_t i = 0; i < oid.len; ++i) {
-        text += (i == 0 ? "" : ".") + std::to_string(oid.sub_ids[i]);
+        text += i == 0 ? "" : ".";
+        text += std::to_string(oid.sub_ids[i]);
     }
     return text;
 }
@@ -128,7 +129,7 @@ inline mib_node test_node(const snmp_oid &oid, uint32_t access = MIB_ACCESS_READ
 }
 
 // The library's own MIB view after agent_mib_init, in walk order: the system group, the snmp group's
-// counters, the sample device nodes and snmpEngineID.
+// counters, the sample device nodes, snmpEngineID, the snmpEngine group and the usmStats counters.
 inline std::vector<std::string> library_view() {
     std::vector<std::string> view;
     for (int sys = 1; sys <= 7; ++sys) {
@@ -140,6 +141,12 @@ inline std::vector<std::string> library_view() {
     for (const char *oid : {"1.3.6.1.4.1.12345.1.1", "1.3.6.1.4.1.12345.1.2", "1.3.6.1.4.1.12345.1.3",
                             "1.3.6.1.6.3.10.2.1.1"}) {
         view.emplace_back(oid);
+    }
+    for (int engine = 1; engine <= 4; ++engine) {
+        view.push_back("1.3.6.1.6.3.10.2.1." + std::to_string(engine) + ".0");
+    }
+    for (int usm_stat = 1; usm_stat <= 6; ++usm_stat) {
+        view.push_back("1.3.6.1.6.3.15.1.1." + std::to_string(usm_stat) + ".0");
     }
     return view;
 }

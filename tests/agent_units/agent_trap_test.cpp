@@ -1,6 +1,7 @@
 // Agent notifications sent through a real TRANS_ETH socket to a UDP peer on 127.0.0.1 and decoded
 // with the codec; the pending-inform table matched by real Responses and expired by the time-out.
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -135,6 +136,12 @@ TEST_F(TrapTest, LinkDownTrapCarriesUptimeTrapOidAndCommunity) {
     EXPECT_EQ(pending_count(), 0u);
     auto next = notify(kCustomOid, 0);
     EXPECT_EQ(next->pdu.request_id, msg->pdu.request_id + 1);
+
+    // A new start draws its first request-id at random, not from the clock.
+    agent_trap_init();
+    auto restarted = notify(kCustomOid, 0);
+    EXPECT_NE(restarted->pdu.request_id, next->pdu.request_id + 1);
+    EXPECT_GT(std::abs(static_cast<int64_t>(restarted->pdu.request_id) - msg->pdu.request_id), 1000);
 }
 
 TEST_F(TrapTest, LinkUpInformIsReleasedByTheManagersResponse) {

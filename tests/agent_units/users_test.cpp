@@ -274,7 +274,8 @@ TEST(PrivNumbering, AgentNumbersMapToCodecCodes) {
     EXPECT_EQ(snmp_v3_agent_priv_to_codec(AGENT_PRIV_3DES), SNMP_V3_PRIV_3DES);
     EXPECT_EQ(snmp_v3_agent_priv_to_codec(AGENT_PRIV_AES192), SNMP_V3_PRIV_AES192);
     EXPECT_EQ(snmp_v3_agent_priv_to_codec(AGENT_PRIV_AES256), SNMP_V3_PRIV_AES256);
-    EXPECT_EQ(snmp_v3_agent_priv_to_codec(6), SNMP_V3_PRIV_UNKNOWN);
+    EXPECT_EQ(snmp_v3_agent_priv_to_codec(SNMP_V3_PRIV_STD_AES256C), SNMP_V3_PRIV_STD_AES256C);
+    EXPECT_EQ(snmp_v3_agent_priv_to_codec(SNMP_V3_PRIV_CODE_MAX + 1), SNMP_V3_PRIV_UNKNOWN);
 }
 
 }  // namespace

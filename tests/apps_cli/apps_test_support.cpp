@@ -372,7 +372,7 @@ void snmp_responder::run() {
 
 // ---- snmpd_peer ----
 
-snmpd_peer::snmpd_peer(const std::vector<std::string> &extra_config) {
+snmpd_peer::snmpd_peer(const std::string &extra_config) {
     const auto snmpd = find_program("snmpd");
     const auto snmpget = find_program("snmpget");
     if (!snmpd || !snmpget) {
@@ -385,15 +385,14 @@ snmpd_peer::snmpd_peer(const std::vector<std::string> &extra_config) {
         conf << "rocommunity public 127.0.0.1\n"
              << "rwcommunity private 127.0.0.1\n"
              << "sysDescr Test agent\n"
-             << "sysContact ops@example.test\n";
-        for (const std::string &line : extra_config) {
-            conf << line << "\n";
-        }
+             << "sysContact ops@example.test\n"
+             << extra_config;
     }
     port_ = free_udp_port();
     process_.emplace(*snmpd,
                      std::vector<std::string>{"-f", "-Lf", (dir_ / "snmpd.log").string(), "-C", "-c",
                                               (dir_ / "snmpd.conf").string(), "-p", (dir_ / "pid").string(),
+                                              "--persistentDir=" + dir_.string(),
                                               "udp:127.0.0.1:" + std::to_string(port_)},
                      std::vector<std::string>{"MIBS="});
     const auto deadline = clock::now() + k_snmpd_start_timeout;

@@ -112,10 +112,10 @@ private:
 };
 
 /* A throw-away snmpd on 127.0.0.1:port (communities public/private, sysDescr "Test agent"), with
- * further configuration lines when given. */
+ * further configuration lines (SNMPv3 users, say) and a persistent directory of its own. */
 class snmpd_peer {
 public:
-    explicit snmpd_peer(const std::vector<std::string> &extra_config = {});
+    explicit snmpd_peer(const std::string &extra_config = {});
     ~snmpd_peer();
     snmpd_peer(const snmpd_peer &) = delete;
     snmpd_peer &operator=(const snmpd_peer &) = delete;

@@ -80,6 +80,22 @@ TEST(CliArgs, OptionValuesAreChecked) {
         {{"get", "", k_sys_descr}, "错误：必须指定目标IP地址\n"},
         {{"walk", "10.0.0.5", k_sys_descr, "1.3.6.1.2.1.2"}, "错误：walk命令只能指定一个OID\n"},
         {{"walk", "-Cr0", "10.0.0.5", k_sys_descr}, "错误：最大重复次数必须 > 0\n"},
+        // The scheme decides which names -a and -x take; -l asks for what it needs.
+        {{"get", "-v", "3", "-s", "usm", "10.0.0.5", k_sys_descr}, "错误：不支持的V3安全方案 'usm'（支持：vek/std）\n"},
+        {{"get", "-v", "3", "-s", "std", "-u", "ops", "-a", "SHA256", "-A", "secret123", "10.0.0.5", k_sys_descr},
+         "错误：不支持的认证算法 'SHA256'（标准方案支持：MD5/SHA/SHA-224/SHA-256/SHA-384/SHA-512）\n"},
+        {{"get", "-v", "3", "-u", "ops", "-a", "SHA-256", "-A", "secret123", "10.0.0.5", k_sys_descr},
+         "错误：不支持的认证算法 'SHA-256'（支持：none/MD5/SHA1/SHA256/SHA256FULL）\n"},
+        {{"get", "-v", "3", "-u", "ops", "-a", "MD5", "-A", "secret123", "-x", "AES", "-s", "std", "-x", "AES-192-D",
+          "-X", "secret123", "10.0.0.5", k_sys_descr},
+         "错误：不支持的加密算法 'AES-192-D'（标准方案支持：DES/AES/AES-192/AES-256/AES-192-C/AES-256-C）\n"},
+        {{"get", "-v", "3", "-s", "std", "-u", "ops", "-l", "authPriv", "-a", "SHA", "-A", "secret123", "10.0.0.5",
+          k_sys_descr},
+         "错误：安全级别authPriv需要加密算法（-x）\n"},
+        {{"get", "-v", "3", "-u", "ops", "-l", "authNoPriv", "10.0.0.5", k_sys_descr},
+         "错误：安全级别authNoPriv/authPriv需要认证算法（-a）\n"},
+        {{"get", "-v", "3", "-u", "ops", "-l", "auth", "10.0.0.5", k_sys_descr},
+         "错误：不支持的安全级别 'auth'（支持：noAuthNoPriv/authNoPriv/authPriv）\n"},
     };
     for (const refusal &r : refusals) {
         const run_result result = run_cli(r.args);

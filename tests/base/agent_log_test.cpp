@@ -1,8 +1,10 @@
 // The log facility as the manager library carries it: filtering, line format, settings,
 // hex dumps and cuts. Output is read back from standard output.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -181,6 +183,79 @@ TEST_F(AgentLogTest, UnnamedLevelAndEntryStore) {
     EXPECT_EQ(lines_without_tick(out), (std::vector<std::string>{"[?] odd", "[DEBUG] 尝试清空FLASH日志（未实现）"}));
     EXPECT_EQ(agent_log_get_count(), 0u);
     EXPECT_EQ(agent_log_get_entry(0), nullptr);
+}
+
+// One call site for the limiter tests' lines: their kinds differ by format.
+[[gnu::noinline]] void log_line(uint32_t level, const char *format, int value) { agent_log(level, format, value); }
+
+void flood(uint32_t level, const char *format, int count) {
+    for (int i = 0; i < count; ++i) {
+        log_line(level, format, i);
+    }
+}
+
+constexpr auto kPastWindow = std::chrono::milliseconds(1100);
+constexpr uint32_t kMsPerSecond = 1000;
+constexpr uint32_t kEarlyInSecond = 100;
+
+// Waits for the start of a second of the tick clock, so that a short flood stays within one.
+void wait_start_of_second() {
+    while (platform_get_tick_ms() % kMsPerSecond >= kEarlyInSecond) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// Floods of one kind of warning write one line a second and then the count; lower levels and other
+// kinds are not held back.
+TEST_F(AgentLogTest, RepeatedWarningsAreLimitedPerKind) {
+    set(AGENT_LOG_DEBUG);
+    constexpr int kFlood = 500;
+    struct {
+        uint32_t level;
+        const char *format;
+        size_t lines;
+    } const cases[] = {{AGENT_LOG_DEBUG, "debug %d", kFlood},
+                       {AGENT_LOG_INFO, "info %d", kFlood},
+                       {AGENT_LOG_WARN, "warn %d", 1},
+                       {AGENT_LOG_ERROR, "error %d", 1}};
+    wait_start_of_second();
+    for (const auto &c : cases) {
+        const std::string out = captured_stdout([&] { flood(c.level, c.format, kFlood); });
+        EXPECT_EQ(lines_without_tick(out).size(), c.lines) << c.format;
+    }
+    // Another call site with the same format is another kind.
+    std::string out = captured_stdout([] { agent_log(AGENT_LOG_WARN, "warn %d", -1); });
+    EXPECT_EQ(lines_without_tick(out), (std::vector<std::string>{"[WARN] warn -1"}));
+
+    // A second later the flood's next line comes after the count of the lines held back.
+    std::this_thread::sleep_for(kPastWindow);
+    wait_start_of_second();
+    out = captured_stdout([&] { flood(AGENT_LOG_ERROR, cases[3].format, kFlood); });
+    EXPECT_EQ(lines_without_tick(out),
+              (std::vector<std::string>{"[ERROR] 此前另有 499 条同类日志未输出：error %d", "[ERROR] error 0"}));
+}
+
+// Threads flooding one kind at once: one line gets through and every other line is counted.
+TEST_F(AgentLogTest, LimitCountsEveryThreadsLines) {
+    set(AGENT_LOG_DEBUG);
+    constexpr const char *kFormat = "shared %d";
+    constexpr int kThreads = 4;
+    constexpr int kEach = 200;
+    wait_start_of_second();
+    std::string out = captured_stdout([&] {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back(flood, AGENT_LOG_WARN, kFormat, kEach);
+        }
+        for (auto &t : threads) {
+            t.join();
+        }
+    });
+    EXPECT_EQ(lines_without_tick(out).size(), 1u) << out;
+    std::this_thread::sleep_for(kPastWindow);
+    out = captured_stdout([&] { log_line(AGENT_LOG_WARN, kFormat, -1); });
+    EXPECT_EQ(lines_without_tick(out),
+              (std::vector<std::string>{"[WARN] 此前另有 799 条同类日志未输出：shared %d", "[WARN] shared -1"}));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
-/* The bridge's page in a real browser: starts the bridge on a high port in front of a fake HTTP
- * service that keeps agents, users and notifications, then runs tests/browser/bridge_page_test.js
- * (playwright-core driving Debian's chromium). Skipped when node, chromium or the npm package are
+/* The bridge's page in a real browser: starts the bridge on a high port, behind HTTP Basic
+ * authentication, in front of a fake HTTP service that keeps agents, users and notifications, then
+ * runs tests/browser/bridge_page_test.js (playwright-core driving Debian's chromium): the page works
+ * with the credentials, is refused without them, and a page of another site cannot use the
+ * browser's credentials to set an object. Skipped when node, chromium or the npm package are
  * missing (scripts/install_browser_deps.sh installs them). */
 #include <gtest/gtest.h>
 
@@ -29,6 +31,8 @@ using namespace std::chrono_literals;
 using namespace bridge_test;
 
 constexpr auto kScriptLimit = 120s;
+constexpr const char *kUser = "operator";
+constexpr const char *kPassword = "pass word:1";
 constexpr auto kSlowGet = 500ms; /* long enough for the page's progress text to be seen */
 constexpr std::string_view kLedOid = "1.3.6.1.4.1.12345.1.2";
 constexpr std::string_view kMarkupValue = "Test agent <img src=x onerror=window.__xss=1><b>bold</b>";
@@ -131,7 +135,8 @@ public:
         if (path == "/api_snmp_trap_list") {
             std::string body = R"({"ret":0,"msg":"success","total":)" + std::to_string(traps_.size()) + ",\"list\":[";
             for (size_t i = 0; i < traps_.size(); ++i) {
-                body += (i == 0 ? "" : ",") + traps_[i];
+                body += i == 0 ? "" : ",";
+                body += traps_[i];
             }
             return body + "]}";
         }
@@ -154,7 +159,8 @@ private:
         bool first = true;
         for (const auto &[key, version] : agents_) {
             const size_t colon = key.find(':');
-            body += (first ? "" : ",") + std::string("{\"ip\":") + bridge::json_string(key.substr(0, colon)) +
+            body += first ? "" : ",";
+            body += std::string("{\"ip\":") + bridge::json_string(key.substr(0, colon)) +
                     ",\"port\":" + key.substr(colon + 1) + ",\"version\":" + std::to_string(version) +
                     ",\"timeout\":3000,\"max_retry\":3}";
             first = false;
@@ -166,7 +172,8 @@ private:
         const auto &list = users_[key];
         std::string body = R"({"ret":0,"msg":"success","total":)" + std::to_string(list.size()) + ",\"list\":[";
         for (size_t i = 0; i < list.size(); ++i) {
-            body += (i == 0 ? "" : ",") + std::string("{\"username\":") + bridge::json_string(list[i].name) +
+            body += i == 0 ? "" : ",";
+            body += std::string("{\"username\":") + bridge::json_string(list[i].name) +
                     ",\"auth_alg\":" + list[i].auth + ",\"priv_alg\":" + list[i].priv + "}";
         }
         return body + "]}";
@@ -180,7 +187,8 @@ private:
         std::string body = R"({"ret":0,"msg":"success","data":[)";
         for (size_t i = 0; i < oids.size(); ++i) {
             const std::string oid = oids[i] + std::string(suffix);
-            body += (i == 0 ? "" : ",") + item(oid, value_of(oid), kTypeOctets);
+            body += i == 0 ? "" : ",";
+            body += item(oid, value_of(oid), kTypeOctets);
         }
         return body + "]}";
     }
@@ -210,10 +218,14 @@ TEST(BridgeBrowser, PageWorksInChromium) {
     fake_nms nms;
     fake_service service([&](const std::string &path, const std::string &query) { return nms.answer(path, query); });
     ASSERT_TRUE(service.ok());
-    bridge_process bridge(free_tcp_port(), service.port());
+    const uint16_t port = free_tcp_port();
+    bridge_process bridge(port, {"--port", std::to_string(port), "--service-port", std::to_string(service.port())},
+                          {std::string("VEK_BRIDGE_AUTH=") + kUser + ":" + kPassword});
     ASSERT_TRUE(bridge.ready()) << bridge.stderr_text();
 
-    std::vector<std::string> env{"CHROMIUM_PATH=" + chromium};
+    std::vector<std::string> env{"CHROMIUM_PATH=" + chromium, std::string("BRIDGE_USER=") + kUser,
+                                 std::string("BRIDGE_PASSWORD=") + kPassword,
+                                 "BRIDGE_OTHER_SITE=http://127.0.0.2:" + std::to_string(port) + "/"};
     if (const char *shot = std::getenv("BRIDGE_SCREENSHOT")) {
         env.push_back(std::string("BRIDGE_SCREENSHOT=") + shot);
     }
@@ -227,6 +239,11 @@ TEST(BridgeBrowser, PageWorksInChromium) {
     ASSERT_GE(sets.size(), 2u);
     EXPECT_EQ(sets[0], "ip=127.0.0.1&port=16161&username=&oid=1.3.6.1.4.1.12345.1.2&type=integer&value=1");
     EXPECT_EQ(bridge::query_param(sets[1], "value"), "<img src=x onerror=window.__xss=3> & <b>bold</b>");
+    for (const std::string &set : sets) {
+        EXPECT_EQ(set.find("set-by-another-site"), std::string::npos) << "another site's page set an object";
+    }
+    EXPECT_NE(bridge.stdout_text().find("已拒绝其他网站页面发来的请求 | 客户端 127.0.0.1"), std::string::npos)
+        << "the bridge saw and refused it";
 }
 
 } // namespace

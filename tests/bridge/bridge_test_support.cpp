@@ -18,6 +18,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/http_intake/loopback_clients.h"
+
 #ifndef VEK_BRIDGE_PATH
 #error "VEK_BRIDGE_PATH must name the snmp_web_bridge program"
 #endif
@@ -171,20 +173,7 @@ std::optional<int> wait_child(pid_t pid, std::chrono::milliseconds timeout) {
 
 } // namespace
 
-uint16_t free_tcp_port() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr = loopback(0);
-    socklen_t len = sizeof addr;
-    uint16_t port = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0) {
-        port = ntohs(addr.sin_port);
-    }
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return port;
-}
+uint16_t free_tcp_port() { return intake_test::free_listen_port(); }
 
 int http_send(uint16_t port, std::string_view raw) {
     const int fd = connect_loopback(port);

@@ -6,6 +6,11 @@
 //   BRIDGE_URL          the bridge, e.g. http://127.0.0.1:8098 (or the environment variable)
 //   CHROMIUM_PATH       the browser (default /usr/bin/chromium)
 //   BRIDGE_SCREENSHOT   if set, a PNG of the page is written there at the end
+//   BRIDGE_USER, BRIDGE_PASSWORD   the bridge's HTTP Basic credentials, when it asks for them
+//   BRIDGE_OTHER_SITE   if set, an address of the same bridge that counts as another site (such as
+//                       http://127.0.0.2:PORT): a page loaded from there tries to set an object
+//                       through BRIDGE_URL, which must refuse it (the caller checks that nothing
+//                       arrived)
 //
 // The service behind the bridge is expected to behave like the test's fake (or the real service
 // with an agent on the operations panel's address): GET answers data, SET of the LED object
@@ -20,17 +25,56 @@ const url = process.argv[2] || process.env.BRIDGE_URL;
 const executablePath = process.env.CHROMIUM_PATH || '/usr/bin/chromium';
 const screenshot = process.env.BRIDGE_SCREENSHOT;
 const agentPort = process.env.BRIDGE_AGENT_PORT || '16161';
+const user = process.env.BRIDGE_USER;
+const password = process.env.BRIDGE_PASSWORD;
+const otherSite = process.env.BRIDGE_OTHER_SITE;
 const LED_OID = '1.3.6.1.4.1.12345.1.2';
+const FORGED_VALUE = 'set-by-another-site';
 
 if (!url) {
   console.error('usage: node bridge_page_test.js BRIDGE_URL (or set BRIDGE_URL)');
   process.exit(2);
 }
 
+// Without the credentials the bridge serves nothing but its request for them.
+async function refusesWithoutCredentials(browser) {
+  const { page } = await openPage(browser);
+  const response = await page.request.get(url);
+  check(response.status() === 401 && (response.headers()['www-authenticate'] || '').startsWith('Basic '),
+        'without credentials the page is refused and they are asked for: ' + response.status());
+  await page.close();
+}
+
+// A page of another site makes the browser (which holds the credentials) send a SET through the
+// bridge, by an image and by a fetch; the bridge must refuse both.
+async function otherSiteCannotSet(browser, credentials) {
+  const { page } = await openPage(browser, credentials);
+  await page.goto(otherSite, { waitUntil: 'domcontentloaded' });
+  const target = url + '/snmp_set?ip=127.0.0.1&port=' + agentPort + '&oid=' + LED_OID +
+                 '&type=octet_string&value=' + FORGED_VALUE;
+  const outcome = await page.evaluate(async (t) => {
+    const loaded = await new Promise((resolve) => {
+      const img = new Image();
+      img.onload = () => resolve('loaded');
+      img.onerror = () => resolve('error');
+      img.src = t + '&by=img';
+    });
+    let fetched = 'sent';
+    try { await fetch(t + '&by=fetch', { mode: 'no-cors', credentials: 'include' }); } catch (e) { fetched = 'failed'; }
+    return loaded + ',' + fetched;
+  }, target);
+  check(true, 'another site\'s page tried to set an object (' + outcome + ')');
+  await page.close();
+}
+
 async function main() {
   const browser = await launchBrowser(executablePath);
   try {
-    const { page, dialogs } = await openPage(browser);
+    const credentials = user ? { httpCredentials: { username: user, password } } : {};
+    if (user) {
+      await refusesWithoutCredentials(browser);
+    }
+    const { page, dialogs } = await openPage(browser, credentials);
 
     await page.goto(url, { waitUntil: 'domcontentloaded' });
     check((await page.title()).length > 0, 'the page has a title');
@@ -72,6 +116,18 @@ async function main() {
                                null, { timeout: WAIT_MS });
     const userRow = await page.textContent('#user_list tbody tr');
     check(userRow.includes('SHA1') && userRow.includes('AES128'), 'user list names the algorithms: ' + userRow);
+    const groups = await page.$$eval('#user_auth optgroup, #user_priv optgroup', (gs) => gs.map((g) => g.label));
+    check(groups.length === 4 && groups.filter((l) => l.includes('std')).length === 2,
+          'both selects group the two schemes: ' + JSON.stringify(groups));
+    await fill(page, { user_name: 'bob', user_auth: '8', user_priv: '11' });
+    await page.click('#btn_user_add');
+    r = await resultDone(page);
+    check(r.json && r.json.ret === 0, 'a user of the standard scheme is added');
+    await page.waitForFunction(() => document.querySelector('#user_list').textContent.includes('bob'),
+                               null, { timeout: WAIT_MS });
+    const lists = await page.textContent('#user_list');
+    check(lists.includes('std SHA-256') && lists.includes('std AES-256-C'),
+          'user list names the standard algorithms: ' + lists);
 
     // ---- SNMP operations ----
     await fill(page, { op_ip: '127.0.0.1', op_port: agentPort, op_oid: '1.3.6.1.2.1.1.1.0,1.3.6.1.2.1.1.3.0' });
@@ -130,6 +186,9 @@ async function main() {
     if (screenshot) {
       await page.screenshot({ path: screenshot, fullPage: true });
       console.log('screenshot: ' + screenshot);
+    }
+    if (otherSite) {
+      await otherSiteCannotSet(browser, credentials);
     }
   } finally {
     await browser.close();

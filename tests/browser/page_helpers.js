@@ -52,8 +52,9 @@ async function launchBrowser(executablePath) {
 }
 
 // A new page whose dialogs are collected (and dismissed) and whose script errors count as failures.
-async function openPage(browser) {
-  const page = await browser.newPage({ viewport: { width: 1400, height: 1000 } });
+// options are further playwright page options (httpCredentials for a bridge that asks for them).
+async function openPage(browser, options = {}) {
+  const page = await browser.newPage({ viewport: { width: 1400, height: 1000 }, ...options });
   const dialogs = [];
   page.on('dialog', async (d) => { dialogs.push(d.message()); await d.dismiss(); });
   page.on('pageerror', (e) => fail('script error on the page: ' + e.message));

@@ -86,7 +86,8 @@ async function addAgent(page) {
   const row = await page.textContent('#agent_list tbody tr');
   check(row.includes('127.0.0.1') && row.includes(agentPort) && row.includes('v2c'),
         'agent list shows the agent as v2c: ' + row);
-  await logShows(page, '请求：添加Agent | ip=127.0.0.1 port=' + agentPort + ' ver=1 com=private');
+  await logShows(page, '请求：添加Agent | ip=127.0.0.1 port=' + agentPort + ' ver=1 com=***');
+  check(!(await page.textContent('#log')).includes('private'), 'the log never shows the community');
 }
 
 async function reads(page) {

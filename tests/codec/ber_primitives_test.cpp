@@ -227,6 +227,11 @@ TEST(BerOid, EncodesKnownNames) {
     snmp_oid too_long = oid_of_len(SNMP_MAX_OID_LEN, 1);
     too_long.len = SNMP_MAX_OID_LEN + 1;  // a record that claims more arcs than it holds
     EXPECT_EQ(snmp_ber_encode_oid(buf.data(), 16, &too_long, &written), SNMP_ERR_OID);
+    // First arcs that do not fit the shared first sub-identifier would wrap into another name.
+    for (const snmp_oid &bad : {oid({0, 40}), oid({1, 40, 1}), oid({3, 0}), oid({2, 0xFFFFFFFFu - 79})}) {
+        EXPECT_EQ(snmp_ber_encode_oid(buf.data(), 16, &bad, &written), SNMP_ERR_OID);
+    }
+    EXPECT_EQ(encode_oid(oid({2, 0xFFFFFFFFu - 80})), hex("06 05 8F FF FF FF 7F"));
     EXPECT_EQ(snmp_ber_encode_oid(buf.data(), 9, &kSysUpTime0, &written), SNMP_ERR_NO_ROOM);
     EXPECT_EQ(snmp_ber_encode_oid(buf.data(), 0, &kSysUpTime0, &written), SNMP_ERR_NO_ROOM);
 }

@@ -464,10 +464,10 @@ TEST_F(AdapterTest, CodecVarbindConversionLimits) {
 // ---- Mappings ----
 
 TEST_F(AdapterTest, AlgorithmAndCommandMappings) {
-    for (uint32_t alg = 0; alg <= 4; ++alg) {
+    for (uint32_t alg = 0; alg <= API_SNMP_AUTH_STD_SHA512; ++alg) {
         EXPECT_EQ(adapter_auth_alg_to_proto(alg), alg);
     }
-    EXPECT_EQ(adapter_auth_alg_to_proto(5), 0);
+    EXPECT_EQ(adapter_auth_alg_to_proto(API_SNMP_AUTH_STD_SHA512 + 1), 0);
     EXPECT_EQ(adapter_auth_alg_to_proto(0xFFFFFFFFu), 0);
 
     EXPECT_EQ(adapter_priv_alg_to_proto(API_SNMP_PRIV_NONE), SNMP_V3_PRIV_NONE);
@@ -476,7 +476,9 @@ TEST_F(AdapterTest, AlgorithmAndCommandMappings) {
     EXPECT_EQ(adapter_priv_alg_to_proto(API_SNMP_PRIV_3DES), SNMP_V3_PRIV_3DES);
     EXPECT_EQ(adapter_priv_alg_to_proto(API_SNMP_PRIV_AES192), SNMP_V3_PRIV_AES192);
     EXPECT_EQ(adapter_priv_alg_to_proto(API_SNMP_PRIV_AES256), SNMP_V3_PRIV_AES256);
-    EXPECT_EQ(adapter_priv_alg_to_proto(6), 0);
+    EXPECT_EQ(adapter_priv_alg_to_proto(API_SNMP_PRIV_STD_DES), SNMP_V3_PRIV_STD_DES);
+    EXPECT_EQ(adapter_priv_alg_to_proto(API_SNMP_PRIV_STD_AES256C), SNMP_V3_PRIV_STD_AES256C);
+    EXPECT_EQ(adapter_priv_alg_to_proto(API_SNMP_PRIV_STD_AES256C + 1), 0);
 
     uint32_t op = 99;
     const std::array<std::pair<uint32_t, uint32_t>, 6> kRequests{
@@ -1105,8 +1107,8 @@ TEST_F(AdapterTest, KeyGenerationRefusals) {
     EXPECT_EQ(len, 0);
 
     // Unsupported algorithms.
-    params.auth_alg = 5;
-    params.priv_alg = 6;
+    params.auth_alg = API_SNMP_AUTH_STD_SHA512 + 1;
+    params.priv_alg = API_SNMP_PRIV_STD_AES256C + 1;
     EXPECT_EQ(adapter_v3_gen_auth_key(&params, pw, pass.size(), key.data(), &len, key.size()), 0);
     EXPECT_EQ(len, 0);
     EXPECT_EQ(adapter_v3_gen_priv_key(&params, pw, pass.size(), key.data(), &len, key.size()), 0);

@@ -186,7 +186,8 @@ class V3Agent {
             if (msg->pdu.varbind_count > 0) {
                 const snmp_oid &oid = msg->pdu.varbinds[0].oid;
                 for (uint8_t i = 0; i < oid.len; ++i) {
-                    seen.first_oid += (i == 0 ? "" : ".") + std::to_string(oid.sub_ids[i]);
+                    seen.first_oid += i == 0 ? "" : ".";
+                    seen.first_oid += std::to_string(oid.sub_ids[i]);
                 }
             }
             if (seen.security == SNMP_OK) {

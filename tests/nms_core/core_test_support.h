@@ -352,8 +352,8 @@ inline Bytes v2c_notification(bool inform, int32_t request_id, const std::string
                                          static_cast<uint32_t>(request_id)),
               SNMP_OK);
     for (size_t i = 0; i < extra; ++i) {
-        std::string oid = "1.3.6.1.4.1.9999.1." + std::to_string(i + 1);
-        msg->pdu.varbinds[msg->pdu.varbind_count++] = string_varbind(oid.c_str(), "v" + std::to_string(i));
+        const std::string oid = std::string("1.3.6.1.4.1.9999.1.").append(std::to_string(i + 1));
+        msg->pdu.varbinds[msg->pdu.varbind_count++] = string_varbind(oid.c_str(), std::string("v").append(std::to_string(i)));
     }
     Bytes out(SNMP_MAX_MSG_SIZE);
     uint16_t len = 0;

@@ -26,7 +26,8 @@ const snmp_oid kSnmpTrapOid = make_oid({1, 3, 6, 1, 6, 3, 1, 1, 4, 1, 0});
 std::string dotted(uint32_t first, unsigned count) {
     std::string text;
     for (unsigned i = 0; i < count; ++i) {
-        text += (i == 0 ? "" : ".") + std::to_string(first + i);
+        text += i == 0 ? "" : ".";
+        text += std::to_string(first + i);
     }
     return text;
 }

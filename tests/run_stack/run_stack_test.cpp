@@ -399,7 +399,9 @@ TEST_F(run_stack, serves_the_agent_through_cli_and_bridge_relays_notifications_a
     EXPECT_TRUE(port_bindable(SOCK_STREAM, ports.bridge));
     // Each program's output went to its log file.
     EXPECT_NE(read_file(log_dir_ / "veksnmpagent.log").find("linkUp inform sent"), std::string::npos);
-    EXPECT_NE(read_file(log_dir_ / "snmp_service.log").find("[HTTP] path=/api_snmp_set"), std::string::npos);
+    const std::string service_log = read_file(log_dir_ / "snmp_service.log");
+    EXPECT_NE(service_log.find("[HTTP] path=/api_snmp_set"), std::string::npos);
+    EXPECT_EQ(service_log.find("] [DEBUG] "), std::string::npos) << "make run keeps the library at WARN";
     EXPECT_NE(read_file(log_dir_ / "snmp_web_bridge.log").find("请求：SNMP SET"), std::string::npos);
     EXPECT_TRUE(fs::exists(log_dir_ / "bridge.log"));
     // A sanitizer build reports its findings into the same logs.

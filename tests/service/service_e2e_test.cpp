@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -162,9 +163,40 @@ TEST_F(ServiceE2e, HelperEndpointsAndUnknownRequests) {
     EXPECT_TRUE(silent->empty());
     // A request that arrives in pieces is read up to the end of its head.
     const std::optional<std::string> pieces = exchange_in_pieces(
-        http_port_, {"GET /api_snmp_error_status", "_to_str?status=1", "3 HTTP/1.1\r\n", "Host: x\r\n\r\n"});
+        http_port_, {"GET /api_snmp_error_status", "_to_str?status=1", "3 HTTP/1.1\r\n", "Host: 127.0.0.1\r\n\r\n"});
     ASSERT_TRUE(pieces.has_value());
     EXPECT_TRUE(pieces->ends_with("\r\n\r\n{\"ret\":13,\"msg\":\"resourceUnavailable\"}")) << *pieces;
+}
+
+// A page of another site cannot make the operator's browser drive the service: no work is done.
+TEST_F(ServiceE2e, RequestsFromOtherSitesAreRefused) {
+    const std::string host = "127.0.0.1:" + std::to_string(http_port_);
+    struct {
+        std::string headers;
+        int status;
+    } const cases[] = {
+        {"Host: " + host + "\r\n", 200},
+        {"Host: " + host + "\r\nOrigin: http://" + host + "\r\nSec-Fetch-Site: same-origin\r\n", 200},
+        {"Host: " + host + "\r\nOrigin: http://evil.example\r\n", 403},
+        {"Host: " + host + "\r\nSec-Fetch-Site: cross-site\r\n", 403},
+        {"Host: " + host + "\r\nReferer: http://evil.example/x.html\r\n", 403},
+        {"Host: rebound.example:" + std::to_string(http_port_) + "\r\n", 403}, /* a name some site may point here */
+    };
+    int created = 0;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const std::string request = "GET /api_snmp_agent_create?ip=127.0.0.9&community=public&port=" +
+                                    std::to_string(1000 + i) + " HTTP/1.1\r\n" + cases[i].headers + "\r\n";
+        const std::optional<std::string> reply = service_test::exchange(http_port_, request);
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_TRUE(reply->starts_with("HTTP/1.1 " + std::to_string(cases[i].status) + " ")) << *reply;
+        EXPECT_EQ(reply->find("Access-Control-Allow-Origin"), std::string::npos);
+        const auto body = json_check::parse(reply->substr(reply->find("\r\n\r\n") + 4));
+        ASSERT_TRUE(body.has_value()) << *reply;
+        EXPECT_EQ((*body)["ret"].as_int(), cases[i].status == 200 ? 0 : -403) << *reply;
+        created += cases[i].status == 200 ? 1 : 0;
+    }
+    EXPECT_EQ(api("/api_snmp_get_agent_count")["count"].as_int(), created) << "refused requests did nothing";
+    EXPECT_EQ(service_->output().find("community=public"), std::string::npos) << "communities are never printed";
 }
 
 TEST_F(ServiceE2e, RequestsWithoutObjectsOrAgent) {
@@ -215,9 +247,9 @@ TEST_F(ServiceE2e, UserEndpointsCheckTheirArguments) {
     const uint16_t port = apps_test::free_udp_port();
     create_agent(port, "", "3");
     const std::string base = "/api_snmp_user_add?" + agent(port) + "&username=alice";
-    expect_ret_msg(api(base + "&auth_alg=5&auth_pass=x"), 1, "invalid auth_alg value 5");
+    expect_ret_msg(api(base + "&auth_alg=11&auth_pass=x"), 1, "invalid auth_alg value 11");
     expect_ret_msg(api(base + "&auth_alg=-1&auth_pass=x"), 1, "invalid auth_alg value -1");
-    expect_ret_msg(api(base + "&auth_alg=1&auth_pass=x&priv_alg=6&priv_pass=y"), 1, "invalid priv_alg value 6");
+    expect_ret_msg(api(base + "&auth_alg=1&auth_pass=x&priv_alg=12&priv_pass=y"), 1, "invalid priv_alg value 12");
     expect_ret_msg(api(base + "&auth_alg=2"), 1, "auth algorithm selected, auth_pass cannot empty");
     expect_ret_msg(api(base + "&auth_alg=2&auth_pass=authpass&priv_alg=2"), 1,
                    "priv algorithm selected, priv_pass cannot empty");

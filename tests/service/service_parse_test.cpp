@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "apps/http_intake/http_head.h"
 #include "apps/snmp_service/service_http.h"
 #include "apps/snmp_service/service_json.h"
 #include "apps/snmp_service/service_query.h"
@@ -64,9 +65,9 @@ TEST(ServiceHttp, PathAndQueryAreCutToTheirLimits) {
 }
 
 TEST(ServiceHttp, RequestHeadEndsAtTheEmptyLine) {
-    EXPECT_FALSE(request_head_complete("GET /a HTTP/1.1\r\nHost: x\r\n"));
-    EXPECT_TRUE(request_head_complete("GET /a HTTP/1.1\r\nHost: x\r\n\r\n"));
-    EXPECT_TRUE(request_head_complete("GET /a HTTP/1.1\n\n"));
+    EXPECT_FALSE(http_intake::head_complete("GET /a HTTP/1.1\r\nHost: x\r\n"));
+    EXPECT_TRUE(http_intake::head_complete("GET /a HTTP/1.1\r\nHost: x\r\n\r\n"));
+    EXPECT_TRUE(http_intake::head_complete("GET /a HTTP/1.1\n\n"));
 }
 
 TEST(ServiceQuery, PercentDecoding) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/apps_cli/apps_test_support.h"
+#include "tests/http_intake/loopback_clients.h"
 #include "tests/service/service_test_support.h"
 
 namespace service_test {
@@ -99,23 +100,26 @@ TEST_F(ServiceSlow, UnansweredRequestsEndWithinTheLimit) {
     EXPECT_NE(service_->output().find("[API] api_snmp_get no answer within 22 s\n"), std::string::npos);
 }
 
-TEST_F(ServiceSlow, IdleClientsDoNotHoldTheWorkers) {
-    // Eight connections that never send occupy all eight workers for a while, not for ever.
-    std::vector<int> idle;
-    for (int i = 0; i < 8; ++i) {
-        const int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(http_port_);
-        ASSERT_EQ(connect(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-        idle.push_back(sock);
+TEST_F(ServiceSlow, SlowAndIdleClientsDoNotDelayOthers) {
+    // 100 connections, half idle, half sending their head a byte every half second, from four
+    // addresses; meanwhile a normal client is answered at once, again and again.
+    constexpr size_t k_slow = 100;
+    const intake_test::slow_clients slow(http_port_, k_slow, 2, k_slow / 4);
+    ASSERT_EQ(slow.connected(), k_slow);
+    std::this_thread::sleep_for(300ms);
+    for (int i = 0; i < 5; ++i) {
+        const auto start = clock::now();
+        EXPECT_EQ(get_json(http_port_, "/api_snmp_get_agent_count", 5s)["ret"].as_int(), 0);
+        EXPECT_LT(clock::now() - start, 1s) << "request " << i;
+        std::this_thread::sleep_for(200ms);
     }
-    std::this_thread::sleep_for(200ms);
-    const auto start = clock::now();
-    EXPECT_EQ(get_json(http_port_, "/api_snmp_get_agent_count", 15s)["ret"].as_int(), 0);
-    EXPECT_LT(clock::now() - start, 10s);
-    for (const int sock : idle) {
+    // One address cannot take more than its share: past 32 connections it is refused at once.
+    std::vector<int> many;
+    for (int i = 0; i < 32; ++i) {
+        many.push_back(intake_test::connect_from(http_port_, intake_test::loopback(9)));
+    }
+    EXPECT_EQ(intake_test::status_of(intake_test::exchange_from(http_port_, intake_test::loopback(9), "", 2s)), 429);
+    for (const int sock : many) {
         close(sock);
     }
 }

@@ -10,6 +10,8 @@
 #include <csignal>
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <vector>
 #include <thread>
 
 #include "tests/apps_cli/apps_test_support.h"
@@ -116,6 +118,54 @@ TEST(ServiceStart, InvalidPortSettingIsRefused) {
             service_executable(), free_tcp_port(), apps_test::free_udp_port(), {std::string("VEK_SERVICE_PORT=") + bad}, {}});
         EXPECT_EQ(service.wait_exit(10s), 2) << bad;
         EXPECT_NE(service.output().find("VEK_SERVICE_PORT"), std::string::npos) << bad;
+    }
+}
+
+/* True when a connection to address:port is accepted. */
+bool accepts_on(const char *address, uint16_t port) {
+    const int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    inet_pton(AF_INET, address, &addr.sin_addr);
+    const bool ok = connect(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+    close(sock);
+    return ok;
+}
+
+TEST(ServiceStart, ListenAddressAndLogLevelSettings) {
+    constexpr std::string_view k_beyond_warning = "本机以外也能访问";
+    struct {
+        std::vector<std::string> env;
+        std::vector<std::string> args;
+        bool on_other_address; /* reachable through 127.0.0.2, i.e. not bound to 127.0.0.1 only */
+        const char *level_line;  /* nullptr: the level change is not written (INFO is filtered) */
+    } const cases[] = {
+        {{}, {}, false, "[INFO] 日志级别已变更: WARN → DEBUG"},
+        {{"VEK_SERVICE_LISTEN=0.0.0.0", "VEK_SERVICE_LOG_LEVEL=warn"}, {}, true, nullptr},
+        {{"VEK_SERVICE_LOG_LEVEL=ERROR"}, {"--listen", "127.0.0.1", "--log-level", "1"}, false,
+         "[INFO] 日志级别已变更: WARN → INFO"},
+    };
+    for (const auto &c : cases) {
+        const uint16_t port = free_tcp_port();
+        service_process service(service_process::options{service_executable(), port, apps_test::free_udp_port(), c.env, {}},
+                                c.args);
+        ASSERT_TRUE(service.wait_serving()) << service.output();
+        EXPECT_TRUE(accepts_on("127.0.0.1", port));
+        EXPECT_EQ(accepts_on("127.0.0.2", port), c.on_other_address) << service.output();
+        const std::string out = service.output();
+        EXPECT_EQ(out.find(k_beyond_warning) != std::string::npos, c.on_other_address) << out;
+        EXPECT_EQ(out.find("日志级别已变更") != std::string::npos, c.level_line != nullptr) << out;
+        if (c.level_line != nullptr) {
+            EXPECT_NE(out.find(c.level_line), std::string::npos) << out;
+        }
+    }
+    for (const std::vector<std::string> &bad : std::vector<std::vector<std::string>>{
+             {"--log-level", "5"}, {"--log-level", "LOUD"}, {"--listen", "localhost"}, {"--listen"}, {"--verbose"}}) {
+        service_process service(
+            service_process::options{service_executable(), free_tcp_port(), apps_test::free_udp_port(), {}, {}}, bad);
+        EXPECT_EQ(service.wait_exit(10s), 2) << bad[0];
+        EXPECT_NE(service.output().find("用法："), std::string::npos) << bad[0];
     }
 }
 

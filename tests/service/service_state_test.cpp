@@ -3,9 +3,13 @@
 // ThreadSanitizer.
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -256,6 +260,45 @@ TEST(ServiceTraps, CallbackFillsRingAndListWhileTheConsumerDrains) {
     EXPECT_NE(out.find("[CALLBACK] Trap from 127.0.0.1:162\n"), std::string::npos);
     EXPECT_NE(out.find("[CALLBACK] Trap from 10.0.0.1:1162\n"), std::string::npos);
     g_recent_traps.clear();
+}
+
+/* The consumer's voluntary context switches (how often it went to sleep), from /proc. */
+long sleeps_of(pid_t tid) {
+    std::ifstream status("/proc/self/task/" + std::to_string(tid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("voluntary_ctxt_switches:")) {
+            return std::stol(line.substr(line.find(':') + 1));
+        }
+    }
+    return -1;
+}
+
+TEST(ServiceTraps, ConsumerSleepsUntilANotificationArrives) {
+    g_trap_ring.clear();
+    std::atomic<bool> running{true};
+    std::atomic<pid_t> tid{0};
+    std::thread consumer([&] {
+        tid.store(static_cast<pid_t>(::syscall(SYS_gettid)));
+        trap_consume_thread(running);
+    });
+    while (tid.load() == 0) {
+        std::this_thread::yield();
+    }
+    std::this_thread::sleep_for(50ms);
+    const long before = sleeps_of(tid.load());
+    std::this_thread::sleep_for(500ms);
+    const long idle_sleeps = sleeps_of(tid.load()) - before;
+    EXPECT_LT(idle_sleeps, 20) << "an idle consumer does not wake every millisecond";
+
+    const api_snmp_trap trap = trap_with(1, "public");
+    g_trap_ring.push(make_trap_slot("127.0.0.1", 162, trap, API_SNMP_OK));
+    const auto pushed = clock::now();
+    while (g_trap_ring.size() != 0 && clock::now() - pushed < 2s) {
+        std::this_thread::yield();
+    }
+    EXPECT_LT(clock::now() - pushed, 100ms) << "a notification wakes it at once";
+    running.store(false);
+    consumer.join();
 }
 
 } // namespace

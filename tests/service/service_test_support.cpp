@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "tests/apps_cli/apps_test_support.h"
+#include "tests/http_intake/loopback_clients.h"
 
 extern char **environ;
 
@@ -48,17 +49,7 @@ std::vector<char *> c_strings(std::vector<std::string> &texts) {
 
 } // namespace
 
-uint16_t free_tcp_port() {
-    const int sock = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(sock, reinterpret_cast<sockaddr *>(&addr), &len);
-    close(sock);
-    return ntohs(addr.sin_port);
-}
+uint16_t free_tcp_port() { return intake_test::free_listen_port(); }
 
 namespace {
 
@@ -165,7 +156,7 @@ json_check::value get_json(uint16_t port, const std::string &target, std::chrono
     return std::move(*parsed);
 }
 
-service_process::service_process(const options &opts) {
+service_process::service_process(const options &opts, const std::vector<std::string> &extra_args) {
     dir_ = apps_test::make_temp_dir("vek_service_");
     out_file_ = dir_ / "stdout.txt";
     std::vector<std::string> env;
@@ -183,6 +174,7 @@ service_process::service_process(const options &opts) {
     }
     env.insert(env.end(), overrides.begin(), overrides.end());
     std::vector<std::string> args{opts.executable};
+    args.insert(args.end(), extra_args.begin(), extra_args.end());
     std::vector<char *> argv = c_strings(args);
     std::vector<char *> envp = c_strings(env);
 

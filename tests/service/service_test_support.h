@@ -50,7 +50,8 @@ public:
         std::vector<std::string> remove_env; /* names not passed on */
     };
 
-    explicit service_process(const options &opts);
+    /* args: command-line arguments after the program name. */
+    explicit service_process(const options &opts, const std::vector<std::string> &args = {});
     ~service_process();
     service_process(const service_process &) = delete;
     service_process &operator=(const service_process &) = delete;

@@ -34,7 +34,11 @@ Bytes cat(std::initializer_list<Bytes> parts) {
 
 // Tag, short-form length and content (every hand-built element here is below 128 bytes).
 Bytes tlv(uint8_t tag, const Bytes &content) {
-    Bytes out = {tag, static_cast<uint8_t>(content.size())};
+    Bytes out;
+    constexpr size_t kTagAndLength = 2;
+    out.reserve(kTagAndLength + content.size());
+    out.push_back(tag);
+    out.push_back(static_cast<uint8_t>(content.size()));
     out.insert(out.end(), content.begin(), content.end());
     return out;
 }
@@ -160,7 +164,8 @@ TEST(V3Usm, OverlongFieldsAreRefusedRatherThanCut) {
     EXPECT_EQ(usm.engine_id_len, 32);
     EXPECT_EQ(usm.engine_id[31], 0x81);
 
-    EXPECT_EQ(decode_usm(usm_block(engine, {'b'}, octets(33, 1), {}), SNMP_V3_FLAG_AUTH, usm), SNMP_ERR_MALFORMED);
+    EXPECT_EQ(decode_usm(usm_block(engine, {'b'}, octets(SNMP_AUTH_PARAM_SIZE + 1, 1), {}), SNMP_V3_FLAG_AUTH, usm),
+              SNMP_ERR_MALFORMED);
     EXPECT_EQ(decode_usm(usm_block(engine, {'b'}, {}, octets(17, 1)), SNMP_V3_FLAG_PRIV, usm), SNMP_ERR_MALFORMED);
 
     // The same through the whole-message decoder.

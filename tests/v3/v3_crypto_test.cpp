@@ -106,7 +106,7 @@ TEST(V3Iv, BootsTimeAndRandomPartByAlgorithm) {
     none.full_iv_len = 16;
     ASSERT_EQ(snmpv3_crypto_gen_full_iv(&none), 1);
     EXPECT_EQ(none.full_iv_len, 0);
-    snmp_v3_usm unknown = key_usm(0, 6);
+    snmp_v3_usm unknown = key_usm(0, SNMP_V3_PRIV_CODE_MAX + 1);
     EXPECT_EQ(snmpv3_crypto_gen_full_iv(&unknown), 0);
     EXPECT_EQ(snmpv3_crypto_gen_full_iv(nullptr), 0);
 }
