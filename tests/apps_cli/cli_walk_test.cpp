@@ -12,9 +12,11 @@ namespace apps_test {
 namespace {
 
 /* The tables that list the host's connections, processes and neighbours change from one walk to the
- * next while other programs run; the community "walk" and the standard SNMPv3 user "walker" see
- * everything else of 1.3.6.1.2.1, the address-indexed route and address tables with their long OIDs
- * included. */
+ * next while other programs run. The modules that serve the connection tables by going through every
+ * row for each request are left out of the agent, and all of these tables out of the view of the
+ * community "walk" and the standard SNMPv3 user "walker". They see everything else of 1.3.6.1.2.1,
+ * the address-indexed route and address tables with their long OIDs included. */
+const std::vector<std::string> k_without_row_scans = {"-I", "-tcpTable,-udpTable,-udpEndpointTable"};
 const std::string k_stable_view = "view stable included .1.3.6.1.2.1\n"
                                   "view stable excluded .1.3.6.1.2.1.4.22\n"
                                   "view stable excluded .1.3.6.1.2.1.4.35\n"
@@ -52,6 +54,23 @@ oid_list tool_oids(const std::string &tool, const std::vector<std::string> &args
     return oids;
 }
 
+/* Where two OID lists part: the first index at which they differ, with the entries there. */
+std::string first_difference(const oid_list &ours, const oid_list &theirs) {
+    size_t i = 0;
+    while (i < ours.size() && i < theirs.size() && ours[i] == theirs[i]) {
+        ++i;
+    }
+    const auto at = [i](const oid_list &list) { return i < list.size() ? list[i] : std::string("(end)"); };
+    return "first difference at " + std::to_string(i) + ": ours " + at(ours) + ", theirs " + at(theirs) + " (" +
+           std::to_string(ours.size()) + " and " + std::to_string(theirs.size()) + " objects)";
+}
+
+/* The end of a long output, where a walk says how it ended. */
+std::string tail_of(const std::string &out) {
+    constexpr size_t k_tail = 1500;
+    return out.size() > k_tail ? out.substr(out.size() - k_tail) : out;
+}
+
 /* The OIDs of the object lines of a walk ("  [i] OID：<oid> = ..."). */
 oid_list walk_oids(const std::string &out) {
     oid_list oids;
@@ -68,7 +87,7 @@ oid_list walk_oids(const std::string &out) {
 }
 
 TEST(CliWalk, SameOidsInTheSameOrderAsTheStandardWalks) {
-    const snmpd_peer peer(k_stable_view);
+    const snmpd_peer peer(k_stable_view, k_without_row_scans);
     if (!peer.skip_reason().empty()) {
         GTEST_SKIP() << peer.skip_reason();
     }
@@ -98,7 +117,7 @@ TEST(CliWalk, SameOidsInTheSameOrderAsTheStandardWalks) {
             const run_result ours = run_program(k_cli, args, "", k_walk_limit);
             const oid_list walked = walk_oids(ours.out);
             const std::string label = c.options[1] + " " + subtree;
-            EXPECT_EQ(ours.exit_code, k_exit_ok) << label << "\n" << ours.out.substr(0, 2000);
+            EXPECT_EQ(ours.exit_code, k_exit_ok) << label << "\n" << tail_of(ours.out);
             EXPECT_NE(ours.out.find("遍历完成（共" + std::to_string(walked.size()) + "个变量）\n"), std::string::npos);
             for (const std::string &tool : c.tools) {
                 std::vector<std::string> tool_args = {"-On"};
@@ -107,7 +126,7 @@ TEST(CliWalk, SameOidsInTheSameOrderAsTheStandardWalks) {
                 tool_args.insert(tool_args.end(), {peer.target(), subtree});
                 const oid_list expected = tool_oids(tool, tool_args);
                 ASSERT_FALSE(expected.empty()) << tool << " " << label;
-                EXPECT_EQ(walked, expected) << tool << " " << label;
+                EXPECT_TRUE(walked == expected) << tool << " " << label << ": " << first_difference(walked, expected);
                 std::printf("walk -v %s: %zu objects, as %s lists them\n", label.c_str(), walked.size(), tool.c_str());
             }
         }
