@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/http_intake/loopback_clients.h"
 #include "tests/apps_cli/apps_test_support.h"
 
 namespace {
@@ -85,18 +86,8 @@ bool bind_to(const socket_fd &sock, uint32_t host_order_ip, uint16_t port) {
     return bind(sock.get(), reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0;
 }
 
-uint16_t bound_port(const socket_fd &sock) {
-    sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    getsockname(sock.get(), reinterpret_cast<sockaddr *>(&addr), &len);
-    return ntohs(addr.sin_port);
-}
-
-uint16_t free_tcp_port() {
-    const socket_fd sock(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    bind_to(sock, INADDR_LOOPBACK, 0);
-    return bound_port(sock);
-}
+/* A listening port below the range of outgoing connections, which parallel tests use by the hundred. */
+uint16_t free_tcp_port() { return intake_test::free_listen_port(); }
 
 /* Holds a port the way another program would: a TCP listener or a bound UDP socket on every address. */
 class port_holder {

@@ -62,7 +62,11 @@ inline std::string create_user_line(const usm_pair &p, const std::string &user, 
     return line + "\n";
 }
 
-inline std::string user_name(size_t index) { return "u" + std::to_string(index); }
+inline std::string user_name(size_t index) {
+    std::string name = std::to_string(index);
+    name.insert(name.begin(), 'u');
+    return name;
+}
 
 inline std::vector<std::string> joined(std::vector<std::string> a, const std::vector<std::string> &b) {
     a.insert(a.end(), b.begin(), b.end());

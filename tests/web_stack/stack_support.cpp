@@ -1,4 +1,5 @@
 /* Helpers for the full-stack tests (see stack_support.h). */
+#include "tests/http_intake/loopback_clients.h"
 #include "tests/apps_cli/apps_test_support.h"
 #include "tests/web_stack/stack_support.h"
 
@@ -147,7 +148,7 @@ bool tcp_accepts(uint16_t port) {
 
 } // namespace
 
-uint16_t free_tcp_port() { return free_port(SOCK_STREAM); }
+uint16_t free_tcp_port() { return intake_test::free_listen_port(); }
 
 uint16_t free_udp_port() { return free_port(SOCK_DGRAM); }
 
