@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -214,6 +215,8 @@ TEST(AgentWalkedByVeksnmpnms, TheWholeAgentForEveryVersion) {
         EXPECT_EQ(r.exit_code, 0) << c.options[1] << "\n" << r.out.substr(0, 2000);
         EXPECT_EQ(oids, c.expected) << c.options[1];
         EXPECT_NE(r.out.find("遍历完成（共" + std::to_string(c.expected.size()) + "个变量）\n"), std::string::npos);
+        std::printf("walk -v %s of the whole agent: %zu objects, as snmpwalk lists them\n", c.options[1].c_str(),
+                    oids.size());
     }
     EXPECT_EQ(agent.interrupt(), 0);
 }
