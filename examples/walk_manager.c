@@ -12,7 +12,7 @@
 #include <vek_nms_sdk.h>
 
 #define REPETITIONS 10u     /* objects asked for by one GET-BULK */
-#define TIMEOUT_MS 2000u    /* per request, retransmissions included */
+#define TIMEOUT_MS 2000u    /* a request's time-out */
 #define HELD_RETRY_US 100000 /* the SDK sends at most 300 new requests a second */
 #define POLL_US 10000
 #define LOG_LEVEL_ERROR 3u
