@@ -11,17 +11,17 @@
 #include <unistd.h>
 #include <vek_nms_sdk.h>
 
-#define REPETITIONS 10u     /* objects asked for by one GET-BULK */
-#define TIMEOUT_MS 2000u    /* a request's time-out */
+#define REPETITIONS 10u      /* objects asked for by one GET-BULK */
+#define TIMEOUT_MS 2000u     /* a request's time-out */
 #define HELD_RETRY_US 100000 /* the SDK sends at most 300 new requests a second */
-#define POLL_US 10000
+#define POLL_US 10000        /* how often main looks whether the walk has ended */
 #define LOG_LEVEL_ERROR 3u
 
 enum walk_state { WALKING, HELD, DONE, FAILED };
 
 static const char *g_ip;
 static uint16_t g_port;
-static const char *g_root;   /* the subtree's OID */
+static const char *g_root;    /* the subtree's OID */
 static api_snmp_varbind g_at; /* the last object read: the next GET-BULK starts there */
 static unsigned g_count;
 static atomic_int g_state;
