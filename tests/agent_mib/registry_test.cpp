@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -230,8 +231,9 @@ TEST(MibOidCompare, LengthPastTheCapacityIsNotReadBeyondTheRecord) {
     std::array<char, 1024> text{};
     oid_to_string(a.get(), text.data(), static_cast<uint16_t>(text.size()));
     EXPECT_EQ(std::string(text.data()).substr(0, 8), "0.1.2.3.");
-    const std::string tail = "." + std::to_string(SNMP_MAX_OID_LEN - 2) + "." + std::to_string(SNMP_MAX_OID_LEN - 1);
-    EXPECT_TRUE(std::string(text.data()).ends_with(tail)) << text.data();
+    std::ostringstream tail;
+    tail << '.' << SNMP_MAX_OID_LEN - 2 << '.' << SNMP_MAX_OID_LEN - 1;
+    EXPECT_TRUE(std::string(text.data()).ends_with(tail.str())) << text.data();
 }
 
 TEST(MibOidToString, RendersDottedDecimalAndCutsAtTheBuffer) {

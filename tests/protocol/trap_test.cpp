@@ -102,7 +102,8 @@ TEST(ParseOid, KeepsEveryArcOfTheLongestTextAndTheFirst127Characters) {
     // One-digit arcs fill the 127 characters with exactly as many arcs as an OID holds.
     std::string longest = "1";
     for (uint32_t i = 1; i < SNMP_MAX_OID_LEN; ++i) {
-        longest += "." + std::to_string(i % 10);
+        longest += '.';
+        longest += static_cast<char>('0' + i % 10);
     }
     ASSERT_EQ(longest.size(), SNMP_TRAP_OID_TEXT_MAX);
     parsed p = parse(longest.c_str());
