@@ -23,8 +23,9 @@ extern "C" {
 #define SNMP_BER_MAX_HEADER_LEN 4u    /* tag and the longest length field */
 #define SNMP_BER_MAX_BASE128_LEN 5u   /* octets of one 32-bit sub-identifier */
 #define SNMP_BER_COUNTER64_LEN 10u    /* 46 08 and eight octets */
-/* An encoded variable binding never exceeds this: a 32-arc OID with 5-octet sub-identifiers and a
- * 300-byte OCTET STRING, each with its header, under the binding's SEQUENCE header. */
+/* An encoded variable binding never exceeds this: an OID of SNMP_MAX_OID_LEN arcs with 5-octet
+ * sub-identifiers and a 300-byte OCTET STRING, each with its header, under the binding's SEQUENCE
+ * header. */
 #define SNMP_BER_MAX_VARBIND_LEN                                                      \
     (SNMP_BER_MAX_HEADER_LEN +                                                        \
      (SNMP_BER_MAX_HEADER_LEN + (SNMP_MAX_OID_LEN - 1u) * SNMP_BER_MAX_BASE128_LEN) + \

@@ -9,7 +9,10 @@ extern "C" {
 #endif
 
 /* ---- Capacities ---- */
-#define SNMP_MAX_OID_LEN 32u         /* sub-identifiers per OID, everywhere in the system */
+/* Sub-identifiers per OID, everywhere in the system: as many as the 127-character OID texts of both
+ * public interfaces can carry ("0." per arc), enough for the address-indexed tables of standard
+ * agents (IPv6 routes and connections have up to 52). */
+#define SNMP_MAX_OID_LEN 64u
 #define SNMP_MAX_OCTETS 300u         /* bytes of an OCTET STRING value */
 #define SNMP_MAX_VARBINDS 16u        /* variable bindings per PDU */
 #define SNMP_MAX_MSG_SIZE 1024u      /* bytes of one SNMP message */

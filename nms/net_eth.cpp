@@ -114,7 +114,10 @@ bool receive_one(platform_socket_t sock) noexcept {
     if (!vek::nms::net::queue_has_room()) {
         return false;
     }
-    net_recv_packet packet{};
+    // The payload area is as large as a UDP datagram and only its first len bytes are ever read:
+    // it is not cleared for every datagram.
+    net_recv_packet packet;
+    packet.next = nullptr;
     if (os::receive_ready(sock, packet) == os::Received::kDatagram) {
         packet.sock = sock;
         static_cast<void>(net_interface_enqueue(&packet));

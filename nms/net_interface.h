@@ -26,7 +26,10 @@ extern "C" {
 #define NET_IF_ETH 0u             /* socket transport */
 #define NET_IF_ES 1u              /* reserved second transport */
 #define NET_IF_TYPE_COUNT 2u      /* registry slots, indexed by type */
-#define NET_MAX_PACKET_SIZE 1024u /* largest datagram payload */
+/* Largest datagram payload: the largest UDP payload over IPv4. Our requests stay within the
+ * SNMP_MAX_MSG_SIZE the codec encodes, but a v1/v2c agent does not know that limit and may answer a
+ * GET-BULK with more; a smaller buffer would cut such an answer and lose it. */
+#define NET_MAX_PACKET_SIZE 65507u
 #define NET_IP_TEXT_SIZE 32u      /* sender address text with its terminator */
 #define NET_RECV_QUEUE_CAPACITY 100u
 #define NET_ETH_POLL_TIMEOUT_MS 100u /* longest wait of one receive round (and for queue room) */

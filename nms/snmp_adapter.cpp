@@ -91,7 +91,7 @@ struct TagType {
 constexpr uint8_t kTagUInteger32 = 0x47u;  // UInteger32 as it may be received
 
 // Received BER tags that have an api_snmp_type code.
-constexpr std::array<TagType, 10> kTagToApiType{{
+constexpr std::array<TagType, 13> kTagToApiType{{
     {SNMP_TAG_INTEGER, API_SNMP_BER_INTEGER},
     {SNMP_TAG_OCTET_STRING, API_SNMP_BER_OCTET_STRING},
     {SNMP_TAG_NULL, API_SNMP_BER_NULL},
@@ -102,7 +102,25 @@ constexpr std::array<TagType, 10> kTagToApiType{{
     {SNMP_TAG_TIMETICKS, API_SNMP_BER_TIMETICKS},
     {SNMP_TAG_COUNTER64, API_SNMP_BER_COUNTER64},
     {kTagUInteger32, API_SNMP_BER_UINTEGER32},
+    {SNMP_TAG_NO_SUCH_OBJECT, API_SNMP_BER_NO_SUCH_OBJECT},
+    {SNMP_TAG_NO_SUCH_INSTANCE, API_SNMP_BER_NO_SUCH_INSTANCE},
+    {SNMP_TAG_END_OF_MIB_VIEW, API_SNMP_BER_END_OF_MIB_VIEW},
 }};
+
+struct TypeText {
+    uint8_t api_type;
+    std::string_view text;
+};
+
+// Value texts of the received types whose value is a fixed text.
+constexpr std::array<TypeText, 3> kExceptionTexts{{
+    {API_SNMP_BER_NO_SUCH_OBJECT, API_SNMP_NO_SUCH_OBJECT_TEXT},
+    {API_SNMP_BER_NO_SUCH_INSTANCE, API_SNMP_NO_SUCH_INSTANCE_TEXT},
+    {API_SNMP_BER_END_OF_MIB_VIEW, API_SNMP_END_OF_MIB_VIEW_TEXT},
+}};
+static_assert(std::all_of(kExceptionTexts.begin(), kExceptionTexts.end(),
+                          [](const TypeText &e) { return e.text.size() < API_SNMP_VALUE_SIZE; }),
+              "the exception texts fit a value");
 
 // ---- Small helpers ----
 
@@ -175,6 +193,19 @@ void u32_to_ip_octets(uint32_t value, uint8_t *octets) {
 }
 
 // Value of one received binding into an API varbind whose type is already set.
+std::string_view exception_text(uint8_t api_type) {
+    const auto *it = std::find_if(kExceptionTexts.begin(), kExceptionTexts.end(),
+                                  [api_type](const TypeText &e) { return e.api_type == api_type; });
+    return it != kExceptionTexts.end() ? it->text : std::string_view{};
+}
+
+// A fixed text as the value of a received varbind (the value field was cleared, so it stays
+// terminated).
+void store_text(api_snmp_varbind &api_vb, std::string_view text) {
+    std::memcpy(api_vb.value.str, text.data(), text.size());
+    api_vb.value_len = static_cast<uint16_t>(text.size());
+}
+
 bool convert_value_to_api(const snmp_varbind &codec_vb, api_snmp_varbind &api_vb, int ordinal) {
     switch (api_vb.type) {
         case API_SNMP_BER_INTEGER:
@@ -213,11 +244,15 @@ bool convert_value_to_api(const snmp_varbind &codec_vb, api_snmp_varbind &api_vb
         case API_SNMP_BER_COUNTER64:
             api_vb.value.u64 = codec_vb.value.counter64;
             break;
+        case API_SNMP_BER_NO_SUCH_OBJECT:
+        case API_SNMP_BER_NO_SUCH_INSTANCE:
+        case API_SNMP_BER_END_OF_MIB_VIEW:
+            store_text(api_vb, exception_text(api_vb.type));
+            break;
         default:
             AGENT_LOG(AGENT_LOG_WARN, "%s: 不支持的类型（0x%02X）", "convert_varbinds_common",
                       static_cast<unsigned>(codec_vb.type));
-            std::memcpy(api_vb.value.str, kUnknownTypeText.data(), kUnknownTypeText.size());
-            api_vb.value_len = static_cast<uint16_t>(kUnknownTypeText.size());
+            store_text(api_vb, kUnknownTypeText);
             break;
     }
     return true;
@@ -654,10 +689,6 @@ api_snmp_err adapter_snmp_v1v2_cmd_encode(const adapter_agent *agent, uint32_t c
     AGENT_LOG(AGENT_LOG_DEBUG, "%s: 开始编码（版本：%d，命令：%d，变量数：%d）", __func__,
               static_cast<int>(agent->version), static_cast<int>(cmd_type), static_cast<int>(count));
     bool is_v1 = agent->version == API_SNMP_V1;
-    if (is_v1 && cmd_type == API_SNMP_CMD_GETNEXT) {
-        AGENT_LOG(AGENT_LOG_ERROR, "%s: V1版本不支持GET_NEXT", __func__);
-        return API_SNMP_ERR_NOT_SUPPORTED;
-    }
     if (is_v1 && cmd_type == API_SNMP_CMD_GETBULK) {
         AGENT_LOG(AGENT_LOG_ERROR, "%s: 版本%d不支持GET_BULK", __func__, static_cast<int>(agent->version));
         return API_SNMP_ERR_NOT_SUPPORTED;

@@ -41,6 +41,11 @@ extern "C" {
 /* Value text of a received varbind whose type has no api_snmp_type code. */
 #define API_SNMP_UNKNOWN_TYPE_TEXT "[不支持类型]"
 
+/* Value texts of the three exception values an SNMPv2c/v3 agent answers in place of a value. */
+#define API_SNMP_NO_SUCH_OBJECT_TEXT "noSuchObject"
+#define API_SNMP_NO_SUCH_INSTANCE_TEXT "noSuchInstance"
+#define API_SNMP_END_OF_MIB_VIEW_TEXT "endOfMibView"
+
 /* Result of every SDK operation (0 = success). api_snmp_error_to_str gives each code's text. */
 typedef enum api_snmp_err {
     API_SNMP_OK = 0,
@@ -109,7 +114,12 @@ typedef enum api_snmp_type {
     API_SNMP_BER_COUNTER32 = 0x41,    /* value.u32 */
     API_SNMP_BER_GAUGE32 = 0x42,      /* value.u32 */
     API_SNMP_BER_TIMETICKS = 0x43,    /* value.u32, hundredths of a second (received values only) */
-    API_SNMP_BER_COUNTER64 = 0x46     /* value.u64 */
+    API_SNMP_BER_COUNTER64 = 0x46,    /* value.u64 */
+    /* Exception values (received only): the agent has no value for the OID. value.str holds the
+     * exception's text (API_SNMP_NO_SUCH_OBJECT_TEXT ...), value_len its length. */
+    API_SNMP_BER_NO_SUCH_OBJECT = 0x80,   /* no object of that name */
+    API_SNMP_BER_NO_SUCH_INSTANCE = 0x81, /* the object exists, the instance does not */
+    API_SNMP_BER_END_OF_MIB_VIEW = 0x82   /* nothing follows the OID (GET-NEXT, GET-BULK) */
 } api_snmp_type;
 
 /* SNMPv3 algorithms. A user is in one of two schemes: the system's own (authentication 1..4,
@@ -154,7 +164,7 @@ typedef union api_snmp_value {
     uint32_t u32;                       /* UInteger32, IpAddress, Counter32, Gauge32, TimeTicks */
     uint64_t u64;                       /* Counter64 */
     uint8_t bytes[API_SNMP_VALUE_SIZE]; /* OCTET STRING */
-    char str[API_SNMP_VALUE_SIZE];      /* OID text, unknown-type text */
+    char str[API_SNMP_VALUE_SIZE];      /* OID text, unknown-type and exception texts */
 } api_snmp_value;
 
 /* One variable binding; requests pass arrays of them, callbacks receive arrays of them. */

@@ -9,6 +9,7 @@
 #include "apps/cli/cli_output.h"
 #include "apps/cli/cli_state.h"
 #include "apps/cli/cli_trap.h"
+#include "apps/cli/cli_walk.h"
 
 namespace {
 
@@ -84,11 +85,11 @@ api_snmp_err send_request(const cli_request &request) {
     }
 }
 
-void run_request(cli_request &request) {
+int run_request(const cli_request &request) {
     cli_safe_snmp_init();
     api_snmp_register_response_callback(print_callback);
     if (!cli_recreate_agent(request)) {
-        return;
+        return k_cli_exit_failed;
     }
     std::printf("发送%s命令到 %s:%d ...\n", command_label(request.command), request.ip.data(),
                 static_cast<int>(request.port));
@@ -96,15 +97,27 @@ void run_request(cli_request &request) {
     const api_snmp_err rc = send_request(request);
     if (rc != API_SNMP_OK) {
         std::printf("发送命令失败: %s (%d)\n", api_snmp_error_to_str(rc), static_cast<int>(rc));
-        return;
+        return k_cli_exit_failed;
     }
     std::printf("等待响应（超时: %ums）...\n", request.timeout_ms);
     std::fflush(stdout);
-    // Only a successful answer ends the wait early; an error answer is printed by the callback and
-    // the command still waits out its time-out.
+    // Only an answer with variables ends the wait early; an error answer is printed by the callback
+    // and the command still waits out its time-out.
     if (!cli_wait_until([] { return g_response_received.load(); }, std::chrono::milliseconds(request.timeout_ms))) {
         std::puts("响应超时");
+        return k_cli_exit_failed;
     }
+    return g_request_failed.load() ? k_cli_exit_failed : k_cli_exit_ok;
+}
+
+/* The parse-failure lines of a refused request command; its exit code. */
+int refuse(uint32_t code) {
+    if (code == API_SNMP_ERR_NO_RESOURCE) {
+        cli_print_format_error();
+    } else {
+        cli_print_parse_failure(code);
+    }
+    return k_cli_exit_usage;
 }
 
 } // namespace
@@ -114,12 +127,13 @@ void cli_exit(int code) {
     std::_Exit(code);
 }
 
-void cli_execute_and_print(std::span<const char *const> words) {
+int cli_execute_and_print(std::span<const char *const> words) {
     g_response_received.store(false);
+    g_request_failed.store(false);
     cli_request request{};
     if (words.size() < k_min_words) {
         cli_print_format_error();
-        return;
+        return k_cli_exit_usage;
     }
     const std::string_view command_word = words[1];
     if (command_word == "-h_vek") {
@@ -129,28 +143,25 @@ void cli_execute_and_print(std::span<const char *const> words) {
     const auto command = cli_command_from_word(command_word);
     if (!command) {
         std::printf("错误：不支持的命令 '%s'（使用 %s -h_vek 查看帮助）\n", words[1], k_cli_program_name);
-        cli_print_parse_failure(API_SNMP_ERR_NO_DATA);
-        return;
+        return refuse(API_SNMP_ERR_NO_DATA);
     }
     if (*command == cli_command::traplisten) {
         cli_traplisten_once(words.subspan(k_min_words));
-        return;
+        return k_cli_exit_ok;
     }
     if (words.size() == k_min_words) {
         std::puts("错误：必须指定至少一个OID");
-        cli_print_parse_failure(API_SNMP_ERR_NO_DATA);
-        return;
+        return refuse(API_SNMP_ERR_NO_DATA);
     }
     request.command = *command;
+    if (*command == cli_command::walk) {
+        request.max_repetitions = k_cli_walk_max_repetitions;
+    }
     const uint32_t rc = cli_parse_request(words.subspan(k_min_words), request);
-    if (rc == API_SNMP_ERR_NO_RESOURCE) {
-        cli_print_format_error();
-        return;
-    }
     if (rc != API_SNMP_OK) {
-        cli_print_parse_failure(rc);
-        return;
+        return refuse(rc);
     }
-    run_request(request);
+    const int status = *command == cli_command::walk ? cli_run_walk(request) : run_request(request);
     std::fflush(stdout);
+    return status;
 }

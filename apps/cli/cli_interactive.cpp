@@ -42,7 +42,7 @@ bool read_line(std::string &line) {
 void print_banner() {
     std::puts("========================================");
     std::puts("SNMP CLI 交互式模式");
-    std::puts("支持：get/set/getnext/bulkwalk/traplisten/stop trap/exit/help");
+    std::puts("支持：get/set/getnext/bulkwalk/walk/traplisten/stop trap/exit/help");
     std::puts("========================================");
 }
 
@@ -95,7 +95,8 @@ void run_request_line(const std::vector<std::string> &words) {
     for (const std::string &word : words) {
         argv.push_back(word.c_str());
     }
-    cli_execute_and_print(argv);
+    // The prompt keeps going whatever the command ended with.
+    static_cast<void>(cli_execute_and_print(argv));
 }
 
 void dispatch(const std::vector<std::string> &words) {
@@ -107,7 +108,8 @@ void dispatch(const std::vector<std::string> &words) {
         print_usage();
     } else if (command == "stop" && words.size() > 1 && words[1] == "trap") {
         trap_stop_all();
-    } else if (command == "get" || command == "set" || command == "getnext" || command == "bulkwalk") {
+    } else if (command == "get" || command == "set" || command == "getnext" || command == "bulkwalk" ||
+               command == "walk") {
         run_request_line(words);
     } else if (command == "traplisten") {
         interactive_traplisten(words);

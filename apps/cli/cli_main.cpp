@@ -9,6 +9,7 @@
 #include "apps/cli/cli_command.h"
 #include "apps/cli/cli_interactive.h"
 #include "apps/cli/cli_options.h"
+#include "apps/cli/cli_output.h"
 #include "apps/cli/cli_state.h"
 
 namespace {
@@ -33,6 +34,9 @@ int main(int argc, char **argv) {
         stop_snmp_1ms_timer();
         cli_exit(EXIT_FAILURE);
     }
-    cli_execute_and_print(words);
-    cli_exit(EXIT_SUCCESS);
+    const int status = cli_execute_and_print(words);
+    if (status == k_cli_exit_usage) {
+        cli_print_usage_hint();
+    }
+    cli_exit(status);
 }

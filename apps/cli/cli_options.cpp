@@ -359,6 +359,9 @@ std::optional<cli_command> cli_command_from_word(std::string_view word) {
     if (word == "bulkwalk") {
         return cli_command::bulkwalk;
     }
+    if (word == "walk") {
+        return cli_command::walk;
+    }
     if (word == "traplisten") {
         return cli_command::traplisten;
     }
@@ -407,6 +410,10 @@ uint32_t cli_parse_request(std::span<const char *const> words, cli_request &requ
     }
     if (!have_target || i >= words.size()) {
         std::puts("错误：必须指定至少一个OID");
+        return API_SNMP_ERR_NO_DATA;
+    }
+    if (request.command == cli_command::walk && words.size() - i > 1) {
+        std::puts("错误：walk命令只能指定一个OID");
         return API_SNMP_ERR_NO_DATA;
     }
     const uint32_t rc = build_varbinds(words.subspan(i), request);

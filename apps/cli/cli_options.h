@@ -14,10 +14,11 @@ inline constexpr size_t k_cli_password_size = 64; /* passwords are cut to 63 cha
 inline constexpr uint32_t k_cli_default_timeout_ms = 5000;
 inline constexpr uint32_t k_cli_max_timeout_ms = 30000;
 inline constexpr uint8_t k_cli_default_max_repetitions = 5;
+inline constexpr uint8_t k_cli_walk_max_repetitions = 10; /* walk's default -Cr */
 inline constexpr uint32_t k_cli_max_non_repeaters = 10;
 
 /* The request commands and the listener. */
-enum class cli_command { get, set, getnext, bulkwalk, traplisten };
+enum class cli_command { get, set, getnext, bulkwalk, walk, traplisten };
 
 /* The SNMPv3 scheme of -s: the system's own (default) or the standard User-based Security Model. */
 enum class cli_scheme { vek, std };
@@ -56,8 +57,8 @@ std::optional<cli_command> cli_command_from_word(std::string_view word);
 /* A port given as decimal text: 1..65535, digits only; nothing otherwise. */
 std::optional<uint16_t> cli_parse_port(std::string_view text);
 
-/* Parses the words after the command word of get/set/getnext/bulkwalk into request (which must hold
- * the command). Prints every refusal and returns API_SNMP_OK, or the code for the closing line:
+/* Parses the words after the command word of get/set/getnext/bulkwalk/walk into request (which must
+ * hold the command and its defaults). Prints every refusal and returns API_SNMP_OK, or the code for the closing line:
  * API_SNMP_ERR_NO_DATA for a refused word, or the SDK's code when a variable binding was refused. */
 uint32_t cli_parse_request(std::span<const char *const> words, cli_request &request);
 

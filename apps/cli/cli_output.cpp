@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <span>
 #include <string_view>
+#include <utility>
 
 #include "apps/cli/cli_state.h"
 
@@ -25,6 +27,15 @@ constexpr uint32_t k_status_bad_value = 3;
 constexpr uint32_t k_status_authorization_error = 16;
 constexpr uint32_t k_status_not_writable = 17;
 
+/* How the standard tools show the exception values an agent answers in place of a value. */
+constexpr std::array k_exception_lines = {
+    std::pair{API_SNMP_BER_NO_SUCH_OBJECT, "No Such Object available on this agent at this OID"},
+    std::pair{API_SNMP_BER_NO_SUCH_INSTANCE, "No Such Instance currently exists at this OID"},
+    std::pair{API_SNMP_BER_END_OF_MIB_VIEW, "No more variables left in this MIB View (It is past the end of the MIB tree)"},
+};
+
+constexpr const char *k_usage_line = "用法: %s <命令> [选项] <IP:端口> <OID> [类型 值]...\n";
+
 /* Usage lines after the usage line itself; each is written followed by a line feed of its own. */
 constexpr std::array k_usage_body = {
     "支持的命令:",
@@ -32,6 +43,7 @@ constexpr std::array k_usage_body = {
     "  set       执行SNMP SET操作（设置变量值）",
     "  getnext   执行SNMP GET-NEXT操作（v2c/v3）",
     "  bulkwalk  执行SNMP GET-BULK操作（v2c/v3批量获取）",
+    "  walk      遍历OID下的整个子树（v1用GET-NEXT，v2c/v3用GET-BULK）",
     "  traplisten 启动TRAP/INFORM监听（NMS侧）\n",
     "通用选项:",
     "  -h_vek          显示此帮助信息",
@@ -42,7 +54,9 @@ constexpr std::array k_usage_body = {
     "  -dp <端口>\t\t 远端设备SNMP查询默认端口（默认161）",
     "BULKWALK专用选项:",
     "  -Cn <数量>      非重复次数（默认0，v2c/v3）",
-    "  -Cr <数量>      最大重复次数（默认5，v2c/v3）\n",
+    "  -Cr <数量>      最大重复次数（默认5，v2c/v3）",
+    "WALK专用选项:",
+    "  -Cr <数量>      每个GET-BULK请求的最大重复次数（默认10，最多取10，v2c/v3）\n",
     "TRAPLISTEN专用选项:",
     "  -p <端口>        指定TRAP监听端口（默认: 162）",
     "  [V3安全选项] <发送方IP>  用该V3用户认证来自发送方的SNMPv3 Trap/Inform\n",
@@ -108,19 +122,19 @@ bool print_common_value(const api_snmp_varbind &vb) {
         std::printf("UINT64: %llu\n", static_cast<unsigned long long>(vb.value.u64));
         return true;
     default:
+        break;
+    }
+    const char *exception = cli_exception_line(vb.type);
+    if (exception == nullptr) {
         return false;
     }
+    std::puts(exception);
+    return true;
 }
 
 void print_varbind_prefix(int index, const api_snmp_varbind &vb) {
     const std::string_view oid = field_text(vb.oid);
     std::printf("  [%d] OID：%.*s = ", index, static_cast<int>(oid.size()), oid.data());
-}
-
-void print_response_value(const api_snmp_varbind &vb) {
-    if (!print_common_value(vb)) {
-        std::printf("TYPE(0x%02X): 长度=%d\n", static_cast<unsigned>(vb.type), static_cast<int>(vb.value_len));
-    }
 }
 
 void print_trap_value(const api_snmp_varbind &vb) {
@@ -165,14 +179,23 @@ void print_empty_response() {
     std::printf("%s\n", k_rule);
 }
 
-void print_response_variables(const api_snmp_response &response) {
+/* Prints the variables; false when one of them holds an exception value instead of a value. */
+bool print_response_variables(const api_snmp_response &response) {
     const int count = std::min<int>(response.var_count, static_cast<int>(API_SNMP_MAX_RESPONSE_VARBINDS));
-    std::printf("执行成功（共%d个变量）\n", count);
+    const auto variables = std::span(response.varbinds, static_cast<size_t>(count));
+    const auto missing = std::count_if(variables.begin(), variables.end(), [](const api_snmp_varbind &vb) {
+        return cli_exception_line(vb.type) != nullptr;
+    });
+    if (missing == 0) {
+        std::printf("执行成功（共%d个变量）\n", count);
+    } else {
+        std::printf("执行完成（共%d个变量，其中%d个无值）\n", count, static_cast<int>(missing));
+    }
     for (int i = 0; i < count; ++i) {
-        print_varbind_prefix(i + 1, response.varbinds[i]);
-        print_response_value(response.varbinds[i]);
+        cli_print_response_varbind(i + 1, response.varbinds[i]);
     }
     std::puts(k_thin_rule);
+    return missing == 0;
 }
 
 /* Gives a trap sender a v2c agent context on the device port, unless it has one already. */
@@ -194,12 +217,14 @@ void ensure_sender_agent(const char *sender) {
 
 void print_usage() {
     std::printf("%s - SNMP 网管命令行工具（GET/SET/GET-NEXT/GET-BULK/TRAP监听）\n", k_cli_program_name);
-    std::printf("用法: %s <命令> [选项] <IP:端口> <OID> [类型 值]...\n\n", k_cli_program_name);
+    std::printf(k_usage_line, k_cli_program_name);
+    std::putchar('\n');
     for (const char *line : k_usage_body) {
         std::puts(line);
     }
     std::printf("  %s get -v 2c -c public 192.168.1.1 1.3.6.1.2.1.1.1.0\n", k_cli_program_name);
     std::printf("  %s bulkwalk -v 2c -c public -Cn0 -Cr5 192.168.1.1 1.3.6.1.2.1.1\n", k_cli_program_name);
+    std::printf("  %s walk -v 2c -c public 192.168.1.1 1.3.6.1.2.1.2.2\n", k_cli_program_name);
     std::printf("  %s traplisten -p 162 -lvl 2\n", k_cli_program_name);
     std::printf("  %s get -v 3 -s std -u admin -l authPriv -a SHA-256 -A authpass123 -x AES -X privpass123 "
                 "192.168.1.1 1.3.6.1.2.1.1.1.0\n",
@@ -207,6 +232,24 @@ void print_usage() {
     std::printf("  %s traplisten -p 1162 -s std -u trapuser -l authPriv -a SHA -A authpass123 -x AES -X privpass123 "
                 "192.168.1.1\n",
                 k_cli_program_name);
+}
+
+const char *cli_exception_line(uint8_t type) {
+    const auto *it = std::find_if(k_exception_lines.begin(), k_exception_lines.end(),
+                                  [type](const auto &entry) { return entry.first == type; });
+    return it != k_exception_lines.end() ? it->second : nullptr;
+}
+
+void cli_print_response_varbind(int index, const api_snmp_varbind &vb) {
+    print_varbind_prefix(index, vb);
+    if (!print_common_value(vb)) {
+        std::printf("TYPE(0x%02X): 长度=%d\n", static_cast<unsigned>(vb.type), static_cast<int>(vb.value_len));
+    }
+}
+
+void cli_print_usage_hint() {
+    std::printf(k_usage_line, k_cli_program_name);
+    std::printf("使用 %s -h_vek 查看帮助\n", k_cli_program_name);
 }
 
 void cli_print_parse_failure(uint32_t code) {
@@ -229,17 +272,22 @@ void print_callback(const char *ip, uint16_t port, const char * /*user_name*/, a
     std::printf("%s\n", k_rule);
     if (response->error != API_SNMP_OK) {
         print_local_failure(*response);
+        g_request_failed.store(true);
         return;
     }
     if (response->error_status != 0) {
         print_protocol_error(*response);
+        g_request_failed.store(true);
         return;
     }
     if (response->var_count == 0) {
         print_empty_response();
+        g_request_failed.store(true);
         return;
     }
-    print_response_variables(*response);
+    if (!print_response_variables(*response)) {
+        g_request_failed.store(true);
+    }
     // Set only after the whole block is out: the waiting command may end the process right away.
     std::fflush(stdout);
     g_response_received.store(true);

@@ -17,6 +17,7 @@ std::atomic<bool> g_cli_snmp_inited{false};
 std::atomic<bool> g_exit_flag{false};
 std::atomic<bool> g_trap_running{false};
 std::atomic<bool> g_response_received{false};
+std::atomic<bool> g_request_failed{false};
 uint32_t g_timer_id = 0;
 
 namespace {

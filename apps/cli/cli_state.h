@@ -31,7 +31,8 @@ extern std::atomic<bool> g_trap_cb_reg;            /* the trap callback is regis
 extern std::atomic<bool> g_cli_snmp_inited;        /* the SDK was initialised by this process */
 extern std::atomic<bool> g_exit_flag;              /* Ctrl+C, termination or exit was seen */
 extern std::atomic<bool> g_trap_running;           /* a trap listener should be running */
-extern std::atomic<bool> g_response_received;      /* the current request got a successful answer */
+extern std::atomic<bool> g_response_received;      /* the current request got an answer with variables */
+extern std::atomic<bool> g_request_failed;         /* the current request failed or missed an object */
 extern uint32_t g_timer_id;                        /* periodic 1 ms timer (Windows); 0 when none */
 
 /* Wakes every thread blocked in cli_wait_until so that it re-checks its condition. */

@@ -16,17 +16,7 @@
 
 namespace service {
 
-namespace {
-
-constexpr size_t k_oid_list_field = 1024;
-constexpr size_t k_value_list_field = 1024;
-constexpr size_t k_max_request_varbinds = 32; /* OIDs (or OID/value pairs) taken from one request */
-constexpr uint8_t k_default_max_repeat = 10;
-constexpr uint32_t k_low_byte = 0xFFu;
-
-/* Requests to one agent are sent one after the other: the SDK keeps a single request slot per agent,
- * and a second request would replace the first, whose answer would then never come. A gate is held
- * by one request at a time; agents share the gates by a hash of their address. */
+/* One gate per group of agents (by a hash of their address), held by one request at a time. */
 class turn_gate {
 public:
     /* Waits until the gate is free and takes it; false when the deadline passes or the service
@@ -60,70 +50,46 @@ private:
     bool busy_ = false;
 };
 
-/* Holds a gate that was entered, and leaves it. */
-class turn_hold {
-public:
-    explicit turn_hold(turn_gate &gate) : gate_(gate) {}
-    ~turn_hold() { gate_.leave(); }
-    turn_hold(const turn_hold &) = delete;
-    turn_hold &operator=(const turn_hold &) = delete;
+namespace {
 
-private:
-    turn_gate &gate_;
-};
+constexpr size_t k_value_list_field = 1024;
+constexpr size_t k_max_request_varbinds = 32; /* OIDs (or OID/value pairs) taken from one request */
+constexpr uint8_t k_default_max_repeat = 10;
+constexpr uint32_t k_low_byte = 0xFFu;
 
 constexpr size_t k_agent_turn_gates = 64;
 constexpr size_t k_port_hash_mix = 0x9E3779B97F4A7C15ull; /* spreads ports over the whole hash */
 std::array<turn_gate, k_agent_turn_gates> g_agent_turns;
 
-enum class agent_op { get, get_next, get_bulk, set };
-
-struct agent_request {
-    agent_op op = agent_op::get;
-    const char *name = "";  /* SDK operation, for the trace */
-    std::string trace_args; /* main arguments, for the trace */
-    std::string ip;
-    uint16_t port = 0;
-    std::string user;
-    std::vector<api_snmp_varbind> varbinds;
-    uint32_t timeout_ms = 0;
-    uint8_t non_repeaters = 0;
-    uint8_t max_repetitions = 0;
-};
+turn_gate &gate_of(const std::string &ip, uint16_t port) {
+    const size_t hash = std::hash<std::string>{}(ip) ^ (static_cast<size_t>(port) * k_port_hash_mix);
+    return g_agent_turns[hash % k_agent_turn_gates];
+}
 
 const char *user_or_null(const std::string &user) { return user.empty() ? nullptr : user.c_str(); }
 
 const char *trace_user(const std::string &user) { return user.empty() ? "NULL" : user.c_str(); }
 
-std::string target_trace(const agent_request &req) {
-    return "ip=" + req.ip + " port=" + std::to_string(req.port) + " user=" + trace_user(req.user);
-}
+uint8_t low_byte(const std::string &text) { return static_cast<uint8_t>(parse_decimal(text) & k_low_byte); }
 
-turn_gate &agent_turn(const std::string &ip, uint16_t port) {
-    const size_t hash = std::hash<std::string>{}(ip) ^ (static_cast<size_t>(port) * k_port_hash_mix);
-    return g_agent_turns[hash % k_agent_turn_gates];
-}
-
-api_snmp_err send_agent_request(const agent_request &req, uint64_t waiter_id) {
-    void *user_data = reinterpret_cast<void *>(static_cast<uintptr_t>(waiter_id));
-    const auto count = static_cast<uint8_t>(req.varbinds.size());
-    const char *user = user_or_null(req.user);
-    const std::shared_lock<std::shared_mutex> table(g_agent_table_lock);
-    switch (req.op) {
-        case agent_op::get:
-            return g_sdk.fp_api_snmp_get(req.ip.c_str(), req.port, user, req.varbinds.data(), count, req.timeout_ms,
-                                         user_data);
-        case agent_op::get_next:
-            return g_sdk.fp_api_snmp_get_next(req.ip.c_str(), req.port, user, req.varbinds.data(), count,
-                                              req.timeout_ms, user_data);
-        case agent_op::set:
-            return g_sdk.fp_api_snmp_set(req.ip.c_str(), req.port, user, req.varbinds.data(), count, req.timeout_ms,
-                                         user_data);
-        case agent_op::get_bulk:
-            return g_sdk.fp_api_snmp_get_bulk(req.ip.c_str(), req.port, user, req.non_repeaters, req.max_repetitions,
-                                              req.varbinds.data(), count, req.timeout_ms, user_data);
+/* The SDK's name for a type word of the web page; other words pass unchanged. */
+std::string sdk_type_name(std::string type) {
+    if (type == "octet_string") {
+        return "string";
     }
-    return API_SNMP_ERR_INVALID_CMD_TYPE;
+    if (type == "integer") {
+        return "int";
+    }
+    return type;
+}
+
+/* One GET varbind per OID of the list; the SDK refuses the request when one of them is invalid. */
+std::vector<api_snmp_varbind> get_varbinds(const std::vector<std::string> &oids) {
+    std::vector<api_snmp_varbind> varbinds(oids.size());
+    for (size_t i = 0; i < oids.size(); ++i) {
+        g_sdk.fp_api_snmp_create_get_varbind(oids[i].c_str(), &varbinds[i]);
+    }
+    return varbinds;
 }
 
 void write_agent_answer(json_writer &json, agent_op op, const api_snmp_response &response) {
@@ -153,16 +119,75 @@ void write_wait_expired(json_writer &json, const agent_request &req) {
     write_sdk_result(json, API_SNMP_ERR_TIMEOUT);
 }
 
+} // namespace
+
+agent_turn::agent_turn(const std::string &ip, uint16_t port, std::chrono::steady_clock::time_point deadline,
+                       const std::atomic<bool> &running)
+    : gate_(gate_of(ip, port)), held_(gate_.enter(deadline, running)) {}
+
+agent_turn::~agent_turn() {
+    if (held_) {
+        gate_.leave();
+    }
+}
+
+api_snmp_err send_agent_request(const agent_request &req, uint64_t waiter_id) {
+    void *user_data = reinterpret_cast<void *>(static_cast<uintptr_t>(waiter_id));
+    const auto count = static_cast<uint8_t>(req.varbinds.size());
+    const char *user = user_or_null(req.user);
+    const std::shared_lock<std::shared_mutex> table(g_agent_table_lock);
+    switch (req.op) {
+        case agent_op::get:
+            return g_sdk.fp_api_snmp_get(req.ip.c_str(), req.port, user, req.varbinds.data(), count, req.timeout_ms,
+                                         user_data);
+        case agent_op::get_next:
+            return g_sdk.fp_api_snmp_get_next(req.ip.c_str(), req.port, user, req.varbinds.data(), count,
+                                              req.timeout_ms, user_data);
+        case agent_op::set:
+            return g_sdk.fp_api_snmp_set(req.ip.c_str(), req.port, user, req.varbinds.data(), count, req.timeout_ms,
+                                         user_data);
+        case agent_op::get_bulk:
+            return g_sdk.fp_api_snmp_get_bulk(req.ip.c_str(), req.port, user, req.non_repeaters, req.max_repetitions,
+                                              req.varbinds.data(), count, req.timeout_ms, user_data);
+    }
+    return API_SNMP_ERR_INVALID_CMD_TYPE;
+}
+
+std::string target_trace(const agent_request &req) {
+    return "ip=" + req.ip + " port=" + std::to_string(req.port) + " user=" + trace_user(req.user);
+}
+
+agent_request agent_target(const request_context &ctx, agent_op op, const char *name) {
+    agent_request req;
+    req.op = op;
+    req.name = name;
+    req.ip = param(ctx, "ip", k_ip_field);
+    req.port = port_param(ctx);
+    req.user = param(ctx, "username", k_user_field);
+    req.timeout_ms = timeout_param(ctx);
+    return req;
+}
+
+uint8_t max_repeat_param(const std::string &raw) {
+    const uint8_t repetitions = raw.empty() ? k_default_max_repeat : low_byte(raw);
+    if (repetitions != 0) {
+        return repetitions;
+    }
+    std::printf("[WARN_GETBULK_ZERO] max_repeat cannot be zero, reset default to 10\n");
+    return k_default_max_repeat;
+}
+
+namespace {
+
 /* Waits for the agent's turn, sends, and waits for the answer; the whole request takes at most
  * k_agent_request_limit. */
 void run_agent_request(const request_context &ctx, const agent_request &req, json_writer &json) {
     const auto deadline = std::chrono::steady_clock::now() + k_agent_request_limit;
-    turn_gate &gate = agent_turn(req.ip, req.port);
-    if (!gate.enter(deadline, ctx.running)) {
+    const agent_turn turn(req.ip, req.port, deadline, ctx.running);
+    if (!turn.held()) {
         write_wait_expired(json, req);
         return;
     }
-    const turn_hold turn(gate);
     waiter w(ctx.waiter_id);
     const waiter_entry entry(w);
     std::printf("[API] %s %s\n", req.name, req.trace_args.c_str());
@@ -179,26 +204,6 @@ void run_agent_request(const request_context &ctx, const agent_request &req, jso
     write_agent_answer(json, req.op, w.response);
 }
 
-agent_request agent_target(const request_context &ctx, agent_op op, const char *name) {
-    agent_request req;
-    req.op = op;
-    req.name = name;
-    req.ip = param(ctx, "ip", k_ip_field);
-    req.port = port_param(ctx);
-    req.user = param(ctx, "username", k_user_field);
-    req.timeout_ms = timeout_param(ctx);
-    return req;
-}
-
-/* One GET varbind per OID of the list; the SDK refuses the request when one of them is invalid. */
-std::vector<api_snmp_varbind> get_varbinds(const std::vector<std::string> &oids) {
-    std::vector<api_snmp_varbind> varbinds(oids.size());
-    for (size_t i = 0; i < oids.size(); ++i) {
-        g_sdk.fp_api_snmp_create_get_varbind(oids[i].c_str(), &varbinds[i]);
-    }
-    return varbinds;
-}
-
 void get_like(const request_context &ctx, json_writer &json, agent_op op, const char *name) {
     agent_request req = agent_target(ctx, op, name);
     const std::string oid_text = param(ctx, "oid", k_oid_list_field);
@@ -209,19 +214,6 @@ void get_like(const request_context &ctx, json_writer &json, agent_op op, const 
     }
     req.trace_args = target_trace(req) + " oid=" + oid_text;
     run_agent_request(ctx, req, json);
-}
-
-uint8_t low_byte(const std::string &text) { return static_cast<uint8_t>(parse_decimal(text) & k_low_byte); }
-
-/* The SDK's name for a type word of the web page; other words pass unchanged. */
-std::string sdk_type_name(std::string type) {
-    if (type == "octet_string") {
-        return "string";
-    }
-    if (type == "integer") {
-        return "int";
-    }
-    return type;
 }
 
 } // namespace
@@ -238,11 +230,7 @@ void api_get_bulk(const request_context &ctx, json_writer &json) {
     const std::string raw_mr = param(ctx, "max_repeat", k_number_field);
     const std::string oid_text = param(ctx, "oid", k_oid_list_field);
     req.non_repeaters = raw_nr.empty() ? 0 : low_byte(raw_nr);
-    req.max_repetitions = raw_mr.empty() ? k_default_max_repeat : low_byte(raw_mr);
-    if (req.max_repetitions == 0) {
-        std::printf("[WARN_GETBULK_ZERO] max_repeat cannot be zero, reset default to 10\n");
-        req.max_repetitions = k_default_max_repeat;
-    }
+    req.max_repetitions = max_repeat_param(raw_mr);
     std::printf(
         "[NMS_HTTP_PARSE_GETBULK] ip=%s port=%u username=%s non_repeat=%u max_repeat=%u timeout=%u "
         "raw_nr_str=\"%s\" raw_mr_str=\"%s\" oids=%s\n",

@@ -310,6 +310,7 @@ constexpr std::array k_endpoints{
     endpoint{"/api_snmp_getnext", api_getnext},
     endpoint{"/api_snmp_get_bulk", api_get_bulk},
     endpoint{"/api_snmp_set", api_set},
+    endpoint{"/api_snmp_walk", api_walk},
     endpoint{"/api_snmp_mib_load", api_mib_load},
     endpoint{"/api_snmp_oid_validate", api_oid_validate},
     endpoint{"/api_snmp_set_log_level", api_set_log_level},

@@ -204,6 +204,11 @@ std::string varbind_value_text(const api_snmp_varbind &vb) {
         case API_SNMP_BER_COUNTER64:
             append_number(text, vb.value.u64);
             break;
+        case API_SNMP_BER_NO_SUCH_OBJECT:
+        case API_SNMP_BER_NO_SUCH_INSTANCE:
+        case API_SNMP_BER_END_OF_MIB_VIEW:
+            text.assign(vb.value.str, strnlen(vb.value.str, k_max_value_text));
+            break;
         default:
             text = "unknown";
             break;

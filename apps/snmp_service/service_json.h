@@ -44,7 +44,8 @@ size_t utf8_sequence_length(std::string_view text, size_t pos);
 /* The value of a received varbind as the data items show it: INTEGER signed decimal; OCTET STRING
  * its value_len bytes (at most 255); OID its text; NULL "null"; UInteger32, Counter32, Gauge32 and
  * TimeTicks unsigned decimal; IpAddress dotted, first octet (the most significant byte) first;
- * Counter64 unsigned decimal; any other type "unknown". */
+ * Counter64 unsigned decimal; an exception value its name ("noSuchObject", "noSuchInstance",
+ * "endOfMibView"); any other type "unknown". */
 std::string varbind_value_text(const api_snmp_varbind &vb);
 
 /* Appends {"oid":"...","value":"...","type":N} for one varbind. */

@@ -78,6 +78,8 @@ pre {
   font: 12.5px/1.5 var(--mono); overflow: auto; white-space: pre-wrap; word-break: break-all;
 }
 #result { min-height: 220px; max-height: 460px; }
+#result_list { max-height: 460px; overflow: auto; }
+#result_list table { margin-top: 0; }
 #log { height: 300px; }
 .caption { font-size: 13px; color: var(--muted); margin-bottom: 8px; min-height: 20px; }
 .caption.busy { color: var(--warn); }
@@ -190,13 +192,16 @@ pre {
       <span class="field"><span>max-repetitions</span>
         <input id="op_max_repeat" type="number" min="1" max="50" value="10" title="1-50"></span>
     </div>
+    <label for="op_limit">WALK 上限</label>
+    <input id="op_limit" type="number" min="1" max="10000" value="1000" title="1-10000">
   </div>
-  <div class="hint">多个 OID 用逗号分隔；SET 值与 OID 按顺序一一对应。non-repeaters 0-10，max-repetitions 1-50。</div>
+  <div class="hint">多个 OID 用逗号分隔；SET 值与 OID 按顺序一一对应。non-repeaters 0-10，max-repetitions 1-50。WALK 遍历第一个 OID 下的整个子树，最多列出“WALK 上限”个对象。</div>
   <div class="actions">
     <button id="btn_get">GET</button>
     <button id="btn_set">SET</button>
     <button id="btn_getnext" class="secondary">GET-NEXT</button>
     <button id="btn_getbulk" class="secondary">GET-BULK</button>
+    <button id="btn_walk" class="secondary">WALK</button>
   </div>
 </section>
 
@@ -204,6 +209,7 @@ pre {
   <h2>执行结果</h2>
   <div id="result_caption" class="caption">尚未执行操作</div>
   <pre id="result"></pre>
+  <div id="result_list" hidden></div>
 </section>
 
 <section id="panel_log">
@@ -227,7 +233,8 @@ const AUTH_NAMES = ['NONE', 'MD5', 'SHA1', 'SHA256', 'SHA256FULL',
 const PRIV_NAMES = ['NONE', 'DES', 'AES128', '3DES', 'AES192', 'AES256',
                     'std DES', 'std AES', 'std AES-192', 'std AES-256', 'std AES-192-C', 'std AES-256-C'];
 const TYPE_NAMES = { 2: 'INTEGER', 4: 'OCTET STRING', 5: 'NULL', 6: 'OID', 7: 'UInteger32', 10: 'IpAddress',
-                     36: '未知类型', 65: 'Counter32', 66: 'Gauge32', 67: 'TimeTicks', 70: 'Counter64' };
+                     36: '未知类型', 65: 'Counter32', 66: 'Gauge32', 67: 'TimeTicks', 70: 'Counter64',
+                     128: 'noSuchObject', 129: 'noSuchInstance', 130: 'endOfMibView' };
 const POLL_MS = 1000;
 const LIST_REFRESH_MS = 50;
 
@@ -281,16 +288,20 @@ function clamp(value, lo, hi, fallback) {
   return String(Number.isNaN(n) ? fallback : Math.min(hi, Math.max(lo, n)));
 }
 
-/* Result panel: a progress text while waiting, then the answer as indented JSON. Only the latest
- * operation may write it. */
+/* Result panel: a progress text while waiting, then the answer as indented JSON, or as a list when
+ * the operation gives one (show). Only the latest operation may write it. */
 let resultSeq = 0;
-async function run(title, path, params) {
+async function run(title, path, params, show) {
   const seq = ++resultSeq;
   const caption = $('result_caption');
   const out = $('result');
+  const list = $('result_list');
   caption.textContent = '⏳ ' + title + '：正在执行，请稍候...';
   caption.className = 'caption busy';
   out.textContent = '正在等待应答...';
+  out.hidden = false;
+  list.hidden = true;
+  list.replaceChildren();
   const started = performance.now();
   try {
     const data = await request(path, params);
@@ -300,6 +311,7 @@ async function run(title, path, params) {
                             '（' + Math.round(performance.now() - started) + ' ms）';
       caption.className = 'caption ' + (ok ? 'done' : 'fail');
       out.textContent = JSON.stringify(data, null, 2);
+      if (show) show(data, caption, out, list);
     }
     return data;
   } catch (e) {
@@ -370,6 +382,19 @@ async function userAction(kind) {
 }
 
 /* SNMP operations */
+/* A walk's objects as a table; its answer stays below when it failed. */
+function showWalk(data, caption, out, list) {
+  const objects = listOf(data, ['data']);
+  if (data.ret === 0 || objects.length > 0) {
+    const rows = objects.map((b) => [b.oid, b.value, b.type in TYPE_NAMES ? TYPE_NAMES[b.type] : b.type]);
+    const t = table(['OID', '值', '类型'], rows, '子树中没有对象');
+    t.querySelectorAll('tbody td:not(.empty)').forEach((td) => td.classList.add('mono'));
+    list.replaceChildren(t);
+    list.hidden = false;
+    out.hidden = data.ret === 0;
+    caption.textContent += '，共 ' + objects.length + ' 个对象' + (data.truncated ? '（已达上限，子树未遍历完）' : '');
+  }
+}
 function operation(kind) {
   const t = target('op');
   if (!t) return;
@@ -383,6 +408,12 @@ function operation(kind) {
     p.non_repeat = clamp($('op_non_repeat').value, 0, 10, 0);
     p.max_repeat = clamp($('op_max_repeat').value, 1, 50, 10);
     run('SNMP GET-BULK', '/snmp_getbulk', p);
+  } else if (kind === 'walk') {
+    p.oid = p.oid.split(/[\s,]+/).filter((o) => o !== '')[0] || '';
+    if (p.oid === '') { alert('请输入OID节点'); return; }
+    p.max_repeat = clamp($('op_max_repeat').value, 1, 50, 10);
+    p.limit = clamp($('op_limit').value, 1, 10000, 1000);
+    run('SNMP WALK', '/snmp_walk', p, showWalk);
   } else {
     p.type = $('op_type').value;
     p.value = $('op_value').value;
@@ -479,6 +510,7 @@ const actions = {
   btn_user_add: () => userAction('add'), btn_user_remove: () => userAction('remove'), btn_user_list: refreshUsers,
   btn_get: () => operation('get'), btn_set: () => operation('set'),
   btn_getnext: () => operation('getnext'), btn_getbulk: () => operation('getbulk'),
+  btn_walk: () => operation('walk'),
 };
 Object.keys(actions).forEach((id) => $(id).addEventListener('click', actions[id]));
 

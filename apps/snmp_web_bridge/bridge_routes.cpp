@@ -13,7 +13,7 @@ constexpr std::string_view kSlot = "%s";
 constexpr std::string_view kHiddenValue = "***";
 /* Values never logged (the log is readable through /log): passwords and communities. */
 constexpr std::array<std::string_view, 3> kSecretParams = {"auth_pass", "priv_pass", "community"};
-constexpr size_t kRouteCount = 12;
+constexpr size_t kRouteCount = 13;
 
 constexpr std::array<forward_route, kRouteCount> kRoutes = {{
     {"/agent_add", "/api_snmp_agent_create", {"ip", "port", "version", "community"},
@@ -40,6 +40,9 @@ constexpr std::array<forward_route, kRouteCount> kRoutes = {{
       {"ip", "port", "oid", "non_repeat", "max_repeat"}},
      {"[GETBULK_BRIDGE_INPUT] ip=%s port=%s user=%s non_repeat=%s max_repeat=%s oid=%s",
       {"ip", "port", "username", "non_repeat", "max_repeat", "oid"}},
+     false},
+    {"/snmp_walk", "/api_snmp_walk", {"ip", "port", "username", "oid", "max_repeat", "limit"},
+     {"请求：SNMP WALK | ip=%s port=%s oid=%s mr=%s limit=%s", {"ip", "port", "oid", "max_repeat", "limit"}}, {},
      false},
     {"/snmp_set", "/api_snmp_set", {"ip", "port", "username", "oid", "type", "value"},
      {"请求：SNMP SET | ip=%s port=%s oid=%s type=%s val=%s", {"ip", "port", "oid", "type", "value"}}, {}, false},

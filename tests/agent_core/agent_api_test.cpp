@@ -156,7 +156,7 @@ TEST_F(AgentApi, RegistrationResultsAndCapacity) {
 
     // An OID of more components than the system holds is refused, not cut to a different OID.
     std::string long_oid = "1.3";
-    for (int i = 0; i < 31; ++i) {
+    for (uint32_t i = 0; i < SNMP_MAX_OID_LEN - 1; ++i) {
         long_oid += ".1";
     }
     EXPECT_EQ(agent_snmp_mib_register(long_oid.c_str(), 0, read_seven, nullptr, 0, nullptr),

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -183,6 +184,41 @@ TEST_F(AgentWithStandardTools, WalksOfTheWholeAgentEndCleanly) {
         }
     }
     EXPECT_EQ(walk_of("snmpwalk", "-v1", agent_->target()).oids, without_counter64);
+}
+
+TEST(AgentWalkedByVeksnmpnms, TheWholeAgentForEveryVersion) {
+    if (!find_program("snmpwalk")) {
+        GTEST_SKIP() << k_missing_tools;
+    }
+    const std::vector<std::string> user = {"-u", "walker", "-a", "SHA256", "-A", "authpass1", "-x", "AES128", "-X",
+                                           "privpass1"};
+    agent_under_test agent(user);
+    ASSERT_TRUE(agent.ready()) << agent.output();
+    const std::vector<std::string> v1 = walk_of("snmpwalk", "-v1", agent.target()).oids;
+    const std::vector<std::string> v2c = walk_of("snmpwalk", "-v2c", agent.target()).oids;
+    std::vector<std::string> v3_options = {"-v", "3"};
+    v3_options.insert(v3_options.end(), user.begin(), user.end());
+    struct version_case {
+        std::vector<std::string> options;
+        const std::vector<std::string> &expected; /* the standard tools speak no v3 of this system: v2c's */
+    };
+    const std::vector<version_case> cases = {{{"-v", "1"}, v1}, {{"-v", "2c"}, v2c}, {v3_options, v2c}};
+    for (const version_case &c : cases) {
+        std::vector<std::string> args = {"walk", "-lvl", "3", "-t", "3000"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.insert(args.end(), {agent.target(), "1"});
+        const run_result r = run_cli(args, 60s);
+        std::vector<std::string> oids;
+        for (const std::string &entry : cli_values(r.out)) {
+            oids.push_back(entry.substr(0, entry.find(" = ")));
+        }
+        EXPECT_EQ(r.exit_code, 0) << c.options[1] << "\n" << r.out.substr(0, 2000);
+        EXPECT_EQ(oids, c.expected) << c.options[1];
+        EXPECT_NE(r.out.find("遍历完成（共" + std::to_string(c.expected.size()) + "个变量）\n"), std::string::npos);
+        std::printf("walk -v %s of the whole agent: %zu objects, as snmpwalk lists them\n", c.options[1].c_str(),
+                    oids.size());
+    }
+    EXPECT_EQ(agent.interrupt(), 0);
 }
 
 TEST_F(AgentWithStandardTools, SnmpsetWritesWithTheReadWriteCommunity) {

@@ -372,7 +372,7 @@ void snmp_responder::run() {
 
 // ---- snmpd_peer ----
 
-snmpd_peer::snmpd_peer(const std::string &extra_config) {
+snmpd_peer::snmpd_peer(const std::string &extra_config, const std::vector<std::string> &extra_args) {
     const auto snmpd = find_program("snmpd");
     const auto snmpget = find_program("snmpget");
     if (!snmpd || !snmpget) {
@@ -389,12 +389,12 @@ snmpd_peer::snmpd_peer(const std::string &extra_config) {
              << extra_config;
     }
     port_ = free_udp_port();
-    process_.emplace(*snmpd,
-                     std::vector<std::string>{"-f", "-Lf", (dir_ / "snmpd.log").string(), "-C", "-c",
-                                              (dir_ / "snmpd.conf").string(), "-p", (dir_ / "pid").string(),
-                                              "--persistentDir=" + dir_.string(),
-                                              "udp:127.0.0.1:" + std::to_string(port_)},
-                     std::vector<std::string>{"MIBS="});
+    std::vector<std::string> args = {"-f", "-Lf", (dir_ / "snmpd.log").string(), "-C", "-c",
+                                     (dir_ / "snmpd.conf").string(), "-p", (dir_ / "pid").string(),
+                                     "--persistentDir=" + dir_.string()};
+    args.insert(args.end(), extra_args.begin(), extra_args.end());
+    args.push_back("udp:127.0.0.1:" + std::to_string(port_));
+    process_.emplace(*snmpd, args, std::vector<std::string>{"MIBS="});
     const auto deadline = clock::now() + k_snmpd_start_timeout;
     while (clock::now() < deadline) {
         const run_result probe =

@@ -112,10 +112,11 @@ private:
 };
 
 /* A throw-away snmpd on 127.0.0.1:port (communities public/private, sysDescr "Test agent"), with
- * further configuration lines (SNMPv3 users, say) and a persistent directory of its own. */
+ * further configuration lines (SNMPv3 users, say), further command-line options, and a persistent
+ * directory of its own. */
 class snmpd_peer {
 public:
-    explicit snmpd_peer(const std::string &extra_config = {});
+    explicit snmpd_peer(const std::string &extra_config = {}, const std::vector<std::string> &extra_args = {});
     ~snmpd_peer();
     snmpd_peer(const snmpd_peer &) = delete;
     snmpd_peer &operator=(const snmpd_peer &) = delete;

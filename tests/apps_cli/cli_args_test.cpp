@@ -17,24 +17,28 @@ TEST(CliArgs, UsageTextAndUnknownCommand) {
               std::string::npos)
         << usage.out;
     // A line that ends in a line feed leaves an empty line after it; the examples do not.
-    EXPECT_NE(usage.out.find("  traplisten 启动TRAP/INFORM监听（NMS侧）\n\n通用选项:\n"), std::string::npos);
+    EXPECT_NE(usage.out.find("  walk      遍历OID下的整个子树（v1用GET-NEXT，v2c/v3用GET-BULK）\n"
+                             "  traplisten 启动TRAP/INFORM监听（NMS侧）\n\n通用选项:\n"),
+              std::string::npos);
     EXPECT_NE(usage.out.find("  -dp <端口>\t\t 远端设备SNMP查询默认端口（默认161）\n"), std::string::npos);
     EXPECT_NE(usage.out.find("示例:\n  veksnmpnms get -v 2c -c public 192.168.1.1 1.3.6.1.2.1.1.1.0\n"
                              "  veksnmpnms bulkwalk -v 2c -c public -Cn0 -Cr5 192.168.1.1 1.3.6.1.2.1.1\n"
+                             "  veksnmpnms walk -v 2c -c public 192.168.1.1 1.3.6.1.2.1.2.2\n"
                              "  veksnmpnms traplisten -p 162 -lvl 2\n"),
               std::string::npos);
 
-    const run_result unknown = run_cli({"walk", "10.0.0.5", k_sys_descr});
-    EXPECT_EQ(unknown.exit_code, 0);
-    EXPECT_EQ(unknown.out, "错误：不支持的命令 'walk'（使用 veksnmpnms -h_vek 查看帮助）\n" + k_parse_failure);
+    const run_result unknown = run_cli({"walkabout", "10.0.0.5", k_sys_descr});
+    EXPECT_EQ(unknown.exit_code, k_exit_usage);
+    EXPECT_EQ(unknown.out,
+              "错误：不支持的命令 'walkabout'（使用 veksnmpnms -h_vek 查看帮助）\n" + k_parse_failure + k_usage_hint);
 }
 
 TEST(CliArgs, MissingOidIsRefusedBeforeTheSdkStarts) {
     for (const auto &args : {std::vector<std::string>{"get"}, std::vector<std::string>{"get", "10.0.0.5"},
                              std::vector<std::string>{"getnext", "-v", "2c", "10.0.0.5"}}) {
         const run_result r = run_cli(args);
-        EXPECT_EQ(r.exit_code, 0);
-        EXPECT_EQ(r.out, "错误：必须指定至少一个OID\n" + k_parse_failure) << args.size();
+        EXPECT_EQ(r.exit_code, k_exit_usage);
+        EXPECT_EQ(r.out, "错误：必须指定至少一个OID\n" + k_parse_failure + k_usage_hint) << args.size();
     }
 }
 
@@ -74,6 +78,8 @@ TEST(CliArgs, OptionValuesAreChecked) {
         {{"bulkwalk", "-Cr", "10.0.0.5", k_sys_descr}, "错误：-Cr后需指定数字（如-Cr5）\n"},
         {{"set", "10.0.0.5", "1.3.6.1.2.1.1.5.0", "s"}, "错误：set命令需为每个OID指定<类型>和<值>\n"},
         {{"get", "", k_sys_descr}, "错误：必须指定目标IP地址\n"},
+        {{"walk", "10.0.0.5", k_sys_descr, "1.3.6.1.2.1.2"}, "错误：walk命令只能指定一个OID\n"},
+        {{"walk", "-Cr0", "10.0.0.5", k_sys_descr}, "错误：最大重复次数必须 > 0\n"},
         // The scheme decides which names -a and -x take; -l asks for what it needs.
         {{"get", "-v", "3", "-s", "usm", "10.0.0.5", k_sys_descr}, "错误：不支持的V3安全方案 'usm'（支持：vek/std）\n"},
         {{"get", "-v", "3", "-s", "std", "-u", "ops", "-a", "SHA256", "-A", "secret123", "10.0.0.5", k_sys_descr},
@@ -93,15 +99,15 @@ TEST(CliArgs, OptionValuesAreChecked) {
     };
     for (const refusal &r : refusals) {
         const run_result result = run_cli(r.args);
-        EXPECT_EQ(result.exit_code, 0);
-        EXPECT_EQ(result.out, r.message + k_parse_failure) << r.message;
+        EXPECT_EQ(result.exit_code, k_exit_usage);
+        EXPECT_EQ(result.out, r.message + k_parse_failure + k_usage_hint) << r.message;
     }
 }
 
 TEST(CliArgs, RefusedVarbindsReportTheSdkReason) {
     // Options after the target are taken as OIDs.
     const run_result late_option = run_cli({"get", "10.0.0.5", "-v", "1"});
-    EXPECT_EQ(late_option.exit_code, 0);
+    EXPECT_EQ(late_option.exit_code, k_exit_usage);
     EXPECT_NE(late_option.out.find("错误：解析OID失败（-v）\n原因：OID无效（格式错误或不符合SNMP标准）\n"
                                    "参数解析失败: OID无效（格式错误或不符合SNMP标准） (8)\n"),
               std::string::npos)
@@ -183,7 +189,7 @@ TEST(CliArgs, ErrorAnswerIsPrintedAndTheTimeOutStillRunsOut) {
     const run_result r =
         run_cli({"get", "-t", std::to_string(k_timeout_ms), local_target(responder.port()), "1.3.6.1.2.1.1.99.0"});
     const auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.exit_code, k_exit_failed);
     EXPECT_GE(elapsed, std::chrono::milliseconds(k_timeout_ms));
     const size_t block = r.out.find("协议错误（状态码：2）：noSuchName\n"
                                     "建议：检查OID是否完整（如添加.0后缀），或确认设备是否支持该OID\n"
@@ -201,7 +207,7 @@ TEST(CliArgs, SilentAgentTimesOutAfterTheGivenTime) {
     const uint16_t silent_port = free_udp_port();
     const run_result r = run_cli({"get", "-v", "3", "-u", "ops", "-A", "unused-pass", "-X", "unused-pass", "-t", "300",
                                   local_target(silent_port), k_sys_descr});
-    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.exit_code, k_exit_failed);
     EXPECT_NE(r.out.find("警告：认证算法为none时，认证密码（-A）将被忽略\n"
                          "警告：加密算法为none时，加密密码（-X）将被忽略\n"),
               std::string::npos)

@@ -8,7 +8,7 @@ namespace apps_test {
 namespace {
 
 const std::string k_banner = "========================================\nSNMP CLI 交互式模式\n"
-                             "支持：get/set/getnext/bulkwalk/traplisten/stop trap/exit/help\n"
+                             "支持：get/set/getnext/bulkwalk/walk/traplisten/stop trap/exit/help\n"
                              "========================================\n";
 
 run_result run_prompt(std::string_view input, std::chrono::milliseconds timeout = 10s) {
@@ -16,7 +16,8 @@ run_result run_prompt(std::string_view input, std::chrono::milliseconds timeout 
 }
 
 TEST(CliInteractive, PromptCommandsAndExit) {
-    const run_result r = run_prompt("\n   \t\nstop trap\nstop\nstop now\nhelp\nwalk 1.3\nexit\nget 10.0.0.5\n");
+    const run_result r =
+        run_prompt("\n   \t\nstop trap\nstop\nstop now\nhelp\nwander 1.3\nwalk 10.0.0.5\nexit\nget 10.0.0.5\n");
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_TRUE(r.out.starts_with(k_banner + "> ")) << r.out;
     // Blank lines prompt again; stop trap before anything was started finds nothing running.
@@ -24,7 +25,9 @@ TEST(CliInteractive, PromptCommandsAndExit) {
     EXPECT_NE(r.out.find("> 错误：未知命令 'stop'，输入help查看帮助\n> 错误：未知命令 'stop'，输入help查看帮助\n"),
               std::string::npos);
     EXPECT_NE(r.out.find("用法: veksnmpnms <命令>"), std::string::npos);
-    EXPECT_NE(r.out.find("错误：未知命令 'walk'，输入help查看帮助\n"), std::string::npos);
+    EXPECT_NE(r.out.find("错误：未知命令 'wander'，输入help查看帮助\n"), std::string::npos);
+    // walk is a command of the prompt; a refusal there prints no usage hint and the prompt goes on.
+    EXPECT_NE(r.out.find("> 错误：必须指定至少一个OID\n" + k_parse_failure + "> "), std::string::npos);
     // exit ends the program: the line after it is never read.
     EXPECT_TRUE(r.out.ends_with("> 退出交互式模式\n")) << r.out;
 }

@@ -204,5 +204,36 @@ TEST_F(CliAgainstSnmpd, ErrorAnswersPrintTheirStatusAndAdvice) {
     EXPECT_NE(missing.out.find("响应超时\n"), std::string::npos);
 }
 
+TEST_F(CliAgainstSnmpd, ExitCodesTellTheOutcome) {
+    const std::string silent = local_target(free_udp_port());
+    const std::string missing = "1.3.6.1.2.1.1.99.0";
+    struct outcome {
+        std::vector<std::string> args;
+        int exit_code;
+    };
+    const std::vector<outcome> outcomes = {
+        {{"get", peer_->target(), k_sys_descr, k_sys_contact}, k_exit_ok},
+        {{"set", "-c", "private", peer_->target(), k_sys_name, "s", "exit-codes"}, k_exit_ok},
+        {{"walk", "-v", "1", peer_->target(), "1.3.6.1.2.1.1"}, k_exit_ok},
+        {{"get", peer_->target(), k_sys_descr, missing}, k_exit_failed},                 // noSuchObject
+        {{"get", "-v", "1", "-t", "300", peer_->target(), missing}, k_exit_failed},      // noSuchName
+        {{"set", "-c", "private", "-t", "300", peer_->target(), k_sys_descr, "s", "x"}, k_exit_failed},
+        {{"get", "-t", "300", silent, k_sys_descr}, k_exit_failed},                      // time-out
+        {{"walk", "-t", "300", silent, "1.3.6.1.2.1.1"}, k_exit_failed},
+        {{"get", "-t", "0", peer_->target(), k_sys_descr}, k_exit_usage},
+        {{"walk", peer_->target()}, k_exit_usage},
+        {{"getnext", "-v", "1", peer_->target(), k_sys_descr}, k_exit_usage},
+    };
+    for (const outcome &o : outcomes) {
+        const run_result r = run_cli(o.args);
+        std::string line;
+        for (const std::string &arg : o.args) {
+            line += arg + " ";
+        }
+        EXPECT_EQ(r.exit_code, o.exit_code) << line << "\n" << r.out;
+        EXPECT_EQ(r.out.ends_with(k_usage_hint), o.exit_code == k_exit_usage) << line;
+    }
+}
+
 } // namespace
 } // namespace apps_test

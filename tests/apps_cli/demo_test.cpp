@@ -27,20 +27,20 @@ TEST(Demo, PromptSendsItsRequestsToTheOneAgent) {
         GTEST_SKIP() << "cannot bind 127.0.0.1:161 (needs root and a free port)";
     }
     // The LED command comes first, so the one agent is SNMPv1 with community "private" and the later
-    // read commands reuse it as it is: GET-NEXT and GET-BULK are then refused for SNMPv1 and never
-    // sent.
+    // read commands reuse it as it is: GET-NEXT goes out as SNMPv1 has it, GET-BULK is refused for
+    // SNMPv1 and never sent.
     const run_result r = run_program(
         k_demo, {}, "help\nset-led0\nget\ngetnext\nbulkwalk\nstart-listen\nstart-listen\nstop-listen\nexit\n", 30s);
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_NE(r.out.find("[WARN] 无效命令: help\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("[WARN] TRAP 监听已在运行\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("[ERROR] 执行失败：操作不支持（如V1使用GET-NEXT）（错误码：16）\n"), std::string::npos);
+    EXPECT_NE(r.out.find("[ERROR] GET-BULK 不支持 SNMPv1\n"), std::string::npos) << r.out;
     // Its own INFO lines stay silent at WARN; the prompts are plain output.
     EXPECT_EQ(r.out.find("[INFO]"), std::string::npos);
     EXPECT_EQ(count_of(r.out, "> "), 9u);
 
     const std::vector<seen_request> seen = agent.requests();
-    ASSERT_EQ(seen.size(), 2u) << r.out;
+    ASSERT_EQ(seen.size(), 3u) << r.out;
     for (const seen_request &req : seen) {
         EXPECT_EQ(req.version, SNMP_VERSION_1);
         EXPECT_EQ(req.community, "private");
@@ -50,6 +50,8 @@ TEST(Demo, PromptSendsItsRequestsToTheOneAgent) {
     EXPECT_EQ(seen[0].integer_values, std::vector<int32_t>{0});
     EXPECT_EQ(seen[1].op, static_cast<uint32_t>(SNMP_OP_GET));
     EXPECT_EQ(seen[1].oids, (std::vector<std::string>{"1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.3.0", "1.3.6.1.2.1.1.4.0"}));
+    EXPECT_EQ(seen[2].op, static_cast<uint32_t>(SNMP_OP_GETNEXT));
+    EXPECT_EQ(seen[2].oids, std::vector<std::string>{"1.3.6.1.2.1.1"});
 }
 
 TEST(Demo, ReadCommandFirstMakesAV2cAgent) {

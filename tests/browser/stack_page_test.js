@@ -9,8 +9,8 @@
 //   CHROMIUM_PATH       the browser (default /usr/bin/chromium)
 //   STACK_SCREENSHOT    if set, a PNG of the page is written there at the end
 //
-// The agent is added with its read-write community, read and written through the operations panel,
-// and its LED switched on and off, which makes a linkUp inform and a linkDown trap appear in the
+// The agent is added with its read-write community, read, walked and written through the operations
+// panel, and its LED switched on and off, which makes a linkUp inform and a linkDown trap appear in the
 // notifications panel. Exit code 0 when every check passes, 1 otherwise, 77 when chromium or
 // playwright-core is missing.
 'use strict';
@@ -115,6 +115,29 @@ async function reads(page) {
   await logShows(page, '请求：SNMP GETBULK | ip=127.0.0.1 port=' + agentPort + ' oid=1.3.6.1.2.1.1 nr=0 mr=3');
 }
 
+// WALK lists the objects of the subtree in the result panel, and says when the limit cut the list.
+async function walks(page) {
+  const listed = () => page.$$eval('#result_list tbody tr', (rows) => rows.map((row) => row.cells[0].textContent));
+  let r = await operation(page, 'btn_walk', { op_oid: '1.3.6.1.2.1.1, ' + TEMP, op_max_repeat: '3', op_limit: '1000' });
+  let oids = await listed();
+  check(oids.length >= 7 && oids[0] === SYS_DESCR && oids[1] === SYS_OBJECT_ID && oids[2] === SYS_UPTIME &&
+        oids.every((oid) => oid.startsWith('1.3.6.1.2.1.1.')),
+        'WALK lists the system group, and only it: ' + oids);
+  check(r.json && r.json.ret === 0 && r.json.count === oids.length && r.json.truncated === false,
+        'the walk answer counts the listed objects: ' + oneLine(r.text).slice(0, 200));
+  check(r.caption.includes('共 ' + oids.length + ' 个对象') && !r.caption.includes('已达上限'),
+        'the caption counts the objects: ' + r.caption);
+  check(await page.evaluate(() => document.getElementById('result').hidden), 'the list replaces the JSON text');
+  r = await operation(page, 'btn_walk', { op_oid: '1.3.6.1.2.1.1', op_limit: '2' });
+  oids = await listed();
+  check(oids.length === 2 && oids[0] === SYS_DESCR && r.json && r.json.truncated === true &&
+        r.caption.includes('已达上限'), 'a walk cut by its limit says so: ' + oids + ' / ' + r.caption);
+  await logShows(page, '请求：SNMP WALK | ip=127.0.0.1 port=' + agentPort + ' oid=1.3.6.1.2.1.1 mr=3 limit=2');
+  r = await operation(page, 'btn_get', { op_oid: SYS_DESCR });
+  check(!(await page.evaluate(() => document.getElementById('result').hidden)) &&
+        (await listed()).length === 0, 'the next operation shows its JSON again');
+}
+
 async function setLed(page, value, trapOid) {
   let r = await operation(page, 'btn_set', { op_oid: LED, op_type: 'integer', op_value: String(value) });
   check(r.json && r.json.ret === 0, 'SET of the LED to ' + value + ' succeeds: ' + oneLine(r.text));
@@ -160,6 +183,7 @@ async function main() {
 
     await addAgent(page);
     await reads(page);
+    await walks(page);
     await failedSet(page);
     await setLed(page, 1, LINK_UP);
     await setLed(page, 0, LINK_DOWN);

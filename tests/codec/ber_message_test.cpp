@@ -196,8 +196,9 @@ TEST(BerVarbind, LargestBindingTheRecordsHoldEncodes) {
     EXPECT_EQ(encode_varbind(string_binding(kSysDescr0, 51)).size(), 65u);
     snmp_varbind biggest = string_binding(oid_of_len(SNMP_MAX_OID_LEN, 0xFFFFFFFFu), SNMP_MAX_OCTETS);
     Bytes bytes = encode_varbind(biggest);
-    // 32 arcs: 1 octet for 1.3 and 30 of 5 octets = 151 content octets.
-    EXPECT_EQ(bytes.size(), 4u + (3u + 151u) + (4u + 300u));
+    // 1 octet for 1.3 and 5 for each further arc; both contents take a four-octet header.
+    const size_t oid_content = 1u + (SNMP_MAX_OID_LEN - 2u) * 5u;
+    EXPECT_EQ(bytes.size(), 4u + (4u + oid_content) + (4u + 300u));
     EXPECT_LE(bytes.size(), SNMP_BER_MAX_VARBIND_LEN);
 
     // Exactly sized output works; one byte less is refused and nothing past it is touched.

@@ -259,12 +259,14 @@ TEST(BerOid, DecodesAndRoundTrips) {
 TEST(BerOid, DecodeRefusals) {
     snmp_oid o{};
     uint16_t used = 0;
-    // 33 sub-identifiers: the first content octet holds two arcs, then 31 more.
-    Bytes arcs33 = concat({hex("06 20 2B"), Bytes(31, 0x01)});
-    EXPECT_EQ(decode_oid(arcs33, o, used), SNMP_ERR_OID);
-    Bytes arcs32 = concat({hex("06 1F 2B"), Bytes(30, 0x01)});
-    ASSERT_EQ(decode_oid(arcs32, o, used), SNMP_OK);
-    EXPECT_EQ(o.len, 32);
+    // One sub-identifier past the capacity: the first content octet holds two arcs, then the rest.
+    constexpr uint8_t too_many = SNMP_MAX_OID_LEN + 1;
+    Bytes too_long = concat({Bytes{0x06, static_cast<uint8_t>(too_many - 1), 0x2B}, Bytes(too_many - 2, 0x01)});
+    EXPECT_EQ(decode_oid(too_long, o, used), SNMP_ERR_OID);
+    Bytes longest = concat({Bytes{0x06, static_cast<uint8_t>(SNMP_MAX_OID_LEN - 1), 0x2B},
+                            Bytes(SNMP_MAX_OID_LEN - 2, 0x01)});
+    ASSERT_EQ(decode_oid(longest, o, used), SNMP_OK);
+    EXPECT_EQ(o.len, SNMP_MAX_OID_LEN);
 
     EXPECT_EQ(decode_oid(hex("06 00"), o, used), SNMP_ERR_OID);                       // empty
     EXPECT_EQ(decode_oid(hex("06 07 2B 81 81 81 81 81 01"), o, used), SNMP_ERR_OID);  // sixth octet

@@ -39,6 +39,9 @@ export PKG_CONFIG_PATH="$pc_dir"
 # shellcheck disable=SC2046,SC2086
 "$cc" $extra_flags -o "$work/table_agent" "$examples/table_agent.c" $(pkg-config --cflags --libs vek_agent_sdk) ||
     fail "table_agent does not build"
+# shellcheck disable=SC2046,SC2086
+"$cc" $extra_flags -o "$work/walk_manager" "$examples/walk_manager.c" $(pkg-config --cflags --libs vek_nms_sdk) ||
+    fail "walk_manager does not build"
 
 port=$(python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 "$work/minimal_agent" "$port" >"$work/agent.log" 2>&1 &
@@ -77,4 +80,10 @@ grep -q "$row" <<<"$table" || fail "the table's rows did not answer: $table"
 "$cli" set -v 2c -c private "127.0.0.1:$port" 1.3.6.1.4.1.54321.2.1.3.3 i 1 >/dev/null
 switched=$("$cli" get -v 2c -c public "127.0.0.1:$port" 1.3.6.1.4.1.54321.2.1.3.3)
 grep -q '1.3.6.1.4.1.54321.2.1.3.3 = INTEGER: 1' <<<"$switched" || fail "the table's column was not written: $switched"
-echo "install_test: installed tree, pkg-config builds, a GET between the two programs and the table example: ok"
+
+# The walk example reads the whole table (three rows of three columns), the switched port included.
+walked=$("$work/walk_manager" 127.0.0.1 "$port" 1.3.6.1.4.1.54321.2 2>&1) || fail "walk_manager failed: $walked"
+grep -q '^1.3.6.1.4.1.54321.2.1.2.2 = lan1$' <<<"$walked" || fail "walk_manager missed a row: $walked"
+grep -q '^1.3.6.1.4.1.54321.2.1.3.3 = 1$' <<<"$walked" || fail "walk_manager missed the switched port: $walked"
+grep -q '^9 objects$' <<<"$walked" || fail "walk_manager did not read the table exactly: $walked"
+echo "install_test: installed tree, pkg-config builds, a GET between the two programs, the table and walk examples: ok"

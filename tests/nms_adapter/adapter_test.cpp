@@ -7,6 +7,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/agent_log.h"
@@ -234,14 +235,15 @@ TEST_F(AdapterTest, OidTextRoundTripAndRefusals) {
     ASSERT_EQ(too_long.size(), 128u);
     EXPECT_EQ(adapter_oid_str_to_snmp_oid(too_long.c_str(), &out), 0);
 
-    // 32 sub-identifiers pass, a 33rd is refused.
-    std::string arcs32 = "1";
-    for (int i = 1; i < 32; ++i) {
-        arcs32 += ".1";
+    // The most sub-identifiers a 127-character text can carry all pass; one more is refused.
+    std::string most_arcs = "1";
+    for (uint32_t i = 1; i < SNMP_MAX_OID_LEN; ++i) {
+        most_arcs += ".1";
     }
-    EXPECT_EQ(adapter_oid_str_to_snmp_oid(arcs32.c_str(), &out), 1);
-    EXPECT_EQ(out.len, 32);
-    EXPECT_EQ(adapter_oid_str_to_snmp_oid((arcs32 + ".1").c_str(), &out), 0);
+    ASSERT_EQ(most_arcs.size(), 127u);
+    EXPECT_EQ(adapter_oid_str_to_snmp_oid(most_arcs.c_str(), &out), 1);
+    EXPECT_EQ(out.len, SNMP_MAX_OID_LEN);
+    EXPECT_EQ(adapter_oid_str_to_snmp_oid((most_arcs + ".1").c_str(), &out), 0);
 
     // Sub-identifiers are 32-bit: the largest passes, one more would wrap and is refused.
     EXPECT_EQ(adapter_oid_str_to_snmp_oid("1.3.4294967295", &out), 1);
@@ -404,14 +406,22 @@ TEST_F(AdapterTest, CodecVarbindsConvertToApiTypes) {
         }
     }
 
-    // Types without an API code arrive as API_SNMP_BER_UNKNOWN with the fixed text.
-    for (uint8_t tag : {uint8_t{0x80}, uint8_t{0x81}, uint8_t{0x82}, uint8_t{0x44}}) {
+    // The exception values keep their own codes and carry their names; a type without an API code
+    // (Opaque) arrives as API_SNMP_BER_UNKNOWN with the fixed text. Exceptions used to arrive as
+    // unknown types too.
+    const std::vector<std::tuple<uint8_t, uint8_t, std::string>> received = {
+        {SNMP_TAG_NO_SUCH_OBJECT, API_SNMP_BER_NO_SUCH_OBJECT, "noSuchObject"},
+        {SNMP_TAG_NO_SUCH_INSTANCE, API_SNMP_BER_NO_SUCH_INSTANCE, "noSuchInstance"},
+        {SNMP_TAG_END_OF_MIB_VIEW, API_SNMP_BER_END_OF_MIB_VIEW, "endOfMibView"},
+        {uint8_t{0x44}, API_SNMP_BER_UNKNOWN, "[不支持类型]"},
+    };
+    for (const auto &[tag, type, text] : received) {
         snmp_varbind in = codec_vb(kSysDescr, tag);
         api_snmp_varbind out{};
         ASSERT_EQ(convert_varbinds_common(&in, 1, &out), API_SNMP_OK);
-        EXPECT_EQ(out.type, API_SNMP_BER_UNKNOWN);
-        EXPECT_STREQ(out.value.str, "[不支持类型]");
-        EXPECT_EQ(out.value_len, std::strlen("[不支持类型]"));
+        EXPECT_EQ(out.type, type);
+        EXPECT_EQ(out.value.str, text);
+        EXPECT_EQ(out.value_len, text.size());
     }
 }
 
@@ -583,7 +593,10 @@ TEST_F(AdapterTest, V1V2cEncodingErrors) {
     adapter_agent v2 = v1v2_agent(API_SNMP_V2C);
     api_snmp_varbind vb = make_vb(kSysDescr);
 
-    EXPECT_EQ(encode_and_parse(v1, API_SNMP_CMD_GETNEXT, {vb}).rc, API_SNMP_ERR_NOT_SUPPORTED);
+    // SNMPv1 has GetNextRequest (a walk of a v1 agent needs it); only GetBulkRequest is v2's.
+    const Encoded v1_next = encode_and_parse(v1, API_SNMP_CMD_GETNEXT, {vb});
+    EXPECT_EQ(v1_next.rc, API_SNMP_OK);
+    EXPECT_EQ(v1_next.msg.pdu.op, SNMP_OP_GETNEXT);
     EXPECT_EQ(encode_and_parse(v1, API_SNMP_CMD_GETBULK, {vb}).rc, API_SNMP_ERR_NOT_SUPPORTED);
     api_snmp_varbind c64 = make_vb(kSysDescr, API_SNMP_BER_COUNTER64);
     EXPECT_EQ(encode_and_parse(v1, API_SNMP_CMD_SET, {vb, c64}).rc, API_SNMP_ERR_NOT_SUPPORTED);
@@ -742,8 +755,8 @@ TEST_F(AdapterTest, ResponsesDecodeIntoApiRecords) {
     EXPECT_STREQ(rsp.msg.varbinds[0].value.str, "Linux box");
     EXPECT_EQ(rsp.msg.varbinds[1].type, API_SNMP_BER_GAUGE32);
     EXPECT_EQ(rsp.msg.varbinds[1].value.u32, 1000000000u);
-    EXPECT_EQ(rsp.msg.varbinds[2].type, API_SNMP_BER_UNKNOWN);
-    EXPECT_STREQ(rsp.msg.varbinds[2].value.str, "[不支持类型]");
+    EXPECT_EQ(rsp.msg.varbinds[2].type, API_SNMP_BER_NO_SUCH_INSTANCE);
+    EXPECT_STREQ(rsp.msg.varbinds[2].value.str, "noSuchInstance");
     EXPECT_EQ(rsp.msg.raw_len, rsp.codec.pdu.varbind_count > 0 ? rsp.msg.raw_len : 0u);
     EXPECT_NE(rsp.msg.raw, nullptr);
 
@@ -1138,17 +1151,16 @@ TEST_F(AdapterTest, MibLoadReadsNoFile) {
 
 TEST_F(AdapterTest, LogLinesNameTheFunction) {
     adapter_agent v1 = v1v2_agent(API_SNMP_V1);
-    std::string log = captured_log([&] { encode_and_parse(v1, API_SNMP_CMD_GETNEXT, {make_vb(kSysDescr)}); });
-    EXPECT_NE(log.find("[ERROR] adapter_snmp_v1v2_cmd_encode: V1版本不支持GET_NEXT\n"), std::string::npos)
-        << log;
+    std::string log = captured_log([&] { encode_and_parse(v1, API_SNMP_CMD_GETBULK, {make_vb(kSysDescr)}); });
+    EXPECT_NE(log.find("[ERROR] adapter_snmp_v1v2_cmd_encode: 版本0不支持GET_BULK\n"), std::string::npos) << log;
 
-    snmp_varbind odd = codec_vb(kSysDescr, SNMP_TAG_END_OF_MIB_VIEW);
+    snmp_varbind odd = codec_vb(kSysDescr, 0x44);  // Opaque
     api_snmp_varbind out{};
     log = captured_log([&] { convert_varbinds_common(&odd, 1, &out); });
-    EXPECT_NE(log.find("[WARN] snmp_ber_type_to_api: 未知协议库类型0x82，返回API_SNMP_BER_UNKNOWN\n"),
+    EXPECT_NE(log.find("[WARN] snmp_ber_type_to_api: 未知协议库类型0x44，返回API_SNMP_BER_UNKNOWN\n"),
               std::string::npos)
         << log;
-    EXPECT_NE(log.find("[WARN] convert_varbinds_common: 不支持的类型（0x82）\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("[WARN] convert_varbinds_common: 不支持的类型（0x44）\n"), std::string::npos) << log;
 
     api_snmp_varbind ticks = make_vb(kSysDescr, API_SNMP_BER_TIMETICKS);
     snmp_varbind codec{};

@@ -315,12 +315,15 @@ TEST_F(SnmpdInterop, V1GetAndSet) {
     EXPECT_EQ(missing.response.error, static_cast<uint32_t>(API_SNMP_OK));
     EXPECT_EQ(missing.response.error_status, kNoSuchName);
 
-    // GET-BULK does not exist in SNMPv1; the SDK refuses GET-NEXT for SNMPv1 agents as well.
+    // GET-BULK does not exist in SNMPv1; GET-NEXT does, and snmpd answers it.
     const api_snmp_varbind system = get_varbind("1.3.6.1.2.1.1");
     EXPECT_EQ(api_snmp_get_bulk(kLoopback, port(), nullptr, 0, 3, &system, 1, kRequestTimeoutMs, &collector_),
               API_SNMP_ERR_NOT_SUPPORTED);
-    EXPECT_EQ(api_snmp_get_next(kLoopback, port(), nullptr, &system, 1, kRequestTimeoutMs, &collector_),
-              API_SNMP_ERR_NOT_SUPPORTED);
+    const ResponseEvent next = exchange([&](void *data) {
+        return api_snmp_get_next(kLoopback, port(), nullptr, &system, 1, kRequestTimeoutMs, data);
+    });
+    expect_answer(next, 1);
+    EXPECT_STREQ(next.response.varbinds[0].oid, kSysDescrOid);
 }
 
 class TrapInterop : public testing::Test {

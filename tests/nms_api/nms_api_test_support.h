@@ -155,8 +155,8 @@ class Responder {
             return;
         }
         if (const std::optional<Bytes> response = as_response(*request)) {
+            ++answered_; // counted first: whoever reads the answer also sees it counted
             peer.send_to(from, *response);
-            ++answered_;
         }
     }
 

@@ -195,11 +195,15 @@ TEST_F(CoreTest, LocalRefusalsOfV1V2Requests) {
     EXPECT_EQ(agent.count() + v1.count(), 0u);
     EXPECT_TRUE(recorder().responses().empty());
 
-    // GET-NEXT on SNMPv1 fails in the encoder: refused, nothing outstanding, outcome reported.
+    // A Counter64 in an SNMPv1 SET fails in the encoder: refused, nothing outstanding, outcome
+    // reported.
     ASSERT_EQ(snmp_core_agent_remove(kLoopback, v1.port()), API_SNMP_OK);
     ASSERT_EQ(create_agent(v1.port(), API_SNMP_V1, "public"), API_SNMP_OK);
     int token = 0;
-    EXPECT_EQ(send_get(v1.port(), &token, nullptr, API_SNMP_CMD_GETNEXT), API_SNMP_ERR_NOT_SUPPORTED);
+    api_snmp_varbind counter64 = get_varbind();
+    counter64.type = API_SNMP_BER_COUNTER64;
+    EXPECT_EQ(snmp_core_send_cmd(API_SNMP_CMD_SET, kLoopback, v1.port(), nullptr, &counter64, 1, &token),
+              API_SNMP_ERR_NOT_SUPPORTED);
     ASSERT_EQ(recorder().responses().size(), 1u);
     EXPECT_EQ(recorder().responses()[0].response.error, static_cast<uint32_t>(API_SNMP_ERR_NOT_SUPPORTED));
     EXPECT_EQ(recorder().responses()[0].user_data, &token);

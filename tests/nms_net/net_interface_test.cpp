@@ -67,6 +67,14 @@ TEST_F(NetInterfaceTest, FullSizeDatagramIsQueuedWholeAndLargerOnesAreRefused) {
     ASSERT_EQ(net_interface_dequeue(&out, kArrivalTimeoutMs), API_SNMP_OK);
     EXPECT_EQ(out.len, NET_MAX_PACKET_SIZE);
     EXPECT_EQ(std::memcmp(out.data, payload.data(), NET_MAX_PACKET_SIZE), 0);
+
+    // A v1/v2c agent knows nothing of the manager's limits: its GET-BULK answer as long as an
+    // Ethernet frame carries arrives whole (it used to be cut to 1024 bytes).
+    constexpr uint32_t kFramePayload = 1472;
+    peer.send_to(port, payload.data(), kFramePayload);
+    ASSERT_EQ(net_interface_dequeue(&out, kArrivalTimeoutMs), API_SNMP_OK);
+    EXPECT_EQ(out.len, kFramePayload);
+    EXPECT_EQ(std::memcmp(out.data, payload.data(), kFramePayload), 0);
     net_interface_close(sock);
 }
 

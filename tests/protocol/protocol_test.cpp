@@ -27,7 +27,7 @@ std::unique_ptr<snmp_oid> overlong_oid(uint32_t first_arc) {
     for (uint32_t i = 0; i < SNMP_MAX_OID_LEN; ++i) {
         oid->sub_ids[i] = first_arc + i;
     }
-    oid->len = 40;
+    oid->len = SNMP_MAX_OID_LEN + 8;  // a length past the capacity
     return oid;
 }
 

@@ -409,6 +409,84 @@ TEST_F(ServiceSnmpd, V1AgentReportsNoSuchName) {
     expect_ret_msg(api("/api_snmp_get_bulk?" + target() + "&oid=1.3.6.1.2.1.1"), 16, k_text_not_supported);
 }
 
+TEST_F(ServiceSnmpd, ExceptionValuesAreNamedInTheJsonAndTheCommandLine) {
+    create_agent(snmpd_->port(), "public");
+    struct exception_case {
+        std::string operation; /* endpoint and command */
+        std::string command;
+        std::string oid;
+        int64_t type;
+        std::string name;
+        std::string line; /* as the standard tools print it */
+    };
+    const std::vector<exception_case> cases = {
+        {"get", "get", "1.3.6.1.2.1.1.99.0", 0x80, "noSuchObject",
+         "No Such Object available on this agent at this OID"},
+        {"get", "get", "1.3.6.1.2.1.1.1.0.0", 0x81, "noSuchInstance", // past a scalar's instance
+         "No Such Instance currently exists at this OID"},
+        {"getnext", "getnext", "1.3.6.1.9", 0x82, "endOfMibView",
+         "No more variables left in this MIB View (It is past the end of the MIB tree)"},
+    };
+    for (const exception_case &c : cases) {
+        const value answer = api("/api_snmp_" + c.operation + "?" + target() + "&oid=" + c.oid);
+        EXPECT_EQ(answer["ret"].as_int(), 0) << c.name;
+        ASSERT_EQ(answer["data"].size(), 1u) << c.name;
+        EXPECT_EQ(answer["data"][0]["oid"].str(), c.oid);
+        EXPECT_EQ(answer["data"][0]["value"].str(), c.name);
+        EXPECT_EQ(answer["data"][0]["type"].as_int(), c.type);
+
+        const apps_test::run_result cli =
+            apps_test::run_program(VEK_CLI_PATH, {c.command, "-t", "3000", snmpd_->target(), c.oid});
+        EXPECT_EQ(cli.exit_code, 1) << cli.out;
+        EXPECT_NE(cli.out.find("执行完成（共1个变量，其中1个无值）\n  [1] OID：" + c.oid + " = " + c.line + "\n"),
+                  std::string::npos)
+            << cli.out;
+    }
+}
+
+TEST_F(ServiceSnmpd, WalkListsTheSubtreeAndSaysWhenTheLimitCutIt) {
+    create_agent(snmpd_->port(), "public");
+    const apps_test::run_result tool =
+        apps_test::run_snmp_tool("snmpwalk", {"-v2c", "-c", "public", "-On", snmpd_->target(), "1.3.6.1.2.1.1"});
+    std::vector<std::string> expected;
+    for (size_t at = tool.out.find("\n."); at != std::string::npos; at = tool.out.find("\n.", at + 1)) {
+        expected.push_back(tool.out.substr(at + 2, tool.out.find(" = ", at) - at - 2));
+    }
+    expected.insert(expected.begin(), tool.out.substr(1, tool.out.find(" = ") - 1));
+    ASSERT_GT(expected.size(), 5u) << tool.out;
+    const auto oids_of = [](const value &answer) {
+        std::vector<std::string> oids;
+        for (size_t i = 0; i < answer["data"].size(); ++i) {
+            oids.push_back(answer["data"][i]["oid"].str());
+        }
+        return oids;
+    };
+    struct limit_case {
+        std::string limit; /* the parameter, empty for none */
+        size_t count;
+        bool truncated;
+    };
+    // At exactly the subtree's size the walk reads one step more to know the subtree ends there.
+    const std::vector<limit_case> cases = {
+        {"", expected.size(), false}, {"5", 5, true}, {std::to_string(expected.size()), expected.size(), false}};
+    for (const limit_case &c : cases) {
+        const value walked = api("/api_snmp_walk?" + target() + "&oid=1.3.6.1.2.1.1&max_repeat=4" +
+                                 (c.limit.empty() ? "" : "&limit=" + c.limit));
+        EXPECT_EQ(walked["ret"].as_int(), 0) << c.limit;
+        EXPECT_EQ(walked["msg"].str(), "success");
+        EXPECT_EQ(walked["count"].as_int(), static_cast<int64_t>(c.count)) << c.limit;
+        EXPECT_EQ(walked["truncated"].type, value::kind::boolean);
+        EXPECT_EQ(walked["truncated"].flag, c.truncated) << c.limit;
+        EXPECT_EQ(oids_of(walked), std::vector<std::string>(expected.begin(), expected.begin() + c.count)) << c.limit;
+    }
+    // A leaf is its own walk; an empty subtree has nothing.
+    const value leaf = api("/api_snmp_walk?" + target() + "&oid=" + k_sys_descr);
+    EXPECT_EQ(oids_of(leaf), std::vector<std::string>{k_sys_descr});
+    EXPECT_EQ(api("/api_snmp_walk?" + target() + "&oid=1.3.6.1.2.1.1.99")["count"].as_int(), 0);
+    expect_ret_msg(api("/api_snmp_walk?" + target() + "&oid=1.3.6.1.2.1.1,1.3.6.1.2.1.2"), 1, "one oid only");
+    EXPECT_EQ(api("/api_snmp_walk?ip=127.0.0.1&port=9&oid=1.3.6.1.2.1.1")["msg"].str(), k_text_not_found);
+}
+
 TEST_F(ServiceSnmpd, ConcurrentRequestsAllGetTheirAnswer) {
     create_agent(snmpd_->port(), "public");
     // Eight clients on the same agent at once (the SDK has one request slot per agent), while a ninth
