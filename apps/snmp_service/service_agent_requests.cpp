@@ -5,49 +5,72 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <functional>
 #include <mutex>
 #include <vector>
 
 #include "apps/snmp_service/service_endpoint_support.h"
 #include "apps/snmp_service/service_query.h"
 #include "apps/snmp_service/service_sdk.h"
+#include "apps/snmp_service/service_server.h"
 #include "apps/snmp_service/service_waiters.h"
 
 namespace service {
 
-/* One gate per group of agents (by a hash of their address), held by one request at a time. */
-class turn_gate {
+/* The agents whose turn is held, each at most once. Every HTTP worker holds at most one turn at a
+ * time, so the table has a place per worker; a request waits while its own agent is in the table,
+ * never behind another agent's request. */
+class turn_table {
 public:
-    /* Waits until the gate is free and takes it; false when the deadline passes or the service
+    /* Waits until the agent's turn is free and takes it; false when the deadline passes or the service
      * stops first. */
-    bool enter(std::chrono::steady_clock::time_point deadline, const std::atomic<bool> &running) {
+    bool enter(const std::string &ip, uint16_t port, std::chrono::steady_clock::time_point deadline,
+               const std::atomic<bool> &running) {
         std::unique_lock<std::mutex> lock(mtx_);
-        while (busy_) {
+        holder *place = nullptr;
+        while (held_by(ip, port) != nullptr || (place = free_place()) == nullptr) {
             const auto now = std::chrono::steady_clock::now();
             if (!running.load() || now >= deadline) {
                 return false;
             }
-            free_.wait_until(lock, std::min(deadline, now + k_turn_slice));
+            changed_.wait_until(lock, std::min(deadline, now + k_turn_slice));
         }
-        busy_ = true;
+        *place = holder{ip, port, true};
         return true;
     }
 
-    void leave() {
+    void leave(const std::string &ip, uint16_t port) {
         {
             const std::lock_guard<std::mutex> lock(mtx_);
-            busy_ = false;
+            if (holder *place = held_by(ip, port); place != nullptr) {
+                *place = holder{};
+            }
         }
-        free_.notify_one();
+        changed_.notify_all();
     }
 
 private:
+    struct holder {
+        std::string ip;
+        uint16_t port = 0;
+        bool used = false;
+    };
+
+    holder *held_by(const std::string &ip, uint16_t port) {
+        const auto it = std::find_if(holders_.begin(), holders_.end(),
+                                     [&](const holder &h) { return h.used && h.port == port && h.ip == ip; });
+        return it != holders_.end() ? &*it : nullptr;
+    }
+
+    holder *free_place() {
+        const auto it = std::find_if(holders_.begin(), holders_.end(), [](const holder &h) { return !h.used; });
+        return it != holders_.end() ? &*it : nullptr;
+    }
+
     /* How often a request waiting for its turn looks at the running flag. */
     static constexpr std::chrono::milliseconds k_turn_slice{200};
     std::mutex mtx_;
-    std::condition_variable free_;
-    bool busy_ = false;
+    std::condition_variable changed_;
+    std::array<holder, k_http_worker_count> holders_{};
 };
 
 namespace {
@@ -57,14 +80,7 @@ constexpr size_t k_max_request_varbinds = 32; /* OIDs (or OID/value pairs) taken
 constexpr uint8_t k_default_max_repeat = 10;
 constexpr uint32_t k_low_byte = 0xFFu;
 
-constexpr size_t k_agent_turn_gates = 64;
-constexpr size_t k_port_hash_mix = 0x9E3779B97F4A7C15ull; /* spreads ports over the whole hash */
-std::array<turn_gate, k_agent_turn_gates> g_agent_turns;
-
-turn_gate &gate_of(const std::string &ip, uint16_t port) {
-    const size_t hash = std::hash<std::string>{}(ip) ^ (static_cast<size_t>(port) * k_port_hash_mix);
-    return g_agent_turns[hash % k_agent_turn_gates];
-}
+turn_table g_agent_turns;
 
 const char *user_or_null(const std::string &user) { return user.empty() ? nullptr : user.c_str(); }
 
@@ -123,11 +139,11 @@ void write_wait_expired(json_writer &json, const agent_request &req) {
 
 agent_turn::agent_turn(const std::string &ip, uint16_t port, std::chrono::steady_clock::time_point deadline,
                        const std::atomic<bool> &running)
-    : gate_(gate_of(ip, port)), held_(gate_.enter(deadline, running)) {}
+    : ip_(ip), port_(port), held_(g_agent_turns.enter(ip, port, deadline, running)) {}
 
 agent_turn::~agent_turn() {
     if (held_) {
-        gate_.leave();
+        g_agent_turns.leave(ip_, port_);
     }
 }
 

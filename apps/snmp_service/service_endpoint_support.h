@@ -68,8 +68,6 @@ std::string target_trace(const agent_request &req);
  * when those bits are 0 (with the warning line). */
 uint8_t max_repeat_param(const std::string &raw);
 
-class turn_gate;
-
 /* Requests to one agent are sent one after the other: the SDK keeps a single request slot per agent,
  * and a second request would be refused while the first is outstanding. An agent_turn waits for the
  * agent's turn and holds it until it is destroyed; held() is false when the deadline passed or the
@@ -84,7 +82,8 @@ public:
     bool held() const { return held_; }
 
 private:
-    turn_gate &gate_;
+    std::string ip_;
+    uint16_t port_;
     bool held_;
 };
 

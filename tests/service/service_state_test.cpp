@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "apps/snmp_service/service_endpoint_support.h"
 #include "apps/snmp_service/service_traps.h"
 #include "apps/snmp_service/service_waiters.h"
 #include "tests/service/json_check.h"
@@ -147,6 +148,19 @@ api_snmp_trap trap_with(uint8_t count, const char *community) {
         trap.varbinds[i].value.i32 = i;
     }
     return trap;
+}
+
+TEST(ServiceAgentTurns, EachAgentHasATurnOfItsOwn) {
+    // Ports 64 apart are agents of their own, however their addresses hash; the same agent waits.
+    constexpr uint16_t k_port = 20000;
+    constexpr uint16_t k_port_apart = k_port + 64;
+    const agent_turn first("127.0.0.1", k_port, clock::now() + 1s, k_running);
+    ASSERT_TRUE(first.held());
+    EXPECT_TRUE(agent_turn("127.0.0.1", k_port_apart, clock::now() + 100ms, k_running).held());
+    EXPECT_TRUE(agent_turn("127.0.0.2", k_port, clock::now() + 100ms, k_running).held());
+    const auto start = clock::now();
+    EXPECT_FALSE(agent_turn("127.0.0.1", k_port, start + 100ms, k_running).held());
+    EXPECT_GE(clock::now() - start, 100ms);
 }
 
 TEST(ServiceTraps, RingHolds8191AndDropsThe8192nd) {
