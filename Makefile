@@ -13,6 +13,15 @@ WINDOWS_DIR := build/windows
 # them errors.
 WINDOWS_WERROR ?= OFF
 
+# The compiler cache, when installed (install_deps.sh installs it), serves every build, so that a
+# fresh clone recompiles only what changed since the machine last built it.
+ifneq ($(shell command -v ccache 2>/dev/null),)
+export CMAKE_C_COMPILER_LAUNCHER ?= ccache
+export CMAKE_CXX_COMPILER_LAUNCHER ?= ccache
+export CCACHE_BASEDIR ?= $(CURDIR)
+export CCACHE_NOHASHDIR ?= 1
+endif
+
 .PHONY: all deps windows-deps build windows test unit-tests tsan-tests install-check fuzz-smoke wine-tests bench fuzz run clean
 
 all: build
