@@ -17,9 +17,8 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 
+#include "agent/trans_udp_worker.h"
 #include "base/agent_log.h"
 
 // The instance record behind the opaque trans_udp_linux_t of the C interface.
@@ -29,8 +28,7 @@ struct trans_udp_inst {
     std::atomic<int32_t> closing{0};   // set by destroy
     int32_t pipe_rd = -1;
     int32_t pipe_wr = -1;
-    std::thread recv_thread;
-    std::atomic<int32_t> thread_running{0};
+    vek::agent::udp_recv_worker worker;
     std::mutex cb_lock;                // guards the callback pair against a late set_recv_callback
     trans_udp_recv_cb cb = nullptr;
     void *cb_ctx = nullptr;
@@ -172,12 +170,12 @@ bool socket_failed(trans_udp_linux_t &inst, short revents) {
 
 void udp_recv_thread_entry(trans_udp_linux_t *inst) {
     AGENT_LOG(AGENT_LOG_INFO, "udp recv thread start");
-    while (inst->thread_running.load() != 0) {
+    while (inst->worker.running()) {
         std::array<pollfd, 2> fds{};
         fds[kPollPipe] = pollfd{inst->pipe_rd, POLLIN, 0};
         fds[kPollSock] = pollfd{inst->fd, POLLIN, 0};
         const int ready = poll(fds.data(), fds.size(), kPollTimeoutMs);
-        if (inst->thread_running.load() == 0) {
+        if (!inst->worker.running()) {
             break;
         }
         if (ready < 0) {
@@ -259,7 +257,7 @@ void trans_udp_linux_set_recv_callback(trans_udp_linux_t *inst, trans_udp_recv_c
     if (inst == nullptr) {
         return;
     }
-    if (inst->thread_running.load() != 0) {
+    if (inst->worker.running()) {
         AGENT_LOG(AGENT_LOG_WARN, "set_recv_callback violate contract: recv thread is running");
     }
     std::lock_guard<std::mutex> guard(inst->cb_lock);
@@ -271,40 +269,19 @@ int trans_udp_linux_start_recv_thread(trans_udp_linux_t *inst) {
     if (!valid_instance(inst) || inst->is_open.load() == 0) {
         return TRANS_UDP_ERR_BAD_ARG;
     }
-    int32_t expected = 0;
-    if (!inst->thread_running.compare_exchange_strong(expected, 1)) {
-        AGENT_LOG(AGENT_LOG_WARN, "recv thread already running");
-        return TRANS_UDP_OK;
-    }
-    try {
-        inst->recv_thread = std::thread(udp_recv_thread_entry, inst);
-    } catch (const std::system_error &error) {
-        inst->thread_running.store(0);
-        AGENT_LOG(AGENT_LOG_ERROR, "pthread_create failed rc=%d", error.code().value());
-        return TRANS_UDP_ERR_THREAD;
-    }
-    return TRANS_UDP_OK;
+    return inst->worker.start("pthread_create", udp_recv_thread_entry, inst);
 }
 
 void trans_udp_linux_stop_recv_thread(trans_udp_linux_t *inst) {
     if (inst == nullptr) {
         return;
     }
-    int32_t expected = 1;
-    if (inst->thread_running.compare_exchange_strong(expected, 0)) {
+    inst->worker.stop([inst] {
         const uint8_t wake = 1;
         if (write(inst->pipe_wr, &wake, sizeof wake) < 0) {
             // The 200 ms poll time-out still ends the thread.
         }
-    }
-    if (!inst->recv_thread.joinable()) {
-        return;
-    }
-    if (inst->recv_thread.get_id() == std::this_thread::get_id()) {
-        inst->recv_thread.detach();  // stopped from its own callback: the loop ends when it returns
-    } else {
-        inst->recv_thread.join();
-    }
+    });
 }
 
 int trans_udp_linux_sendto_bin(trans_udp_linux_t *inst, const uint8_t *ip, uint16_t port, const uint8_t *buf,

@@ -12,17 +12,15 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 
+#include "agent/trans_udp_worker.h"
 #include "base/agent_log.h"
 
 // The instance record behind the opaque trans_udp_win32_t of the C interface, in the order the
 // transport describes it: socket, receive thread, running flag, the lock of the socket calls.
 struct trans_udp_inst {
     SOCKET sock = INVALID_SOCKET;
-    std::thread recv_thread;
-    std::atomic<int32_t> thread_running{0};
+    vek::agent::udp_recv_worker worker;
     CRITICAL_SECTION socket_lock{};
     std::atomic<int32_t> is_open{0};  // 1 after a successful bind
     std::mutex cb_lock;               // guards the callbacks against a late set_*_callback
@@ -108,13 +106,13 @@ void reset_from_thread(trans_udp_win32_t &inst) {
 void udp_recv_thread_entry(trans_udp_win32_t *inst) {
     AGENT_LOG(AGENT_LOG_INFO, "udp recv thread start");
     std::array<uint8_t, TRANS_UDP_WIN32_RECV_BUF_SIZE> buf{};
-    while (inst->thread_running.load() != 0) {
+    while (inst->worker.running()) {
         sockaddr_in from{};
         int from_len = sizeof from;
         const int received = recvfrom(inst->sock, reinterpret_cast<char *>(buf.data()), static_cast<int>(buf.size()), 0,
                                       reinterpret_cast<sockaddr *>(&from), &from_len);
         const int error = received < 0 ? WSAGetLastError() : 0;
-        if (inst->thread_running.load() == 0) {
+        if (!inst->worker.running()) {
             break;
         }
         std::array<uint8_t, TRANS_IPV4_LEN> src{};
@@ -284,7 +282,7 @@ void trans_udp_win32_set_recv_callback(trans_udp_win32_t *inst, trans_udp_recv_c
     if (inst == nullptr) {
         return;
     }
-    if (inst->thread_running.load() != 0) {
+    if (inst->worker.running()) {
         AGENT_LOG(AGENT_LOG_WARN, "set_recv_callback violate contract: recv thread is running");
     }
     std::lock_guard<std::mutex> guard(inst->cb_lock);
@@ -305,37 +303,18 @@ int trans_udp_win32_start_recv_thread(trans_udp_win32_t *inst) {
     if (!valid_instance(inst) || inst->is_open.load() == 0) {
         return TRANS_UDP_ERR_BAD_ARG;
     }
-    int32_t expected = 0;
-    if (!inst->thread_running.compare_exchange_strong(expected, 1)) {
-        AGENT_LOG(AGENT_LOG_WARN, "recv thread already running");
-        return TRANS_UDP_OK;
-    }
-    try {
-        inst->recv_thread = std::thread(udp_recv_thread_entry, inst);
-    } catch (const std::system_error &error) {
-        inst->thread_running.store(0);
-        AGENT_LOG(AGENT_LOG_ERROR, "CreateThread failed rc=%d", error.code().value());
-        return TRANS_UDP_ERR_THREAD;
-    }
-    return TRANS_UDP_OK;
+    return inst->worker.start("CreateThread", udp_recv_thread_entry, inst);
 }
 
 void trans_udp_win32_stop_recv_thread(trans_udp_win32_t *inst) {
     if (inst == nullptr) {
         return;
     }
-    int32_t expected = 1;
-    if (inst->thread_running.compare_exchange_strong(expected, 0) && valid_instance(inst)) {
-        wake_receiver(*inst);  // without it the receive time-out still ends the thread
-    }
-    if (!inst->recv_thread.joinable()) {
-        return;
-    }
-    if (inst->recv_thread.get_id() == std::this_thread::get_id()) {
-        inst->recv_thread.detach();  // stopped from its own callback: the loop ends when it returns
-    } else {
-        inst->recv_thread.join();
-    }
+    inst->worker.stop([inst] {
+        if (valid_instance(inst)) {
+            wake_receiver(*inst);  // without it the receive time-out still ends the thread
+        }
+    });
 }
 
 int trans_udp_win32_sendto_bin(trans_udp_win32_t *inst, const uint8_t *ip, uint16_t port, const uint8_t *buf,
