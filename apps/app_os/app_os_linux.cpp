@@ -93,27 +93,6 @@ io_result receive_datagram(socket_t sock, void *data, size_t length, sockaddr_in
     return ::recvfrom(sock, data, length, 0, reinterpret_cast<sockaddr *>(&from), &len);
 }
 
-bool bind_ipv4(socket_t sock, const sockaddr_in &address) {
-    return ::bind(sock, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
-}
-
-uint16_t local_port(socket_t sock) {
-    sockaddr_in address{};
-    socklen_t len = sizeof address;
-    if (::getsockname(sock, reinterpret_cast<sockaddr *>(&address), &len) != 0) {
-        return 0;
-    }
-    return ntohs(address.sin_port);
-}
-
-sockaddr_in ipv4_address(uint32_t host_order_address, uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(host_order_address);
-    address.sin_port = htons(port);
-    return address;
-}
-
 void shutdown_send(socket_t sock) { ::shutdown(sock, SHUT_WR); }
 
 int pending_error(socket_t sock) {
