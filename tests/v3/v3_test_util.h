@@ -18,6 +18,7 @@
 #include "codec/snmp_ber.h"
 #include "codec/snmpv3_ber.h"
 #include "codec/snmpv3_crypto.h"
+#include "tests/codec/ber_test_util.h"
 
 namespace v3_test {
 
@@ -217,18 +218,6 @@ inline std::string captured(const std::function<void()> &call) {
 }
 
 // Bytes of hexadecimal text; blanks between the digits are allowed.
-inline Bytes hex(const std::string &text) {
-    Bytes out;
-    std::string digits;
-    for (char c : text) {
-        if (c != ' ') {
-            digits += c;
-        }
-    }
-    for (size_t i = 0; i + 1 < digits.size(); i += 2) {
-        out.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    }
-    return out;
-}
+using ber_test::hex;
 
 }  // namespace v3_test
